@@ -1,0 +1,246 @@
+#include "settings/ini_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "settings/huffman.h"
+#include "support/temp_dir.h"
+
+namespace zorvex {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::TempDir;
+using testing::WriteFileBytes;
+
+std::string EnHexOfContainer(const std::string& value) {
+  Huffman codec;
+  return codec.EncodeString(value, true);
+}
+
+TEST(IniStoreFormatTest, NicknameBobIsStoredAsTheKnownLines) {
+  TempDir dir;
+  IniStore store;
+  store.WriteINI("Preferences", "Nickname", "Bob", dir / "prefs.dll");
+  EXPECT_EQ(ReadFileBytes(dir / "prefs.dll"),
+            "[507265666572656E636573]\r\n"
+            "4E69636B6E616D65=4845330D4F030000000300420262026F010D19\r\n");
+  EXPECT_EQ(store.ReadINI("Preferences", "Nickname", dir / "prefs.dll"), "Bob");
+}
+
+TEST(IniStoreFormatTest, OneCharacterValueIsStoredPlain) {
+  TempDir dir;
+  IniStore store;
+  store.WriteINI("Preferences", "Connection", "1", dir / "prefs.dll");
+  store.WriteINI("Shared", "Directories", "/home/a/|", dir / "prefs.dll");
+  store.WriteINI("Preferences", "MaxULs", "3", dir / "prefs.dll");
+  EXPECT_EQ(ReadFileBytes(dir / "prefs.dll"),
+            "[507265666572656E636573]\r\n"
+            "436F6E6E656374696F6E=4845300D31\r\n"
+            "4D6178554C73=4845300D33\r\n"
+            "[536861726564]\r\n"
+            "4469726563746F72696573=" +
+                EnHexOfContainer("/home/a/|") + "\r\n");
+}
+
+TEST(IniStoreFormatTest, RewritingAKeyReplacesItsLineInPlace) {
+  TempDir dir;
+  const auto file = dir / "prefs.dll";
+  WriteFileBytes(file,
+                 "; kept comment\n"
+                 "[4F74686572]\n"
+                 "4B=4845300D31\n"
+                 "\n"
+                 "[507265666572656E636573]\n"
+                 "4E69636B6E616D65 = 4845300D41\n"
+                 "\n");
+  IniStore store;
+  EXPECT_EQ(store.ReadINI("Preferences", "Nickname", file), "A");
+  store.WriteINI("Preferences", "Nickname", "Z", file);
+  store.WriteINI("Other", "New", "2", file);
+  EXPECT_EQ(ReadFileBytes(file),
+            "; kept comment\n"
+            "[4F74686572]\n"
+            "4B=4845300D31\n"
+            "4E6577=4845300D32\r\n"
+            "\n"
+            "[507265666572656E636573]\n"
+            "4E69636B6E616D65=4845300D5A\n"
+            "\n");
+}
+
+TEST(IniStoreFormatTest, NamesMatchInEitherCaseAndTheFirstSectionWins) {
+  TempDir dir;
+  const auto file = dir / "prefs.dll";
+  WriteFileBytes(file,
+                 "[507265666572656e636573]\r\n"
+                 "4e69636b6e616d65=4845300d61\r\n"
+                 "[507265666572656E636573]\r\n"
+                 "4E69636B6E616D65=4845300D62\r\n");
+  IniStore store;
+  EXPECT_EQ(store.ReadINI("Preferences", "Nickname", file), "a");
+  const auto sections = store.RawSections(file);
+  ASSERT_EQ(sections.size(), 1u);
+  EXPECT_EQ(sections[0].entries.size(), 1u);
+}
+
+TEST(IniStoreFormatTest, AFileWithoutFinalNewLineGetsOneBeforeNewLines) {
+  TempDir dir;
+  const auto file = dir / "prefs.dll";
+  WriteFileBytes(file, "[41]\r\n42=4845300D31");
+  IniStore store;
+  store.WriteINI("A", "C", "2", file);
+  EXPECT_EQ(ReadFileBytes(file), "[41]\r\n42=4845300D31\r\n43=4845300D32\r\n");
+}
+
+TEST(IniStoreReadTest, AbsentEmptyAndDamagedValuesReadAsEmpty) {
+  TempDir dir;
+  const auto file = dir / "prefs.dll";
+  IniStore store;
+  EXPECT_EQ(store.ReadINI("Preferences", "Nickname", file), "");
+  WriteFileBytes(file,
+                 "[53]\r\n"
+                 "4E6F74486578=XYZ\r\n"
+                 "436F7272757074=4845330D610300000003006102620263010D0D\r\n"
+                 "5368616B79=4845\r\n"
+                 "456D707479=\r\n");
+  EXPECT_EQ(store.ReadINI("S", "NotHex", file), "");
+  EXPECT_EQ(store.ReadINI("S", "Corrupt", file), "");
+  EXPECT_EQ(store.ReadINI("S", "Shaky", file), "");
+  EXPECT_EQ(store.ReadINI("S", "Empty", file), "");
+  EXPECT_EQ(store.ReadINI("S", "Never", file), "");
+  EXPECT_EQ(store.ReadINI("", "Never", file), "");
+  EXPECT_EQ(store.ReadINI("S", "", file), "");
+  EXPECT_EQ(store.ReadINI("S", "NotHex", ""), "");
+}
+
+TEST(IniStoreWriteTest, EmptyArgumentsWriteNothing) {
+  TempDir dir;
+  const auto file = dir / "prefs.dll";
+  IniStore store;
+  store.WriteINI("Shared", "Directories", "/a/|", file);
+  const std::string before = ReadFileBytes(file);
+  store.WriteINI("Shared", "Directories", "", file);
+  store.WriteINI("", "Directories", "x", file);
+  store.WriteINI("Shared", "", "x", file);
+  store.WriteINI("Shared", "Directories", "x", "");
+  EXPECT_EQ(ReadFileBytes(file), before);
+  EXPECT_EQ(store.ReadINI("Shared", "Directories", file), "/a/|");
+}
+
+TEST(IniStoreWriteTest, ValuesRoundTripUpToTheReadLimit) {
+  TempDir dir;
+  const auto file = dir / "prefs.dll";
+  IniStore store;
+  std::mt19937 random(11);
+  int checked = 0;
+  for (int alphabet : {1, 2, 5, 16, 64, 255}) {
+    for (std::size_t length = 1;; length += 1 + length / 8) {
+      std::string value(length, '\0');
+      for (auto& c : value) c = static_cast<char>(1 + random() % alphabet);
+      const std::size_t stored = 2 * HuffmanEncode(value).size();
+      if (stored > kIniReadLimit) break;
+      store.WriteINI("Values", "V" + std::to_string(alphabet), value, file);
+      IniStore fresh;
+      ASSERT_EQ(fresh.ReadINI("Values", "V" + std::to_string(alphabet), file), value)
+          << "alphabet " << alphabet << " length " << length;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 100);
+}
+
+TEST(IniStoreWriteTest, CompressedValuesBeyondTheLimitReadAsEmpty) {
+  TempDir dir;
+  const auto file = dir / "prefs.dll";
+  IniStore store;
+  std::string value;
+  for (int i = 0; i < 300; ++i) value += "10.0." + std::to_string(i) + ".1|";
+  ASSERT_GT(2 * HuffmanEncode(value).size(), kIniReadLimit);
+  store.WriteINI("Cache", "Cache", value, file);
+  EXPECT_EQ(store.ReadINI("Cache", "Cache", file), "");
+}
+
+TEST(IniStoreWriteTest, DoubledSeparatorsNameTheSameFile) {
+  TempDir dir;
+  IniStore store;
+  store.WriteINI("A", "B", "value", dir.path().string() + "//prefs.dll");
+  EXPECT_EQ(store.ReadINI("A", "B", dir / "prefs.dll"), "value");
+  EXPECT_TRUE(std::filesystem::exists(dir / "prefs.dll"));
+}
+
+TEST(IniStoreCacheTest, ChangesOnDiskAreSeen) {
+  TempDir dir;
+  const auto file = dir / "prefs.dll";
+  IniStore reader;
+  IniStore writer;
+  writer.WriteINI("A", "B", "first", file);
+  EXPECT_EQ(reader.ReadINI("A", "B", file), "first");
+  writer.WriteINI("A", "B", "second", file);
+  EXPECT_EQ(reader.ReadINI("A", "B", file), "second");
+  // The file vanishes, then comes back.
+  const std::string bytes = ReadFileBytes(file);
+  std::filesystem::remove(file);
+  EXPECT_EQ(reader.ReadINI("A", "B", file), "");
+  WriteFileBytes(file, bytes);
+  EXPECT_EQ(reader.ReadINI("A", "B", file), "second");
+}
+
+TEST(IniStoreCacheTest, WritesLeaveNoTemporaryFiles) {
+  TempDir dir;
+  IniStore store;
+  for (int i = 0; i < 20; ++i) store.WriteINI("S", "K" + std::to_string(i), "v", dir / "prefs.dll");
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 1);
+}
+
+TEST(IniStoreCacheTest, AFailedWriteIsNotKeptAndNothingBreaks) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  TempDir dir;
+  const auto folder = dir / "locked";
+  std::filesystem::create_directory(folder);
+  IniStore store;
+  store.WriteINI("A", "B", "kept", folder / "prefs.dll");
+  ::chmod(folder.c_str(), 0500);
+  store.WriteINI("A", "B", "lost", folder / "prefs.dll");
+  EXPECT_EQ(store.ReadINI("A", "B", folder / "prefs.dll"), "kept");
+  ::chmod(folder.c_str(), 0700);
+}
+
+TEST(IniStoreCacheTest, AFolderThatCannotHoldTheFileKeepsNothing) {
+  TempDir dir;
+  IniStore store;
+  const auto file = dir / "missing-folder" / "prefs.dll";
+  store.WriteINI("A", "B", "lost", file);
+  EXPECT_EQ(store.ReadINI("A", "B", file), "");
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST(IniStoreBatchTest, BatchedWritesReachTheFileOnceAtTheEnd) {
+  TempDir dir;
+  const auto file = dir / "FileDatabase.dll";
+  IniStore store;
+  {
+    IniStore::Batch batch(store, file);
+    for (int i = 0; i < 500; ++i) {
+      store.WriteINI("/music/song" + std::to_string(i) + ".mp3", "4096",
+                     "0123456789ABCDEF0123456789ABCDEF", file);
+    }
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(store.ReadINI("/music/song7.mp3", "4096", file), "0123456789ABCDEF0123456789ABCDEF");
+  }
+  IniStore fresh;
+  EXPECT_EQ(fresh.ReadINI("/music/song499.mp3", "4096", file),
+            "0123456789ABCDEF0123456789ABCDEF");
+  EXPECT_EQ(fresh.RawSections(file).size(), 500u);
+}
+
+}  // namespace
+}  // namespace zorvex

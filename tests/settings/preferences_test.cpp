@@ -1,0 +1,263 @@
+#include "settings/preferences.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "settings/ini_store.h"
+#include "support/temp_dir.h"
+
+namespace zorvex {
+namespace {
+
+using testing::TempDir;
+
+class RecordingEffects : public PreferenceEffects {
+ public:
+  void RegisterUrlProtocol() override { calls.push_back("register"); }
+  std::string LocalAddress() override {
+    calls.push_back("address");
+    return "192.168.1.20";
+  }
+  void StartDownloadListener() override { calls.push_back("listen"); }
+  void SetStartWithDesktop(bool on) override { calls.push_back(on ? "autostart on" : "autostart off"); }
+
+  std::vector<std::string> calls;
+};
+
+class PreferencesTest : public ::testing::Test {
+ protected:
+  void Store(PreferenceKey key, std::string_view value) {
+    store.WriteINI(key.section, key.key, value, file);
+  }
+  std::string Stored(PreferenceKey key) { return store.ReadINI(key.section, key.key, file); }
+
+  TempDir dir;
+  std::filesystem::path file = dir / "prefs.dll";
+  IniStore store;
+  RecordingEffects effects;
+  Preferences prefs;
+};
+
+TEST(MaxConnectionsTest, FollowsTheConnectionSpeed) {
+  EXPECT_EQ(MaxConnectionsFor(0), 8);
+  EXPECT_EQ(MaxConnectionsFor(4), 8);
+  EXPECT_EQ(MaxConnectionsFor(5), 10);
+  EXPECT_EQ(MaxConnectionsFor(7), 10);
+  EXPECT_EQ(MaxConnectionsFor(8), 12);
+  EXPECT_EQ(MaxConnectionsFor(9), 12);
+  EXPECT_EQ(MaxConnectionsFor(-3), 8);
+}
+
+TEST(NumberTextTest, WholeNumbersAsStoredOrTyped) {
+  EXPECT_EQ(ParseInt16("3"), 3);
+  EXPECT_EQ(ParseInt16(" 10 "), 10);
+  EXPECT_EQ(ParseInt16("-7"), -7);
+  EXPECT_EQ(ParseInt16("2.5"), 2);
+  EXPECT_EQ(ParseInt16("3.5"), 4);
+  EXPECT_EQ(ParseInt16("3.51"), 4);
+  EXPECT_EQ(ParseInt16("3.49"), 3);
+  EXPECT_EQ(ParseInt16("32767"), 32767);
+  EXPECT_EQ(ParseInt16("32768"), std::nullopt);
+  EXPECT_EQ(ParseInt16("-32768"), -32768);
+  for (const char* bad : {"", " ", "x", "12x", "--5", "+-5", "1e3", ".", "5..0", "0x10"}) {
+    EXPECT_EQ(ParseInt16(bad), std::nullopt) << bad;
+  }
+  EXPECT_EQ(ParsePort("5503"), 5503);
+  EXPECT_EQ(ParsePort("40000"), 40000);
+  EXPECT_EQ(ParsePort("65535"), 65535);
+  EXPECT_EQ(ParsePort("65536"), std::nullopt);
+  EXPECT_EQ(ParsePort("-1"), std::nullopt);
+}
+
+TEST(NumberTextTest, RatesAsDecimalText) {
+  EXPECT_EQ(FormatRate(0), "0");
+  EXPECT_EQ(FormatRate(1234.5), "1234.5");
+  EXPECT_EQ(FormatRate(0.1 + 0.2), "0.3");
+  EXPECT_EQ(FormatRate(52.123456789012345), "52.1234567890123");
+  EXPECT_EQ(FormatRate(1e20), "100000000000000000000");
+  EXPECT_EQ(ParseRate("1234.5"), 1234.5);
+  EXPECT_EQ(ParseRate("12,25"), 12.25);
+  EXPECT_EQ(ParseRate(""), std::nullopt);
+  EXPECT_EQ(ParseRate("fast"), std::nullopt);
+  EXPECT_EQ(ParseRate("inf"), std::nullopt);
+}
+
+TEST(ListTextTest, SplitJoinAndPairs) {
+  EXPECT_EQ(SplitList("a|b||c|"), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(SplitList("tail"), (std::vector<std::string>{"tail"}));
+  EXPECT_TRUE(SplitList("").empty());
+  EXPECT_EQ(JoinList({"a", "b"}), "a|b|");
+  EXPECT_EQ(JoinList({}), "");
+  EXPECT_EQ(SplitPair("Main*host/gateway.php*extra", '*'),
+            (std::pair<std::string, std::string>{"Main", "host/gateway.php"}));
+  EXPECT_EQ(SplitPair("alone", '~'), (std::pair<std::string, std::string>{"alone", ""}));
+  EXPECT_EQ(ParseGatewayList("A*a.example/gateway.php|B*b|"),
+            (std::vector<Gateway>{{"A", "a.example/gateway.php"}, {"B", "b"}}));
+  EXPECT_EQ(FormatGatewayList({{"A", "a"}, {"B", "b"}}), "A*a|B*b|");
+}
+
+TEST_F(PreferencesTest, LoadFromAMissingFileKeepsTheFieldsAndRunsEveryStepInOrder) {
+  prefs.Nickname = "before";
+  prefs.Connection = 6;
+  prefs.HostCache[3] = "10.0.0.3";
+  LoadPreferences(store, file, prefs, effects);
+  EXPECT_EQ(effects.calls, (std::vector<std::string>{"register", "address", "listen"}));
+  EXPECT_EQ(prefs.MyIP, "192.168.1.20");
+  EXPECT_EQ(prefs.Nickname, "before");
+  EXPECT_EQ(prefs.Connection, 6);
+  EXPECT_EQ(prefs.MaxConnections, 10);
+  EXPECT_EQ(prefs.HostCache[3], "10.0.0.3");
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(PreferencesTest, LoadReadsEveryField) {
+  Store(keys::kNickname, "Alice");
+  Store(keys::kConnection, "9");
+  Store(keys::kDLDir, "/home/alice/Downloads/");
+  Store(keys::kMaxULs, "3");
+  Store(keys::kMaxULUsers, "1");
+  Store(keys::kDownloadPort, "5503");
+  Store(keys::kGateways, "Main*gw.example/gateway.php|");
+  LoadPreferences(store, file, prefs, effects);
+  EXPECT_EQ(prefs.Nickname, "Alice");
+  EXPECT_EQ(prefs.Connection, 9);
+  EXPECT_EQ(prefs.MaxConnections, 12);
+  EXPECT_EQ(prefs.DLDir, "/home/alice/Downloads/");
+  EXPECT_EQ(prefs.MaxULs, 3);
+  EXPECT_EQ(prefs.MaxULUsers, 1);
+  EXPECT_EQ(prefs.DownloadPort, 5503);
+  EXPECT_EQ(prefs.GatewayList, "Main*gw.example/gateway.php|");
+}
+
+TEST_F(PreferencesTest, BadNumbersLeaveTheirFieldsUnchanged) {
+  prefs.Connection = 4;
+  prefs.MaxULs = 2;
+  prefs.MaxULUsers = 1;
+  prefs.DownloadPort = 6000;
+  Store(keys::kConnection, "fast");
+  Store(keys::kMaxULs, "40000");
+  Store(keys::kDownloadPort, "70000");
+  store.WriteINI("Preferences", "MaxULUsers", "x", file);
+  LoadPreferences(store, file, prefs, effects);
+  EXPECT_EQ(prefs.Connection, 4);
+  EXPECT_EQ(prefs.MaxConnections, 8);
+  EXPECT_EQ(prefs.MaxULs, 2);
+  EXPECT_EQ(prefs.MaxULUsers, 1);
+  EXPECT_EQ(prefs.DownloadPort, 6000);
+}
+
+TEST_F(PreferencesTest, PortsAbove32767AreKept) {
+  Store(keys::kDownloadPort, "40000");
+  LoadPreferences(store, file, prefs, effects);
+  EXPECT_EQ(prefs.DownloadPort, 40000);
+}
+
+TEST_F(PreferencesTest, HostCacheFillsSlotsInOrderAndKeepsTheRest) {
+  prefs.HostCache[2] = "kept";
+  Store(keys::kHostCache, "10.0.0.1|10.0.0.2|");
+  LoadPreferences(store, file, prefs, effects);
+  EXPECT_EQ(prefs.HostCache[0], "10.0.0.1");
+  EXPECT_EQ(prefs.HostCache[1], "10.0.0.2");
+  EXPECT_EQ(prefs.HostCache[2], "kept");
+}
+
+TEST_F(PreferencesTest, HostCacheIgnoresThePieceAfterTheLastBarAndSlotsBeyond45) {
+  std::string cache;
+  for (int i = 0; i < 50; ++i) cache += "10.1.0." + std::to_string(i) + "|";
+  cache += "unterminated";
+  Store(keys::kHostCache, cache);
+  LoadPreferences(store, file, prefs, effects);
+  EXPECT_EQ(prefs.HostCache[0], "10.1.0.0");
+  EXPECT_EQ(prefs.HostCache[45], "10.1.0.45");
+  for (const auto& slot : prefs.HostCache) EXPECT_NE(slot, "unterminated");
+}
+
+TEST_F(PreferencesTest, HostCacheSaveSkipsEmptySlotsAndSlot45) {
+  prefs.HostCache[0] = "10.0.0.1";
+  prefs.HostCache[7] = "10.0.0.8";
+  prefs.HostCache[44] = "10.0.0.45";
+  prefs.HostCache[45] = "10.0.0.46";
+  SaveHostCache(store, file, prefs);
+  EXPECT_EQ(Stored(keys::kHostCache), "10.0.0.1|10.0.0.8|10.0.0.45|");
+}
+
+TEST_F(PreferencesTest, AnEmptyHostCacheKeepsThePreviousOne) {
+  Store(keys::kHostCache, "10.0.0.1|");
+  SaveHostCache(store, file, prefs);
+  EXPECT_EQ(Stored(keys::kHostCache), "10.0.0.1|");
+}
+
+SettingsValues WizardValues() {
+  SettingsValues values;
+  values.nickname = "Alice";
+  values.connection = 7;
+  values.max_uls = "3";
+  values.max_per_user = "1";
+  values.shared_folders = {"/srv/music/", "", "/srv/video/"};
+  values.download_folder = "/home/alice/Downloads/";
+  values.download_port = "5503";
+  values.start_with_desktop = true;
+  values.gateways = {{"Main", "gw.example/gateway.php"}, {"Backup", "10.0.0.9/gateway.php"}};
+  return values;
+}
+
+TEST_F(PreferencesTest, SaveWritesEveryKeyAndField) {
+  SavePreferences(store, file, WizardValues(), prefs, effects);
+  EXPECT_EQ(effects.calls, std::vector<std::string>{"autostart on"});
+  EXPECT_EQ(Stored(keys::kDLDir), "/home/alice/Downloads/");
+  EXPECT_EQ(Stored(keys::kStartWithWindows), "1");
+  EXPECT_EQ(Stored(keys::kNickname), "Alice");
+  EXPECT_EQ(Stored(keys::kConnection), "7");
+  EXPECT_EQ(Stored(keys::kMaxULUsers), "1");
+  EXPECT_EQ(Stored(keys::kMaxULs), "3");
+  EXPECT_EQ(Stored(keys::kDownloadPort), "5503");
+  EXPECT_EQ(Stored(keys::kSharedDirectories), "/srv/music/|/srv/video/|");
+  EXPECT_EQ(Stored(keys::kGateways), "Main*gw.example/gateway.php|Backup*10.0.0.9/gateway.php|");
+  EXPECT_EQ(prefs.Nickname, "Alice");
+  EXPECT_EQ(prefs.Connection, 7);
+  EXPECT_EQ(prefs.MaxConnections, 10);
+  EXPECT_EQ(prefs.DLDir, "/home/alice/Downloads/");
+  EXPECT_EQ(prefs.DownloadPort, 5503);
+  EXPECT_EQ(prefs.MaxULs, 3);
+  EXPECT_EQ(prefs.MaxULUsers, 1);
+  EXPECT_EQ(prefs.GatewayList, "Main*gw.example/gateway.php|Backup*10.0.0.9/gateway.php|");
+}
+
+TEST_F(PreferencesTest, SaveThenLoadAndFillGiveTheSameValues) {
+  SettingsValues saved = WizardValues();
+  SavePreferences(store, file, saved, prefs, effects);
+  Preferences loaded;
+  LoadPreferences(store, file, loaded, effects);
+  saved.shared_folders = {"/srv/music/", "/srv/video/"};
+  EXPECT_EQ(LoadSettingsValues(store, file, loaded), saved);
+}
+
+TEST_F(PreferencesTest, EmptyTextsKeepTheStoredValues) {
+  SavePreferences(store, file, WizardValues(), prefs, effects);
+  SettingsValues cleared = WizardValues();
+  cleared.shared_folders.clear();
+  cleared.max_uls.clear();
+  cleared.start_with_desktop = false;
+  SavePreferences(store, file, cleared, prefs, effects);
+  EXPECT_EQ(Stored(keys::kSharedDirectories), "/srv/music/|/srv/video/|");
+  EXPECT_EQ(Stored(keys::kMaxULs), "3");
+  EXPECT_EQ(prefs.MaxULs, 3);
+  EXPECT_EQ(Stored(keys::kStartWithWindows), "0");
+  EXPECT_EQ(effects.calls.back(), "autostart off");
+}
+
+TEST_F(PreferencesTest, UploadStatisticsRoundTrip) {
+  prefs.AverageUploadRate = 48.75;
+  prefs.BestUploadRate = 1024.5;
+  SaveUploadStatistics(store, file, prefs);
+  EXPECT_EQ(Stored(keys::kUploadAverage), "48.75");
+  EXPECT_EQ(Stored(keys::kUploadBest), "1024.5");
+  Preferences loaded;
+  LoadUploadStatistics(store, file, loaded);
+  EXPECT_EQ(loaded.AverageUploadRate, 48.75);
+  EXPECT_EQ(loaded.BestUploadRate, 1024.5);
+}
+
+}  // namespace
+}  // namespace zorvex

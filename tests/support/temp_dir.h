@@ -1,0 +1,27 @@
+#pragma once
+// A fresh folder per test, removed with everything in it when the test ends.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace zorvex::testing {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace zorvex::testing
