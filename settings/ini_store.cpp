@@ -116,13 +116,20 @@ void IniStore::Flush(const std::filesystem::path& full_path, Cached& cached) {
   }
 }
 
+std::optional<std::string> IniStore::ReadRaw(std::string_view section, std::string_view key,
+                                             const std::filesystem::path& full_path) {
+  if (section.empty() || key.empty() || full_path.empty()) return std::nullopt;
+  const auto stored = Load(full_path).file.Find(EnHex(section), EnHex(key));
+  if (!stored) return std::nullopt;
+  return std::string(stored->substr(0, kIniReadLimit));
+}
+
 std::string IniStore::ReadINI(std::string_view section, std::string_view key,
                               const std::filesystem::path& full_path) {
-  if (section.empty() || key.empty() || full_path.empty()) return {};
-  const auto stored = Load(full_path).file.Find(EnHex(section), EnHex(key));
+  const auto stored = ReadRaw(section, key, full_path);
   if (!stored || stored->empty()) return {};
   try {
-    return HuffmanDecode(DeHex(stored->substr(0, kIniReadLimit)));
+    return HuffmanDecode(DeHex(*stored));
   } catch (const HuffmanError&) {
     return {};
   }

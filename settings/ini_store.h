@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -32,6 +33,11 @@ class IniStore {
   // Does nothing when any argument is empty; write failures are not reported.
   void WriteINI(std::string_view section, std::string_view key, std::string_view value,
                 const std::filesystem::path& full_path);
+
+  // The stored text of a value as the reader returns it (hex, cut to the read limit), before
+  // decoding; nothing when the key is absent.
+  std::optional<std::string> ReadRaw(std::string_view section, std::string_view key,
+                                     const std::filesystem::path& full_path);
 
   // Raw (still encoded) sections of a file, for tools that show a whole file. Empty when the
   // file is missing.

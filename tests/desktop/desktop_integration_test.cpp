@@ -1,0 +1,475 @@
+#include "settings/desktop_integration.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace zorvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFileBytes;
+using testing::TempDir;
+using testing::WriteFileBytes;
+
+constexpr char kProgram[] = "/opt/zorvex/bin/zorvex";
+
+constexpr char kAutostartOn[] =
+    "[Desktop Entry]\n"
+    "Type=Application\n"
+    "Version=1.5\n"
+    "Name=Zorvex\n"
+    "Comment=Peer-to-peer file sharing\n"
+    "Exec=\"/opt/zorvex/bin/zorvex\"\n"
+    "Terminal=false\n"
+    "X-GNOME-Autostart-enabled=true\n";
+
+constexpr char kAutostartOff[] =
+    "[Desktop Entry]\n"
+    "Type=Application\n"
+    "Version=1.5\n"
+    "Name=Zorvex\n"
+    "Comment=Peer-to-peer file sharing\n"
+    "Hidden=true\n"
+    "X-GNOME-Autostart-enabled=false\n";
+
+constexpr char kZxHandler[] =
+    "[Desktop Entry]\n"
+    "Type=Application\n"
+    "Version=1.5\n"
+    "Name=Zorvex Protocol\n"
+    "Exec=\"/opt/zorvex/bin/zorvex\" %u\n"
+    "Terminal=false\n"
+    "NoDisplay=true\n"
+    "MimeType=x-scheme-handler/zx;\n";
+
+// Reads an Exec value back the way a launcher does: string escapes first, then field codes and
+// double-quote rules. Field codes outside quotes stay in the result as written ("%u").
+std::optional<std::vector<std::string>> ParseExec(std::string_view value) {
+  std::string text;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\') {
+      text += value[i];
+      continue;
+    }
+    if (++i == value.size()) return std::nullopt;
+    const std::map<char, char> escapes = {
+        {'s', ' '}, {'n', '\n'}, {'t', '\t'}, {'r', '\r'}, {'\\', '\\'}};
+    const auto found = escapes.find(value[i]);
+    if (found == escapes.end()) return std::nullopt;
+    text += found->second;
+  }
+  const std::string reserved = "\t\n\"'\\><~|&;$*?#()`";
+  std::vector<std::string> args;
+  std::string current;
+  bool in_arg = false;
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '%') {
+      if (i + 1 == text.size()) return std::nullopt;
+      const char code = text[++i];
+      if (code == '%') {
+        current += '%';
+      } else if (quoted) {
+        return std::nullopt;  // field codes are not allowed inside quotes
+      } else {
+        current += '%';
+        current += code;
+      }
+      in_arg = true;
+    } else if (quoted) {
+      if (c == '"') {
+        quoted = false;
+      } else if (c == '\\') {
+        if (i + 1 == text.size()) return std::nullopt;
+        const char next = text[++i];
+        if (std::string_view("\"`$\\").find(next) == std::string_view::npos) return std::nullopt;
+        current += next;
+      } else if (c == '`' || c == '$') {
+        return std::nullopt;  // must have been escaped
+      } else {
+        current += c;
+      }
+    } else if (c == ' ') {
+      if (in_arg) args.push_back(current);
+      current.clear();
+      in_arg = false;
+    } else if (c == '"') {
+      quoted = true;
+      in_arg = true;
+    } else if (reserved.find(c) != std::string::npos) {
+      return std::nullopt;
+    } else {
+      current += c;
+      in_arg = true;
+    }
+  }
+  if (quoted) return std::nullopt;
+  if (in_arg) args.push_back(current);
+  return args;
+}
+
+// The value of the first `key=` line of a file.
+std::string LineValue(const std::string& text, const std::string& key) {
+  const auto start = text.find("\n" + key + "=");
+  if (start == std::string::npos) return "<missing>";
+  const auto from = start + key.size() + 2;
+  return text.substr(from, text.find('\n', from) - from);
+}
+
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& item : fs::directory_iterator(folder))
+    names.insert(item.path().filename().string());
+  return names;
+}
+
+unsigned Mode(const fs::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return 0;
+  return info.st_mode & 07777;
+}
+
+class DesktopIntegrationTest : public ::testing::Test {
+ protected:
+  DesktopIntegrationTest() {
+    env_.config_home = dir_ / "config";
+    env_.data_home = dir_ / "data";
+    env_.program_path = kProgram;
+  }
+
+  fs::path Autostart() const { return env_.config_home / "autostart" / "zorvex.desktop"; }
+  fs::path ZxHandler() const { return env_.data_home / "applications" / "zorvex-zx.desktop"; }
+  fs::path MimeApps() const { return env_.config_home / "mimeapps.list"; }
+
+  TempDir dir_;
+  DesktopEnvironment env_;
+};
+
+TEST_F(DesktopIntegrationTest, AutostartOnWritesEnabledEntryInNewPrivateFolders) {
+  EXPECT_FALSE(StartsWithDesktop(env_));
+  ASSERT_TRUE(SetStartWithDesktop(env_, true));
+  EXPECT_EQ(ReadFileBytes(Autostart()), kAutostartOn);
+  EXPECT_TRUE(StartsWithDesktop(env_));
+  EXPECT_EQ(Mode(env_.config_home), 0700u);
+  EXPECT_EQ(Mode(Autostart().parent_path()), 0700u);
+  EXPECT_EQ(Mode(Autostart()), 0644u);
+  EXPECT_EQ(Names(Autostart().parent_path()), std::set<std::string>{"zorvex.desktop"});
+}
+
+TEST_F(DesktopIntegrationTest, AutostartOffLeavesHiddenEntryWithNothingToRunThenOnAgain) {
+  ASSERT_TRUE(SetStartWithDesktop(env_, true));
+  ASSERT_TRUE(SetStartWithDesktop(env_, false));
+  const std::string off = ReadFileBytes(Autostart());
+  EXPECT_EQ(off, kAutostartOff);
+  EXPECT_EQ(off.find("Exec"), std::string::npos);
+  EXPECT_FALSE(StartsWithDesktop(env_));
+  EXPECT_EQ(Names(Autostart().parent_path()), std::set<std::string>{"zorvex.desktop"});
+
+  ASSERT_TRUE(SetStartWithDesktop(env_, true));
+  EXPECT_EQ(ReadFileBytes(Autostart()), kAutostartOn);
+  EXPECT_TRUE(StartsWithDesktop(env_));
+}
+
+TEST_F(DesktopIntegrationTest, AutostartOffNeedsNoProgramAndMasksSystemEntries) {
+  env_.program_path.clear();
+  EXPECT_FALSE(SetStartWithDesktop(env_, true));
+  EXPECT_FALSE(fs::exists(Autostart()));
+  ASSERT_TRUE(SetStartWithDesktop(env_, false));
+  EXPECT_EQ(ReadFileBytes(Autostart()), kAutostartOff);
+}
+
+TEST_F(DesktopIntegrationTest, StartsWithDesktopHonoursHandEditedFlags) {
+  const std::string base = kAutostartOn;
+  const auto check = [&](const std::string& text) {
+    WriteFileBytes(Autostart(), text);
+    return StartsWithDesktop(env_);
+  };
+  ASSERT_TRUE(SetStartWithDesktop(env_, true));
+  EXPECT_FALSE(check(base + "Hidden=true\n"));
+  EXPECT_FALSE(check(base + "Hidden = true\n"));
+  EXPECT_FALSE(check(base + "Hidden=1\n"));
+  EXPECT_TRUE(check(base + "Hidden=false\n"));
+  EXPECT_FALSE(check(base + "X-GNOME-Autostart-enabled=false\n"));
+  EXPECT_TRUE(check("[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n" +
+                    base.substr(base.find('\n') + 1)));
+  EXPECT_TRUE(check(base + "[Desktop Action x]\nHidden=true\n"));
+  EXPECT_FALSE(check("[Other]\nType=Application\nExec=zorvex\n"));
+  EXPECT_FALSE(check("[Desktop Entry]\nType=Link\nExec=zorvex\n"));
+  EXPECT_FALSE(check("[Desktop Entry]\nType=Application\nExec=\n"));
+  EXPECT_FALSE(check(""));
+}
+
+TEST_F(DesktopIntegrationTest, RegisterUrlProtocolWritesHandlerAndNewMimeAppsList) {
+  ASSERT_TRUE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx"));
+  EXPECT_EQ(ReadFileBytes(ZxHandler()), kZxHandler);
+  EXPECT_EQ(ReadFileBytes(MimeApps()),
+            "[Default Applications]\n"
+            "x-scheme-handler/zx=zorvex-zx.desktop\n");
+  EXPECT_EQ(Mode(env_.data_home / "applications"), 0700u);
+}
+
+TEST_F(DesktopIntegrationTest, RegisteringAgainRepairsMovedProgramWithoutDuplicates) {
+  ASSERT_TRUE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx"));
+  const std::string list = ReadFileBytes(MimeApps());
+  env_.program_path = "/home/u/Apps/zorvex";
+  ASSERT_TRUE(RegisterUrlProtocol(env_, "Zorvex Protocol", "ZX"));
+  EXPECT_EQ(LineValue(ReadFileBytes(ZxHandler()), "Exec"), "\"/home/u/Apps/zorvex\" %u");
+  EXPECT_EQ(ReadFileBytes(MimeApps()), list);
+  EXPECT_EQ(Names(env_.data_home / "applications"), std::set<std::string>{"zorvex-zx.desktop"});
+}
+
+TEST_F(DesktopIntegrationTest, MimeAppsEditKeepsOtherLinesAndReplacesOldHandler) {
+  fs::create_directories(env_.config_home);
+  WriteFileBytes(MimeApps(),
+                 "# kept by hand\n"
+                 "[Default Applications]\n"
+                 "text/html=firefox.desktop\n"
+                 "X-Scheme-Handler/ZX = other-zx.desktop;\n"
+                 "x-scheme-handler/zxy=keep.desktop\n"
+                 "image/png=eog.desktop\n"
+                 "\n"
+                 "[Added Associations]\n"
+                 "x-scheme-handler/zx=other-zx.desktop;\n"
+                 "text/plain=gedit.desktop;\n"
+                 "\n"
+                 "[Default Applications]\n"
+                 "x-scheme-handler/zx=later-wins.desktop\n"
+                 "[Removed Associations]\n"
+                 "application/pdf=evince.desktop;\n");
+  ASSERT_TRUE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx"));
+  EXPECT_EQ(ReadFileBytes(MimeApps()),
+            "# kept by hand\n"
+            "[Default Applications]\n"
+            "text/html=firefox.desktop\n"
+            "x-scheme-handler/zx=zorvex-zx.desktop\n"
+            "x-scheme-handler/zxy=keep.desktop\n"
+            "image/png=eog.desktop\n"
+            "\n"
+            "[Added Associations]\n"
+            "x-scheme-handler/zx=other-zx.desktop;\n"
+            "text/plain=gedit.desktop;\n"
+            "\n"
+            "[Default Applications]\n"
+            "[Removed Associations]\n"
+            "application/pdf=evince.desktop;\n");
+}
+
+TEST_F(DesktopIntegrationTest, MimeAppsEditAddsLineToGroupOrGroupToFile) {
+  fs::create_directories(env_.config_home);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"[Default Applications]\n"
+       "text/html=firefox.desktop\n"
+       "\n"
+       "[Added Associations]\n"
+       "a/b=c.desktop;\n",
+       "[Default Applications]\n"
+       "text/html=firefox.desktop\n"
+       "x-scheme-handler/zx=zorvex-zx.desktop\n"
+       "\n"
+       "[Added Associations]\n"
+       "a/b=c.desktop;\n"},
+      {"[Added Associations]\n"
+       "text/plain=gedit.desktop;",
+       "[Added Associations]\n"
+       "text/plain=gedit.desktop;\n"
+       "\n"
+       "[Default Applications]\n"
+       "x-scheme-handler/zx=zorvex-zx.desktop\n"},
+      {"[Default Applications]\n",
+       "[Default Applications]\nx-scheme-handler/zx=zorvex-zx.desktop\n"},
+      {"", "[Default Applications]\nx-scheme-handler/zx=zorvex-zx.desktop\n"},
+  };
+  for (const auto& [before, after] : cases) {
+    WriteFileBytes(MimeApps(), before);
+    ASSERT_TRUE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx"));
+    EXPECT_EQ(ReadFileBytes(MimeApps()), after) << "from:\n" << before;
+  }
+}
+
+TEST_F(DesktopIntegrationTest, MimeAppsSymlinkIsWrittenThroughKeepingItsMode) {
+  fs::create_directories(env_.config_home);
+  const fs::path real = dir_ / "dotfiles" / "mimeapps.list";
+  fs::create_directories(real.parent_path());
+  WriteFileBytes(real, "[Default Applications]\n");
+  ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+  fs::create_symlink(real, MimeApps());
+  ASSERT_TRUE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx"));
+  EXPECT_TRUE(fs::is_symlink(MimeApps()));
+  EXPECT_EQ(ReadFileBytes(real), "[Default Applications]\nx-scheme-handler/zx=zorvex-zx.desktop\n");
+  EXPECT_EQ(Mode(real), 0600u);
+  EXPECT_EQ(Names(real.parent_path()), std::set<std::string>{"mimeapps.list"});
+}
+
+TEST(QuoteExecArgumentTest, EscapesBothLayers) {
+  EXPECT_EQ(QuoteExecArgument("/usr/bin/zorvex"), "\"/usr/bin/zorvex\"");
+  EXPECT_EQ(QuoteExecArgument(R"x(/opt/My "Apps"/a$b`c\d 100%/zorvex)x"),
+            R"x("/opt/My \\"Apps\\"/a\\$b\\`c\\\\d 100%%/zorvex")x");
+  EXPECT_EQ(QuoteExecArgument("/tmp/a\nb"), std::nullopt);
+  EXPECT_EQ(QuoteExecArgument("/tmp/a\tb"), std::nullopt);
+  EXPECT_EQ(QuoteExecArgument("/tmp/\xff"), std::nullopt);
+  EXPECT_EQ(QuoteExecArgument("/tmp/\xc0\xaf"), std::nullopt);      // overlong '/'
+  EXPECT_EQ(QuoteExecArgument("/tmp/\xed\xa0\x80"), std::nullopt);  // surrogate
+  EXPECT_EQ(QuoteExecArgument("/tmp/\xe6\x97"), std::nullopt);      // cut short
+  EXPECT_EQ(QuoteExecArgument("/tmp/\xe6\x97\xa5\xf0\x9f\x93\x81"),
+            "\"/tmp/\xe6\x97\xa5\xf0\x9f\x93\x81\"");
+}
+
+TEST_F(DesktopIntegrationTest, ProgramPathsNeedingQuotesRoundTripThroughBothEntries) {
+  const std::vector<std::string> paths = {
+      "/opt/My Apps/zorvex",
+      "/home/a\"b/zorvex",
+      "/tmp/back\\slash\\/zorvex",
+      "/tmp/$HOME/`id`/zorvex",
+      "/tmp/100%/%u/zorvex",
+      "/tmp/it's ~ & | ; < > * ? # ( ) [x] =/zorvex",
+      "/tmp/\xe6\x97\xa5\xe6\x9c\xac/zorvex",
+      "/tmp/\\\\$`\"%%\\s/zorvex",
+  };
+  for (const auto& path : paths) {
+    env_.program_path = path;
+    ASSERT_TRUE(SetStartWithDesktop(env_, true)) << path;
+    ASSERT_TRUE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx")) << path;
+    EXPECT_TRUE(StartsWithDesktop(env_)) << path;
+    EXPECT_EQ(ParseExec(LineValue(ReadFileBytes(Autostart()), "Exec")),
+              std::vector<std::string>{path});
+    EXPECT_EQ(ParseExec(LineValue(ReadFileBytes(ZxHandler()), "Exec")),
+              (std::vector<std::string>{path, "%u"}));
+  }
+}
+
+TEST_F(DesktopIntegrationTest, UnrepresentableOrRelativeInputsWriteNothing) {
+  env_.program_path = "/tmp/line\nbreak/zorvex";
+  EXPECT_FALSE(SetStartWithDesktop(env_, true));
+  EXPECT_FALSE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx"));
+  env_.program_path = "zorvex";
+  EXPECT_FALSE(SetStartWithDesktop(env_, true));
+  EXPECT_FALSE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx"));
+  env_.program_path = kProgram;
+  EXPECT_FALSE(RegisterUrlProtocol(env_, "Zorvex Protocol", "../zx"));
+  EXPECT_FALSE(RegisterUrlProtocol(env_, "Zorvex Protocol", "1zx"));
+  EXPECT_FALSE(RegisterUrlProtocol(env_, "Zorvex Protocol", ""));
+  EXPECT_FALSE(RegisterUrlProtocol(env_, "", "zx"));
+  EXPECT_FALSE(RegisterUrlProtocol(env_, "Bad\nName", "zx"));
+  EXPECT_FALSE(fs::exists(env_.config_home));
+  EXPECT_FALSE(fs::exists(env_.data_home));
+
+  env_.config_home = "relative/config";
+  EXPECT_FALSE(SetStartWithDesktop(env_, false));
+  EXPECT_FALSE(StartsWithDesktop(env_));
+  EXPECT_FALSE(fs::exists("relative"));
+}
+
+TEST_F(DesktopIntegrationTest, ProtocolNameIsEscaped) {
+  ASSERT_TRUE(RegisterUrlProtocol(env_, " Back\\slash", "zx"));
+  EXPECT_EQ(LineValue(ReadFileBytes(ZxHandler()), "Name"), "\\sBack\\\\slash");
+}
+
+TEST_F(DesktopIntegrationTest, UnwritableDestinationsFailWithoutDebris) {
+  // A file where a folder should be stops even root.
+  WriteFileBytes(dir_ / "blocker", "x");
+  DesktopEnvironment blocked{dir_ / "blocker", dir_ / "blocker" / "data", kProgram};
+  EXPECT_FALSE(SetStartWithDesktop(blocked, true));
+  EXPECT_FALSE(SetStartWithDesktop(blocked, false));
+  EXPECT_FALSE(StartsWithDesktop(blocked));
+  EXPECT_FALSE(RegisterUrlProtocol(blocked, "Zorvex Protocol", "zx"));
+  EXPECT_EQ(ReadFileBytes(dir_ / "blocker"), "x");
+
+  // A folder where the entry should be: the rename fails and the temporary file goes away.
+  fs::create_directories(Autostart() / "inside");
+  EXPECT_FALSE(SetStartWithDesktop(env_, true));
+  EXPECT_FALSE(StartsWithDesktop(env_));
+  EXPECT_EQ(Names(Autostart().parent_path()), std::set<std::string>{"zorvex.desktop"});
+
+  // An unreadable mimeapps.list (a link to itself; root reads any plain file) is not replaced.
+  fs::create_symlink("mimeapps.list", MimeApps());
+  EXPECT_FALSE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx"));
+  EXPECT_EQ(fs::read_symlink(MimeApps()), "mimeapps.list");
+  EXPECT_EQ(Names(env_.config_home), (std::set<std::string>{"autostart", "mimeapps.list"}));
+}
+
+// Sets variables for one test and puts the old values back.
+class ScopedEnvironment {
+ public:
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+  }
+  void Set(const std::string& name, const char* value) {
+    if (!saved_.count(name)) {
+      const char* old = std::getenv(name.c_str());
+      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    if (value) {
+      ::setenv(name.c_str(), value, 1);
+    } else {
+      ::unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+TEST(DesktopEnvironmentFromProcessTest, FollowsXdgVariablesWithHomeDefaults) {
+  ScopedEnvironment vars;
+  vars.Set("HOME", "/home/tester");
+  vars.Set("XDG_CONFIG_HOME", nullptr);
+  vars.Set("XDG_DATA_HOME", nullptr);
+  auto env = DesktopEnvironmentFromProcess("/usr/bin/zorvex");
+  EXPECT_EQ(env.config_home, "/home/tester/.config");
+  EXPECT_EQ(env.data_home, "/home/tester/.local/share");
+  EXPECT_EQ(env.program_path, "/usr/bin/zorvex");
+
+  vars.Set("XDG_CONFIG_HOME", "");
+  vars.Set("XDG_DATA_HOME", "relative/data");
+  env = DesktopEnvironmentFromProcess("/usr/bin/zorvex");
+  EXPECT_EQ(env.config_home, "/home/tester/.config");
+  EXPECT_EQ(env.data_home, "/home/tester/.local/share");
+
+  vars.Set("XDG_CONFIG_HOME", "/xdg/config");
+  vars.Set("XDG_DATA_HOME", "/xdg/data");
+  env = DesktopEnvironmentFromProcess("/usr/bin/zorvex");
+  EXPECT_EQ(env.config_home, "/xdg/config");
+  EXPECT_EQ(env.data_home, "/xdg/data");
+}
+
+TEST(DesktopEnvironmentFromProcessTest, MakesProgramPathAbsolute) {
+  const auto env = DesktopEnvironmentFromProcess("bin/../zorvex");
+  EXPECT_EQ(env.program_path, fs::current_path() / "zorvex");
+}
+
+TEST(DesktopEnvironmentFromProcessTest, DefaultsDriveTheWrittenFiles) {
+  TempDir home;
+  ScopedEnvironment vars;
+  vars.Set("HOME", home.path().c_str());
+  vars.Set("XDG_CONFIG_HOME", nullptr);
+  vars.Set("XDG_DATA_HOME", nullptr);
+  const auto env = DesktopEnvironmentFromProcess(kProgram);
+  ASSERT_TRUE(SetStartWithDesktop(env, true));
+  ASSERT_TRUE(RegisterUrlProtocol(env, "Zorvex Protocol", "zx"));
+  EXPECT_EQ(ReadFileBytes(home / ".config/autostart/zorvex.desktop"), kAutostartOn);
+  EXPECT_EQ(ReadFileBytes(home / ".local/share/applications/zorvex-zx.desktop"), kZxHandler);
+  EXPECT_EQ(ReadFileBytes(home / ".config/mimeapps.list"),
+            "[Default Applications]\nx-scheme-handler/zx=zorvex-zx.desktop\n");
+}
+
+}  // namespace
+}  // namespace zorvex

@@ -1,0 +1,109 @@
+#include "share/file_kind.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zorvex {
+namespace {
+
+TEST(GetExtensionTest, TakesTheLowerCasedPartAfterTheLastDot) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"Song.MP3", "mp3"}, {"clip.QT", "qt"},         {"archive.tar.gz", "gz"},
+      {"a.b.mp3", "mp3"},  {"MiXeD.TxT", "txt"},      {".hidden", "hidden"},
+      {"x.Z", "z"},        {"name.A1-B_2", "a1-b_2"},
+  };
+  for (const auto& [name, extension] : cases)
+    EXPECT_EQ(GetExtension(name), extension) << name;
+}
+
+TEST(GetExtensionTest, NoDotGivesUnknownAndATrailingDotGivesEmpty) {
+  EXPECT_EQ(GetExtension("README"), "Unknown");
+  EXPECT_EQ(GetExtension(""), "Unknown");
+  EXPECT_EQ(GetExtension("trailing."), "");
+  EXPECT_EQ(GetExtension("a.b."), "");
+  EXPECT_EQ(GetExtension("."), "");
+}
+
+TEST(GetExtensionTest, LowersAsciiLettersOnly) {
+  EXPECT_EQ(GetExtension("x.\xC4Z\xE9"), "\xC4z\xE9");
+  EXPECT_EQ(GetExtension("x.@[`{"), "@[`{");
+}
+
+// Every listed extension, in the order of the lists.
+const std::vector<std::pair<int, std::string>> kListed = {
+    {1,
+     "mp3 mp2 m3u mjf voc xm rmi hmp ra hmi miz hmz xmi mss mus cmf mtm ult it cda as stm s3m mod "
+     "pls mp1 wav mid midi ogg wma aiff au"},
+    {2, "mpg mpeg avi asf mov rm ram qt"},
+    {3, "jpg gif png psd ico pdd iff bmp rle eps pcx pct pic raw tga vda icb vst tif"},
+    {4, "doc txt pds ps wri rtf"},
+    {5, "zip rar ace arc arj bin sfx gz gzip hqx sit sea tar z tgz uu exe"},
+};
+
+TEST(GetCategoryCodeTest, EveryListedExtensionInAnyCase) {
+  int total = 0;
+  for (const auto& [code, list] : kListed) {
+    std::istringstream words(list);
+    std::string extension;
+    while (words >> extension) {
+      ++total;
+      EXPECT_EQ(GetCategoryCode(extension), code) << extension;
+      std::string upper = extension;
+      for (char& c : upper)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+      EXPECT_EQ(GetCategoryCode(upper), code) << upper;
+    }
+  }
+  EXPECT_EQ(total, 83);
+}
+
+TEST(GetCategoryCodeTest, MatchesWholeExtensionsOnly) {
+  for (const char* extension : {"", "Unknown", "unknown", "mp", "p3", "mp33", "jpeg", "tiff", "htm",
+                                "r", "m", "zi", "ex", "exe ", " exe", "|", "||", "mid|"}) {
+    EXPECT_EQ(GetCategoryCode(extension), 0) << '"' << extension << '"';
+  }
+}
+
+TEST(GetCategoryNameTest, NamesCodesOneToFiveAndUnknownOtherwise) {
+  const std::vector<std::pair<int, std::string>> cases = {
+      {0, "Unknown"},       {1, "Music"},         {2, "Video"},
+      {3, "Image"},         {4, "Document"},      {5, "Software/Archive"},
+      {6, "Unknown"},       {-1, "Unknown"},      {100, "Unknown"},
+      {INT_MIN, "Unknown"}, {INT_MAX, "Unknown"},
+  };
+  for (const auto& [code, name] : cases)
+    EXPECT_EQ(GetCategoryName(code), name) << code;
+}
+
+TEST(GetCategoryNameTest, EnumAndCodeAgree) {
+  EXPECT_EQ(CategoryFromCode(3), Category::Image);
+  EXPECT_EQ(CategoryFromCode(5), Category::SoftwareArchive);
+  EXPECT_EQ(CategoryFromCode(0), Category::Unknown);
+  EXPECT_EQ(CategoryFromCode(6), Category::Unknown);
+  EXPECT_EQ(CategoryFromCode(-3), Category::Unknown);
+  EXPECT_EQ(GetCategoryName(Category::Music), "Music");
+  EXPECT_EQ(GetCategoryName(Category::SoftwareArchive), "Software/Archive");
+  EXPECT_EQ(GetCategoryName(Category::Unknown), "Unknown");
+}
+
+TEST(GetFileCategoryTest, ClassifiesByTheLastExtension) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"Song.MP3", "Music"},       {"clip.QT", "Video"},
+      {"README", "Unknown"},       {"archive.tar.gz", "Software/Archive"},
+      {"trailing.", "Unknown"},    {"photo.Jpg", "Image"},
+      {"notes.txt", "Document"},   {"setup.EXE", "Software/Archive"},
+      {"movie.mpeg", "Video"},     {"track.midi", "Music"},
+      {"a.b.mp3", "Music"},        {"mp3.doc", "Document"},
+      {"file.unknown", "Unknown"}, {"page.html", "Unknown"},
+  };
+  for (const auto& [name, category] : cases)
+    EXPECT_EQ(GetFileCategory(name), category) << name;
+}
+
+}  // namespace
+}  // namespace zorvex

@@ -1,0 +1,72 @@
+#include "core/random.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstddef>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace zorvex {
+namespace {
+
+// Hands out the given values in turn.
+class ScriptedRandom final : public RandomSource {
+ public:
+  explicit ScriptedRandom(std::vector<double> values) : values_(std::move(values)) {}
+  double Uniform() override { return values_.at(next_++); }
+
+ private:
+  std::vector<double> values_;
+  std::size_t next_ = 0;
+};
+
+const double kJustBelowOne = std::nextafter(1.0, 0.0);
+
+TEST(RandomInRangeTest, SearchNumberRange) {
+  ScriptedRandom random({0.0, kJustBelowOne, 0.5, 0.001, 0.999});
+  EXPECT_EQ(RandomInRange(999, 1, random), 1);
+  EXPECT_EQ(RandomInRange(999, 1, random), 999);
+  EXPECT_EQ(RandomInRange(999, 1, random), 500);  // 499.5 + 1
+  EXPECT_EQ(RandomInRange(999, 1, random), 1);    // 0.999 + 1
+  EXPECT_EQ(RandomInRange(999, 1, random), 999);  // 998.001 + 1
+}
+
+TEST(RandomInRangeTest, TakesTheFloorBelowZero) {
+  ScriptedRandom random({0.05, 0.0, kJustBelowOne, 0.5});
+  EXPECT_EQ(RandomInRange(10, -5, random), -5);  // -4.5
+  EXPECT_EQ(RandomInRange(10, -5, random), -5);
+  EXPECT_EQ(RandomInRange(10, -5, random), 4);
+  EXPECT_EQ(RandomInRange(0, 7, random), 7);
+}
+
+TEST(SeededRandomTest, SameSeedSameSequenceInUnitInterval) {
+  SeededRandom a(42);
+  SeededRandom b(42);
+  SeededRandom c(43);
+  bool differs = false;
+  for (int i = 0; i < 1000; ++i) {
+    const double x = a.Uniform();
+    EXPECT_GE(x, 0.0);
+    EXPECT_LT(x, 1.0);
+    EXPECT_EQ(x, b.Uniform());
+    if (x != c.Uniform()) differs = true;
+  }
+  EXPECT_TRUE(differs);
+}
+
+TEST(SeededRandomTest, SearchNumbersCoverTheWholeRange) {
+  SeededRandom random(7);
+  std::set<int> seen;
+  for (int i = 0; i < 20000; ++i) {
+    const int n = RandomInRange(999, 1, random);
+    ASSERT_GE(n, 1);
+    ASSERT_LE(n, 999);
+    seen.insert(n);
+  }
+  EXPECT_EQ(seen.size(), 999u);
+}
+
+}  // namespace
+}  // namespace zorvex
