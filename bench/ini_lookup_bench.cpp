@@ -40,7 +40,8 @@ std::vector<Entry> MakeEntries(int count) {
                  std::to_string(i % 7) + "/" + std::to_string(i % 12 + 1) + " - Track " +
                  std::to_string(i) + ".mp3";
     entry.size = std::to_string(1'000'000 + random() % 9'000'000);
-    for (int d = 0; d < 32; ++d) entry.hash.push_back(kHex[random() % 16]);
+    for (int d = 0; d < 32; ++d)
+      entry.hash.push_back(kHex[random() % 16]);
     entries.push_back(std::move(entry));
   }
   return entries;
@@ -76,8 +77,8 @@ std::string BaselineLookup(const std::filesystem::path& file, const Entry& entry
     if (!line.empty() && line.front() == '[') {
       if (in_section) return {};
       const auto close = line.find(']');
-      in_section = SameFolded(line.substr(1, close == std::string_view::npos ? close : close - 1),
-                              section);
+      in_section =
+          SameFolded(line.substr(1, close == std::string_view::npos ? close : close - 1), section);
     } else if (in_section) {
       const auto equals = line.find('=');
       if (equals != std::string_view::npos && SameFolded(TrimBlanks(line.substr(0, equals)), key)) {
@@ -89,7 +90,9 @@ std::string BaselineLookup(const std::filesystem::path& file, const Entry& entry
   return {};
 }
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
 
 }  // namespace
 
@@ -105,10 +108,12 @@ int main(int argc, char** argv) {
   {
     zorvex::IniStore writer;
     zorvex::IniStore::Batch batch(writer, file);
-    for (const auto& entry : entries) writer.WriteINI(entry.path, entry.size, entry.hash, file);
+    for (const auto& entry : entries)
+      writer.WriteINI(entry.path, entry.size, entry.hash, file);
   }
   std::vector<std::size_t> order(entries.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  for (std::size_t i = 0; i < order.size(); ++i)
+    order[i] = i;
   std::shuffle(order.begin(), order.end(), std::mt19937(7));
 
   // The store: a fresh object, so the first lookup pays for reading the file.
@@ -116,7 +121,8 @@ int main(int argc, char** argv) {
   const auto store_start = Clock::now();
   {
     zorvex::IniStore store;
-    for (auto i : order) found += store.ReadINI(entries[i].path, entries[i].size, file).size() == 32;
+    for (auto i : order)
+      found += store.ReadINI(entries[i].path, entries[i].size, file).size() == 32;
   }
   const double store_seconds = Seconds(Clock::now() - store_start);
 
@@ -133,8 +139,8 @@ int main(int argc, char** argv) {
   const double ratio = baseline_per_lookup / store_per_lookup;
   std::printf("FileDatabase.dll: %d entries, %.1f MB\n", count,
               static_cast<double>(std::filesystem::file_size(file)) / 1e6);
-  std::printf("IniStore:  %d lookups, %zu found, %.3f us per lookup (first read included)\n",
-              count, found, store_per_lookup * 1e6);
+  std::printf("IniStore:  %d lookups, %zu found, %.3f us per lookup (first read included)\n", count,
+              found, store_per_lookup * 1e6);
   std::printf("baseline:  %d lookups, %zu found, %.1f us per lookup (re-read and re-parse)\n",
               baseline_samples, baseline_found, baseline_per_lookup * 1e6);
   std::printf("ratio: IniStore is %.0f times faster (target: at least 100) -> %s\n", ratio,

@@ -10,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "core/file_io.h"
+
 namespace zorvex {
 namespace {
 
@@ -129,74 +131,9 @@ std::string_view ValueOf(std::string_view line) {
   return Trim(line.substr(line.find('=') + 1));
 }
 
-// Mode 0700 for new folders, as the base directory rules ask.
-bool EnsureFolder(const fs::path& folder) {
-  std::error_code ec;
-  if (fs::is_directory(folder, ec)) return true;
-  const auto parent = folder.parent_path();
-  if (parent.empty() || parent == folder || !EnsureFolder(parent)) return false;
-  if (::mkdir(folder.c_str(), 0700) == 0) return true;
-  return errno == EEXIST && fs::is_directory(folder, ec);
-}
-
-enum class ReadResult { kRead, kMissing, kFailed };
-
-ReadResult ReadWholeFile(const fs::path& path, std::string& out) {
-  out.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
-  char buffer[4096];
-  for (;;) {
-    const auto got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return ReadResult::kFailed;
-    }
-    out.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
-  return ReadResult::kRead;
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const auto wrote = ::write(fd, bytes.data(), bytes.size());
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(wrote));
-  }
-  return true;
-}
-
-// Readers never see a half-written file. A symbolic link (dotfile managers keep mimeapps.list as
-// one) is written through rather than replaced. The temporary name is hidden and lacks the
-// ".desktop" suffix so that folder watchers ignore it.
+// Folders are created with mode 0700, as the base directory rules ask.
 bool WriteFileAtomically(const fs::path& path, std::string_view bytes) {
-  std::error_code ec;
-  fs::path target = path;
-  if (fs::is_symlink(path, ec)) {
-    auto resolved = fs::canonical(path, ec);
-    if (!ec) target = std::move(resolved);
-  }
-  if (!EnsureFolder(target.parent_path())) return false;
-
-  mode_t mode = 0644;
-  struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
-
-  std::string temporary =
-      (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
+  return EnsurePrivateFolder(path.parent_path()) && ReplaceFileAtomically(path, bytes);
 }
 
 fs::path AutostartEntryPath(const DesktopEnvironment& env) {

@@ -174,7 +174,8 @@ std::string StoredContainer(std::string_view input) {
 }
 
 void PutLittleEndian(std::string& out, std::uint32_t value, int bytes) {
-  for (int b = 0; b < bytes; ++b) out.push_back(static_cast<char>((value >> (8 * b)) & 0xFF));
+  for (int b = 0; b < bytes; ++b)
+    out.push_back(static_cast<char>((value >> (8 * b)) & 0xFF));
 }
 
 std::uint32_t GetLittleEndian(std::string_view in, std::size_t offset, int bytes) {
@@ -235,7 +236,8 @@ std::string HuffmanEncode(std::string_view input, const HuffmanProgress& progres
   {
     BitWriter table(out);
     for (int value = 0; value < 256; ++value) {
-      for (auto bit : codes[value]) table.Put(bit);
+      for (auto bit : codes[value])
+        table.Put(bit);
     }
     table.Finish();
   }
@@ -243,7 +245,8 @@ std::string HuffmanEncode(std::string_view input, const HuffmanProgress& progres
     BitWriter data(out);
     for (std::size_t i = 0; i < n; ++i) {
       if (i % 10000 == 0) reporter.Sample(static_cast<double>(i), total, 88, 12);
-      for (auto bit : codes[static_cast<unsigned char>(input[i])]) data.Put(bit);
+      for (auto bit : codes[static_cast<unsigned char>(input[i])])
+        data.Put(bit);
     }
     data.Finish();
   }

@@ -24,7 +24,9 @@ std::optional<std::string_view> HeaderName(std::string_view line) {
   return Trim(close == std::string_view::npos ? line : line.substr(0, close));
 }
 
-std::string_view KeyOf(std::string_view line) { return Trim(line.substr(0, line.find('='))); }
+std::string_view KeyOf(std::string_view line) {
+  return Trim(line.substr(0, line.find('=')));
+}
 
 std::string_view ValueOf(std::string_view line) {
   const auto equals = line.find('=');
@@ -145,10 +147,12 @@ void IniFile::Set(std::string_view section, std::string_view key, std::string_vi
 std::string IniFile::Serialize() const {
   std::string out;
   auto append = [&out](const Line& line) { out.append(line.text).append(line.ending); };
-  for (const auto& line : preamble_) append(line);
+  for (const auto& line : preamble_)
+    append(line);
   for (const auto& section : sections_) {
     append(section.header);
-    for (const auto& line : section.body) append(line);
+    for (const auto& line : section.body)
+      append(line);
   }
   return out;
 }

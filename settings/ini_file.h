@@ -48,9 +48,9 @@ class IniFile {
   struct Section {
     std::string name;  // as written between the brackets
     Line header;
-    std::vector<Line> body;  // every line up to the next section header
+    std::vector<Line> body;                             // every line up to the next section header
     std::unordered_map<std::string, std::size_t> keys;  // folded key -> first line in body
-    std::size_t insert_at = 0;  // one past the last key line in body
+    std::size_t insert_at = 0;                          // one past the last key line in body
   };
 
   static void IndexLine(Section& section, std::size_t line_index);

@@ -1,14 +1,8 @@
 #include "settings/ini_store.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <fstream>
-#include <iterator>
-
+#include "core/file_io.h"
 #include "core/hex.h"
 #include "settings/huffman.h"
 #include "share/paths.h"
@@ -40,37 +34,6 @@ FileIdentity Identify(const std::string& path) {
   return {true, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-// Writes a sibling temporary file and renames it over the target, so readers see either the old
-// or the new file whole.
-bool ReplaceFile(const std::string& path, std::string_view bytes) {
-  static std::atomic<unsigned> sequence{0};
-  const std::string temporary =
-      path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(sequence++);
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  struct stat original {};
-  if (::stat(path.c_str(), &original) == 0) ::fchmod(fd, original.st_mode & 07777);
-  const bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 struct IniStore::Cached {
@@ -97,16 +60,16 @@ IniStore::Cached& IniStore::Load(const std::filesystem::path& full_path) {
   cached.loaded = true;
   cached.dirty = false;
   cached.file = IniFile{};
-  if (now.exists) {
-    std::ifstream in(path, std::ios::binary);
-    if (in) cached.file = IniFile::Parse(std::string(std::istreambuf_iterator<char>(in), {}));
+  std::string text;
+  if (now.exists && ReadWholeFile(path, text) == ReadResult::kRead) {
+    cached.file = IniFile::Parse(text);
   }
   return cached;
 }
 
 void IniStore::Flush(const std::filesystem::path& full_path, Cached& cached) {
   const std::string path = CollapseSeparators(full_path.native());
-  if (ReplaceFile(path, cached.file.Serialize())) {
+  if (ReplaceFileAtomically(path, cached.file.Serialize())) {
     cached.identity = Identify(path);
     cached.dirty = false;
   } else {

@@ -19,14 +19,16 @@ void Write(IniStore& store, const std::filesystem::path& file, PreferenceKey key
 }
 
 template <typename Field, typename Parser>
-void ReadNumber(IniStore& store, const std::filesystem::path& file, PreferenceKey key,
-                Field& field, Parser parse) {
+void ReadNumber(IniStore& store, const std::filesystem::path& file, PreferenceKey key, Field& field,
+                Parser parse) {
   if (const auto value = parse(Read(store, file, key))) field = *value;
 }
 
 std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+    text.remove_suffix(1);
   return text;
 }
 
@@ -63,8 +65,8 @@ std::optional<std::int64_t> ParseWholeNumber(std::string_view text) {
   }
   // Halves go to the even neighbour; the first fraction digit and any non-zero rest decide.
   if (!fraction.empty() && fraction.front() >= '5') {
-    const bool exactly_half = fraction.front() == '5' &&
-                              fraction.find_first_not_of('0', 1) == std::string_view::npos;
+    const bool exactly_half =
+        fraction.front() == '5' && fraction.find_first_not_of('0', 1) == std::string_view::npos;
     if (value == std::numeric_limits<std::int64_t>::max()) return std::nullopt;
     if (!exactly_half || value % 2 == 1) ++value;
   }
@@ -94,7 +96,8 @@ std::string FormatRate(double rate) {
   std::string text(buffer, result.ptr);
   // Whole and decimal numbers only, as the stored text has always been.
   if (text.find('e') != std::string::npos) {
-    const auto fixed = std::to_chars(buffer, buffer + sizeof buffer, rate, std::chars_format::fixed);
+    const auto fixed =
+        std::to_chars(buffer, buffer + sizeof buffer, rate, std::chars_format::fixed);
     text.assign(buffer, fixed.ptr);
   }
   return text;
@@ -128,7 +131,8 @@ std::vector<std::string> SplitList(std::string_view value) {
 
 std::string JoinList(const std::vector<std::string>& elements) {
   std::string out;
-  for (const auto& element : elements) out.append(element).push_back('|');
+  for (const auto& element : elements)
+    out.append(element).push_back('|');
   return out;
 }
 
@@ -206,8 +210,7 @@ SettingsValues LoadSettingsValues(IniStore& store, const std::filesystem::path& 
 }
 
 void SavePreferences(IniStore& store, const std::filesystem::path& file,
-                     const SettingsValues& values, Preferences& prefs,
-                     PreferenceEffects& effects) {
+                     const SettingsValues& values, Preferences& prefs, PreferenceEffects& effects) {
   Write(store, file, keys::kDLDir, values.download_folder);
   Write(store, file, keys::kStartWithWindows, values.start_with_desktop ? "1" : "0");
   Write(store, file, keys::kNickname, values.nickname);

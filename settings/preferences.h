@@ -108,8 +108,7 @@ SettingsValues LoadSettingsValues(IniStore& store, const std::filesystem::path& 
 
 // Writes the dialog's values to the file and to the fields; failures of single steps are ignored.
 void SavePreferences(IniStore& store, const std::filesystem::path& file,
-                     const SettingsValues& values, Preferences& prefs,
-                     PreferenceEffects& effects);
+                     const SettingsValues& values, Preferences& prefs, PreferenceEffects& effects);
 
 // Exit-time saves and the matching start-up read.
 void SaveHostCache(IniStore& store, const std::filesystem::path& file, const Preferences& prefs);

@@ -56,8 +56,7 @@ std::string ShowName(std::string_view stored) {
   return "<" + Printable(stored) + ">";
 }
 
-int Show(IniStore& store, const std::filesystem::path& file, std::ostream& out,
-         std::ostream& err) {
+int Show(IniStore& store, const std::filesystem::path& file, std::ostream& out, std::ostream& err) {
   int status = 0;
   bool first = true;
   for (const auto& section : store.RawSections(file)) {

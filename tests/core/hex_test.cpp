@@ -31,7 +31,8 @@ TEST(HexTest, DeHexTakesTheValidLeadingDigitsOfABadPair) {
 
 TEST(HexTest, RoundTripsEveryByteValue) {
   std::string all;
-  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  for (int b = 0; b < 256; ++b)
+    all.push_back(static_cast<char>(b));
   EXPECT_EQ(DeHex(EnHex(all)), all);
 }
 

@@ -14,7 +14,8 @@ namespace {
 
 std::string Bytes(std::initializer_list<int> values) {
   std::string out;
-  for (int v : values) out.push_back(static_cast<char>(v));
+  for (int v : values)
+    out.push_back(static_cast<char>(v));
   return out;
 }
 
@@ -46,7 +47,8 @@ TEST(HuffmanVectorsTest, FiveFiveZeroThree) {
 TEST(HuffmanVectorsTest, EveryValueOnceGivesEightBitCodes) {
   // The data is as long as the input, which is not more than the input: still compressed.
   std::string all;
-  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  for (int b = 0; b < 256; ++b)
+    all.push_back(static_cast<char>(b));
   const std::string container = HuffmanEncode(all);
   ASSERT_EQ(container.size(), 11u + 512 + 256 + 256);
   EXPECT_EQ(container.substr(0, 11), Bytes({'H', 'E', '3', '\r', 0, 0, 1, 0, 0, 0, 1}));
@@ -77,7 +79,8 @@ TEST_P(HuffmanRoundTripTest, DecodeOfEncodeIsTheInput) {
     std::string input(length, '\0');
     // A skewed distribution over `distinct` values gives codes of many lengths.
     std::geometric_distribution<int> pick(0.3);
-    for (auto& c : input) c = static_cast<char>((pick(random) % distinct) * 37 % 256);
+    for (auto& c : input)
+      c = static_cast<char>((pick(random) % distinct) * 37 % 256);
     std::vector<std::uint8_t> data(input.begin(), input.end());
     Huffman codec;
     codec.EncodeByte(data, data.size());
@@ -162,7 +165,8 @@ TEST(HuffmanErrorTest, DamagedContainersAreErrorsNeverPartialResults) {
   const std::string good = HuffmanEncode("The quick brown fox jumps over the lazy dog");
   ASSERT_EQ(good.substr(0, 4), "HE3\r");
   std::vector<std::string> damaged;
-  for (std::size_t cut = 4; cut < good.size(); ++cut) damaged.push_back(good.substr(0, cut));
+  for (std::size_t cut = 4; cut < good.size(); ++cut)
+    damaged.push_back(good.substr(0, cut));
   std::string huge_length = good;
   huge_length[8] = 0x7F;  // claims about 2 GiB of output
   damaged.push_back(huge_length);
@@ -186,26 +190,28 @@ TEST(HuffmanErrorTest, DamagedContainersAreErrorsNeverPartialResults) {
 
 TEST(HuffmanErrorTest, CodeTableWithConflictingCodesIsAnError) {
   // Two values with the same one-bit code 0.
-  const std::string container = Bytes({'H', 'E', '3', '\r', 0x00, 0x01, 0, 0, 0, 0x02, 0x00,
-                                       'a', 1, 'b', 1, 0x00, 0x00});
+  const std::string container =
+      Bytes({'H', 'E', '3', '\r', 0x00, 0x01, 0, 0, 0, 0x02, 0x00, 'a', 1, 'b', 1, 0x00, 0x00});
   EXPECT_THROW(HuffmanDecode(container), HuffmanError);
   // A data bit leading where no code goes.
-  const std::string missing_child = Bytes({'H', 'E', '3', '\r', 'a', 0x02, 0, 0, 0, 0x01, 0x00,
-                                           'a', 1, 0x00, 0x02});
+  const std::string missing_child =
+      Bytes({'H', 'E', '3', '\r', 'a', 0x02, 0, 0, 0, 0x01, 0x00, 'a', 1, 0x00, 0x02});
   EXPECT_THROW(HuffmanDecode(missing_child), HuffmanError);
 }
 
 TEST(HuffmanProgressTest, ReportsChangesEndingAtOneHundred) {
   std::string input;
   std::mt19937 random(5);
-  for (int i = 0; i < 200000; ++i) input.push_back(static_cast<char>('a' + random() % 6));
+  for (int i = 0; i < 200000; ++i)
+    input.push_back(static_cast<char>('a' + random() % 6));
   std::vector<int> encoding;
   Huffman codec;
   codec.SetProgress([&](int percent) { encoding.push_back(percent); });
   const std::string hex = codec.EncodeString(input, true);
   ASSERT_FALSE(encoding.empty());
   EXPECT_EQ(encoding.back(), 100);
-  for (std::size_t i = 1; i < encoding.size(); ++i) EXPECT_GT(encoding[i], encoding[i - 1]);
+  for (std::size_t i = 1; i < encoding.size(); ++i)
+    EXPECT_GT(encoding[i], encoding[i - 1]);
   // Counting reaches 7 percent, the checksum pass 12, packing the rest.
   EXPECT_NE(std::find(encoding.begin(), encoding.end(), 7), encoding.end());
   EXPECT_NE(std::find(encoding.begin(), encoding.end(), 12), encoding.end());

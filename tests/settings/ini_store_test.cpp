@@ -140,7 +140,8 @@ TEST(IniStoreWriteTest, ValuesRoundTripUpToTheReadLimit) {
   for (int alphabet : {1, 2, 5, 16, 64, 255}) {
     for (std::size_t length = 1;; length += 1 + length / 8) {
       std::string value(length, '\0');
-      for (auto& c : value) c = static_cast<char>(1 + random() % alphabet);
+      for (auto& c : value)
+        c = static_cast<char>(1 + random() % alphabet);
       const std::size_t stored = 2 * HuffmanEncode(value).size();
       if (stored > kIniReadLimit) break;
       store.WriteINI("Values", "V" + std::to_string(alphabet), value, file);
@@ -158,7 +159,8 @@ TEST(IniStoreWriteTest, CompressedValuesBeyondTheLimitReadAsEmpty) {
   const auto file = dir / "prefs.dll";
   IniStore store;
   std::string value;
-  for (int i = 0; i < 300; ++i) value += "10.0." + std::to_string(i) + ".1|";
+  for (int i = 0; i < 300; ++i)
+    value += "10.0." + std::to_string(i) + ".1|";
   ASSERT_GT(2 * HuffmanEncode(value).size(), kIniReadLimit);
   store.WriteINI("Cache", "Cache", value, file);
   EXPECT_EQ(store.ReadINI("Cache", "Cache", file), "");
@@ -192,7 +194,8 @@ TEST(IniStoreCacheTest, ChangesOnDiskAreSeen) {
 TEST(IniStoreCacheTest, WritesLeaveNoTemporaryFiles) {
   TempDir dir;
   IniStore store;
-  for (int i = 0; i < 20; ++i) store.WriteINI("S", "K" + std::to_string(i), "v", dir / "prefs.dll");
+  for (int i = 0; i < 20; ++i)
+    store.WriteINI("S", "K" + std::to_string(i), "v", dir / "prefs.dll");
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     (void)entry;
@@ -237,8 +240,7 @@ TEST(IniStoreBatchTest, BatchedWritesReachTheFileOnceAtTheEnd) {
     EXPECT_EQ(store.ReadINI("/music/song7.mp3", "4096", file), "0123456789ABCDEF0123456789ABCDEF");
   }
   IniStore fresh;
-  EXPECT_EQ(fresh.ReadINI("/music/song499.mp3", "4096", file),
-            "0123456789ABCDEF0123456789ABCDEF");
+  EXPECT_EQ(fresh.ReadINI("/music/song499.mp3", "4096", file), "0123456789ABCDEF0123456789ABCDEF");
   EXPECT_EQ(fresh.RawSections(file).size(), 500u);
 }
 

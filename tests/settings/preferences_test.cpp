@@ -20,7 +20,9 @@ class RecordingEffects : public PreferenceEffects {
     return "192.168.1.20";
   }
   void StartDownloadListener() override { calls.push_back("listen"); }
-  void SetStartWithDesktop(bool on) override { calls.push_back(on ? "autostart on" : "autostart off"); }
+  void SetStartWithDesktop(bool on) override {
+    calls.push_back(on ? "autostart on" : "autostart off");
+  }
 
   std::vector<std::string> calls;
 };
@@ -164,13 +166,15 @@ TEST_F(PreferencesTest, HostCacheFillsSlotsInOrderAndKeepsTheRest) {
 
 TEST_F(PreferencesTest, HostCacheIgnoresThePieceAfterTheLastBarAndSlotsBeyond45) {
   std::string cache;
-  for (int i = 0; i < 50; ++i) cache += "10.1.0." + std::to_string(i) + "|";
+  for (int i = 0; i < 50; ++i)
+    cache += "10.1.0." + std::to_string(i) + "|";
   cache += "unterminated";
   Store(keys::kHostCache, cache);
   LoadPreferences(store, file, prefs, effects);
   EXPECT_EQ(prefs.HostCache[0], "10.1.0.0");
   EXPECT_EQ(prefs.HostCache[45], "10.1.0.45");
-  for (const auto& slot : prefs.HostCache) EXPECT_NE(slot, "unterminated");
+  for (const auto& slot : prefs.HostCache)
+    EXPECT_NE(slot, "unterminated");
 }
 
 TEST_F(PreferencesTest, HostCacheSaveSkipsEmptySlotsAndSlot45) {
