@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,10 +78,18 @@ TEST_P(HuffmanRoundTripTest, DecodeOfEncodeIsTheInput) {
   const std::size_t lengths[] = {0, 1, 2, 3, 17, 255, 1000, 4099, 10001, 100000};
   for (std::size_t length : lengths) {
     std::string input(length, '\0');
-    // A skewed distribution over `distinct` values gives codes of many lengths.
-    std::geometric_distribution<int> pick(0.3);
-    for (auto& c : input)
-      c = static_cast<char>((pick(random) % distinct) * 37 % 256);
+    // Every value once where the length allows, then a skewed mix that gives codes of many
+    // lengths; 37 is odd, so v * 37 % 256 keeps the values distinct.
+    std::geometric_distribution<int> pick(0.05);
+    for (std::size_t i = 0; i < length; ++i) {
+      const int v =
+          i < static_cast<std::size_t>(distinct) ? static_cast<int>(i) : pick(random) % distinct;
+      input[i] = static_cast<char>(v * 37 % 256);
+    }
+    if (length >= static_cast<std::size_t>(distinct)) {
+      ASSERT_EQ(std::set<char>(input.begin(), input.end()).size(),
+                static_cast<std::size_t>(distinct));
+    }
     std::vector<std::uint8_t> data(input.begin(), input.end());
     Huffman codec;
     codec.EncodeByte(data, data.size());

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
+
+#include "core/hex.h"
 
 #include "settings/ini_store.h"
 #include "support/temp_dir.h"
@@ -40,6 +43,34 @@ class PreferencesTest : public ::testing::Test {
   RecordingEffects effects;
   Preferences prefs;
 };
+
+TEST(KeyTableTest, NamesAreStoredUnderTheirKnownHexForms) {
+  const std::vector<std::tuple<PreferenceKey, std::string, std::string>> table = {
+      {keys::kDLDir, "507265666572656E636573", "444C446972"},
+      {keys::kStartWithWindows, "507265666572656E636573", "53746172745769746857696E646F7773"},
+      {keys::kNickname, "507265666572656E636573", "4E69636B6E616D65"},
+      {keys::kConnection, "507265666572656E636573", "436F6E6E656374696F6E"},
+      {keys::kMaxULUsers, "507265666572656E636573", "4D6178554C5573657273"},
+      {keys::kMaxULs, "507265666572656E636573", "4D6178554C73"},
+      {keys::kDownloadPort, "507265666572656E636573", "446F776E6C6F6164506F7274"},
+      {keys::kHashSpeed, "507265666572656E636573", "486173685370656564"},
+      {keys::kAutomaticDownloadClear, "507265666572656E636573",
+       "4175746F6D61746963446F776E6C6F6164436C656172"},
+      {keys::kAutomaticUploadClear, "507265666572656E636573",
+       "4175746F6D6174696355706C6F6164436C656172"},
+      {keys::kFavorites, "507265666572656E636573", "4661766F7269746573"},
+      {keys::kSharedDirectories, "536861726564", "4469726563746F72696573"},
+      {keys::kGateways, "486F737473", "416464726573736573"},
+      {keys::kHostCache, "4361636865", "4361636865"},
+      {keys::kUploadAverage, "55706C6F616473", "41766572616765"},
+      {keys::kUploadBest, "55706C6F616473", "42657374"},
+      {keys::kHotList, "486F744C697374", "4C697374"},
+  };
+  for (const auto& [key, section_hex, key_hex] : table) {
+    EXPECT_EQ(EnHex(key.section), section_hex) << key.key;
+    EXPECT_EQ(EnHex(key.key), key_hex) << key.key;
+  }
+}
 
 TEST(MaxConnectionsTest, FollowsTheConnectionSpeed) {
   EXPECT_EQ(MaxConnectionsFor(0), 8);
