@@ -1,0 +1,104 @@
+#pragma once
+// One node of the network: the message layer, the dispatcher, the peer table with its bootstrap
+// and liveness, the preferences, and the models the user sees. It reaches the world only through
+// the Runtime it is given, so the same node runs on the Qt platform and in the simulator.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/runtime.h"
+#include "settings/preferences.h"
+
+namespace zorvex {
+
+inline constexpr std::string_view kVersion = "1.2.1";
+inline constexpr std::uint16_t kMessagePort = 620;
+
+struct NodeOptions {
+  std::filesystem::path home;  // program folder: prefs.dll, FileDatabase.dll, Downloads/
+  // Desktop duties run by the preference routines; empty functions do nothing (headless).
+  std::function<void()> register_url_protocol;
+  std::function<void(bool on)> set_start_with_desktop;
+};
+
+// Why start-up would open the first-run wizard.
+enum class MissingEssential { kGatewayList, kNickname, kDownloadFolder, kAddress };
+
+enum class StartResult { kStarted, kBindFailed, kNeedsSettings };
+
+struct NeighbourView {
+  std::string address;
+  bool confirmed = true;
+};
+
+// A copy of what the node shows, for status displays and tests.
+struct NodeSnapshot {
+  std::string nickname;
+  std::string my_ip;
+  std::string status_line;
+  std::string queue_display;  // "outgoing - incoming"
+  std::vector<NeighbourView> neighbours;
+  std::int16_t max_connections = 0;
+  bool connected = false;  // the connection indicator
+  int strength = 0;        // neighbours / MaxConnections * 100
+  std::uint32_t packets_in = 0;
+  std::uint32_t packets_out = 0;
+  std::uint32_t packets_bad = 0;
+  std::vector<std::string> host_cache;  // the non-empty slots, in slot order
+  bool bootstrap_running = false;
+};
+
+class Node {
+ public:
+  Node(Runtime& runtime, NodeOptions options);
+  ~Node();
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+
+  // Start-up in its steps: bind the message socket on port 620, load the preferences, check
+  // what the first-run wizard would ask for, then run (the bootstrap follows one second later).
+  bool BindMessageSocket();
+  void LoadPreferences();
+  std::vector<MissingEssential> MissingEssentials() const;
+  void Run();
+  // All four in order; stops at the first step that fails.
+  StartResult Start();
+
+  // A link command ("zx://get|...", "zx://search|...", "zx://connect|...") as forwarded by a
+  // second copy of the program.
+  void RunCommand(std::string_view command);
+
+  // The exit sequence: host cache and upload statistics saved, "ConnectDisconnect" to every
+  // neighbour, the outgoing queue drained, the socket closed; then `done` runs.
+  void Exit(std::function<void()> done);
+
+  NodeSnapshot Snapshot() const;
+  // The gateway page this node can serve: its address, its neighbours and its host cache, each
+  // followed by "<br>".
+  std::string GatewayPage() const;
+
+  // Called with every new status line text.
+  void SetStatusListener(std::function<void(const std::string&)> listener);
+
+  const Preferences& preferences() const;
+  Preferences& preferences();
+  class IniStore& store();
+  std::filesystem::path PreferencesFile() const;
+
+  // The parts, for tests and the desktop client.
+  class MessageLayer& messages();
+  class PeerTable& peers();
+  class Bootstrap& bootstrap();
+  class Liveness& liveness();
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace zorvex

@@ -1,0 +1,89 @@
+#pragma once
+// The ports through which a node reaches the world. A node holds no Qt and no sockets of its own:
+// the Qt platform implements these with real timers and sockets, the simulated platform with a
+// virtual clock and an in-memory network. Every callback runs on the node's one loop thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/random.h"
+
+namespace zorvex {
+
+enum class TimerKind { kRepeating, kSingleShot };
+
+class Timer {
+ public:
+  virtual ~Timer() = default;  // destroying a timer cancels it
+  // Starts, or restarts from now, with the interval; a repeating timer fires every interval
+  // until stopped, a single-shot one once.
+  virtual void Start(std::int64_t interval_ms) = 0;
+  virtual void Stop() = 0;
+  virtual bool IsActive() const = 0;
+};
+
+// Receives what arrives on a datagram socket.
+class DatagramHandler {
+ public:
+  virtual ~DatagramHandler() = default;
+  // One datagram; `sender` is the sender's dotted IPv4 address, without a port.
+  virtual void OnDatagram(std::string payload, std::string sender) = 0;
+  virtual void OnSocketError() = 0;
+};
+
+class DatagramSocket {
+ public:
+  virtual ~DatagramSocket() = default;
+  // Binds the port on the node's address; false when the port cannot be had.
+  virtual bool Bind(std::uint16_t port) = 0;
+  virtual void Close() = 0;
+  // Sends one datagram; false when the send failed at once (bad address, socket closed).
+  virtual bool SendTo(std::string_view payload, const std::string& address,
+                      std::uint16_t port) = 0;
+  // The socket's local dotted IPv4 address; for a socket bound to any address, the address of
+  // the machine's primary interface. Empty when unknown.
+  virtual std::string LocalAddress() const = 0;
+};
+
+// A request in flight; destroying it guarantees its callback never runs.
+class PendingRequest {
+ public:
+  virtual ~PendingRequest() = default;
+};
+
+enum class PromptIcon { kNone, kCritical, kExclamation, kInformation, kQuestion };
+
+class UserPrompts {
+ public:
+  virtual ~UserPrompts() = default;
+  virtual void MessageBox(std::string_view text, std::string_view title, PromptIcon icon) = 0;
+  // A yes/no question; true for yes.
+  virtual bool AskYesNo(std::string_view text, std::string_view title) = 0;
+  virtual void Beep() = 0;
+};
+
+class Runtime {
+ public:
+  virtual ~Runtime() = default;
+
+  // Monotonic milliseconds.
+  virtual std::int64_t NowMs() const = 0;
+  virtual std::unique_ptr<Timer> CreateTimer(TimerKind kind, std::function<void()> on_fire) = 0;
+  // Runs the task on the loop after the events already waiting.
+  virtual void Post(std::function<void()> task) = 0;
+
+  virtual std::unique_ptr<DatagramSocket> CreateDatagramSocket(DatagramHandler& handler) = 0;
+
+  // GET of a URL ("http://" is assumed when the scheme is missing); `done` receives the whole
+  // body, or an empty text on any failure or time-out.
+  virtual std::unique_ptr<PendingRequest> HttpGet(const std::string& url,
+                                                  std::function<void(std::string body)> done) = 0;
+
+  virtual RandomSource& Random() = 0;
+  virtual UserPrompts& Prompts() = 0;
+};
+
+}  // namespace zorvex
