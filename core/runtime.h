@@ -41,8 +41,7 @@ class DatagramSocket {
   virtual bool Bind(std::uint16_t port) = 0;
   virtual void Close() = 0;
   // Sends one datagram; false when the send failed at once (bad address, socket closed).
-  virtual bool SendTo(std::string_view payload, const std::string& address,
-                      std::uint16_t port) = 0;
+  virtual bool SendTo(std::string_view payload, const std::string& address, std::uint16_t port) = 0;
   // The socket's local dotted IPv4 address; for a socket bound to any address, the address of
   // the machine's primary interface. Empty when unknown.
   virtual std::string LocalAddress() const = 0;

@@ -1,0 +1,92 @@
+#pragma once
+// The datagram message layer: one enciphered message per UDP datagram on port 620, an outgoing
+// and an incoming queue drained by one 300 ms timer (incoming first), and the traffic counters.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/rc4.h"
+#include "core/runtime.h"
+
+namespace zorvex {
+
+inline constexpr std::int64_t kQueueIntervalMs = 300;
+// Counters wrap to 0 once they pass this.
+inline constexpr std::uint32_t kCounterWrap = 1'000'000'000;
+// A counter's next value: past kCounterWrap it starts again at 0.
+constexpr std::uint32_t NextCount(std::uint32_t count) {
+  return count + 1 > kCounterWrap ? 0 : count + 1;
+}
+// A flood between two ticks must not grow the incoming queue without bound.
+inline constexpr std::size_t kMaxIncomingRecords = 10'000;
+inline constexpr std::size_t kMaxIncomingBytes = 8 * 1024 * 1024;
+
+// Where deciphered messages go. Returns false for a message outside every known family, which
+// then counts as bad.
+class MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+  virtual bool ParseMessage(std::string_view message, const std::string& sender) = 0;
+};
+
+struct PacketCounters {
+  std::uint32_t in = 0;
+  std::uint32_t out = 0;
+  std::uint32_t bad = 0;
+};
+
+enum class PacketKind { kIn, kOut, kBad };
+
+class MessageLayer final : public DatagramHandler {
+ public:
+  // `my_ip` is the node's own address, which may change while the layer lives.
+  MessageLayer(Runtime& runtime, const std::string& my_ip, MessageSink& sink);
+  ~MessageLayer() override;
+
+  bool Bind();
+  void Close();
+  std::string LocalAddress() const;
+
+  // The only way to send: refused for the node's own address and for "127.0.0.1".
+  void QueueMessage(std::string_view message, std::string_view address);
+  void QueueIncoming(std::string payload, std::string sender);
+
+  // One tick of the queue timer: drains both queues, incoming records first.
+  void Tick();
+
+  void CountPacket(PacketKind kind);
+  const PacketCounters& counters() const { return counters_; }
+  // "outgoing - incoming", e.g. "3 - 0".
+  std::string QueueDisplay() const;
+  std::size_t outgoing_size() const { return outgoing_.size(); }
+  std::size_t incoming_size() const { return incoming_.size(); }
+
+  void OnDatagram(std::string payload, std::string sender) override;
+  void OnSocketError() override;
+
+ private:
+  struct Record {
+    std::string text;
+    std::string address;
+  };
+
+  void SendDatagram(const Record& record);
+  void ReceiveMessage(const Record& record);
+
+  Runtime& runtime_;
+  const std::string& my_ip_;
+  MessageSink& sink_;
+  std::unique_ptr<DatagramSocket> socket_;
+  std::unique_ptr<Timer> timer_;
+  Rc4 cipher_;
+  std::deque<Record> outgoing_;
+  std::deque<Record> incoming_;
+  std::size_t incoming_bytes_ = 0;
+  PacketCounters counters_;
+};
+
+}  // namespace zorvex

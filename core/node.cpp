@@ -1,0 +1,253 @@
+#include "core/node.h"
+
+#include <system_error>
+
+#include "core/address.h"
+#include "core/commands.h"
+#include "core/dispatcher.h"
+#include "core/message_layer.h"
+#include "core/status.h"
+#include "network/bootstrap.h"
+#include "network/liveness.h"
+#include "network/peer_table.h"
+#include "settings/ini_store.h"
+
+namespace zorvex {
+
+namespace {
+constexpr std::string_view kPromptTitle = "Zorvex";
+}
+
+struct Node::Parts final : MessageSink, PreferenceEffects {
+  Parts(Runtime& rt, NodeOptions opts)
+      : runtime(rt),
+        options(std::move(opts)),
+        messages(rt, prefs.MyIP, *this),
+        peers(messages, prefs, rt.Random()),
+        bootstrap(rt, peers, prefs, status),
+        liveness(rt, peers, messages, bootstrap) {
+    peers.SetOnNeighbourAdded([this] { liveness.EnsureRunning(); });
+  }
+
+  bool ParseMessage(std::string_view message, const std::string& sender) override;
+
+  void RegisterUrlProtocol() override {
+    if (options.register_url_protocol) options.register_url_protocol();
+  }
+  std::string LocalAddress() override { return messages.LocalAddress(); }
+  void StartDownloadListener() override {}
+  void SetStartWithDesktop(bool on) override {
+    if (options.set_start_with_desktop) options.set_start_with_desktop(on);
+  }
+
+  std::filesystem::path PrefsFile() const { return options.home / kPreferencesFileName; }
+
+  Runtime& runtime;
+  NodeOptions options;
+  Preferences prefs;
+  IniStore store;
+  StatusModel status;
+  MessageLayer messages;
+  PeerTable peers;
+  Bootstrap bootstrap;
+  Liveness liveness;
+  bool preferences_loaded = false;
+};
+
+bool Node::Parts::ParseMessage(std::string_view message, const std::string& sender) {
+  const ClassifiedMessage classified = ClassifyMessage(message);
+  switch (classified.kind) {
+    case MessageKind::kConnectNew:
+      peers.AcceptPeer(sender, classified.payload, true);
+      break;
+    case MessageKind::kConnectEst:
+      peers.AcceptPeer(sender, classified.payload, false);
+      break;
+    case MessageKind::kConnectRqr:
+      peers.HandleConnectRqr(sender, classified.payload);
+      break;
+    case MessageKind::kConnectDisconnect:
+      // When the last neighbour leaves, finding new ones starts at once rather than at the
+      // next sweep.
+      if (peers.DropPeer(sender, true) && peers.size() == 0) bootstrap.StartConnecting(0);
+      break;
+    case MessageKind::kConnectIP:
+      // Only a neighbour may tell us our address; a stranger could otherwise make us refuse
+      // traffic to and from any address it names.
+      if (IsDottedIPv4(classified.payload)) {
+        for (const auto& row : peers.rows()) {
+          if (SameText(row.address, sender)) {
+            prefs.MyIP = std::string(classified.payload);
+            break;
+          }
+        }
+      }
+      break;
+    case MessageKind::kPingPlus:
+      liveness.AnswerPing(sender);
+      break;
+    case MessageKind::kPongPlus:
+      liveness.ConfirmPeer(sender);
+      break;
+    case MessageKind::kPingOther:
+      messages.QueueMessage("Pong-", sender);
+      break;
+    case MessageKind::kMiscError:
+      status.SetStatus("Error Received: " + std::string(classified.payload));
+      runtime.Prompts().Beep();
+      break;
+    case MessageKind::kUnknown:
+      return false;
+    case MessageKind::kSearchDownload:
+    case MessageKind::kSearchFor:
+    case MessageKind::kSearchList:
+    case MessageKind::kSearchFound:
+    case MessageKind::kSourceSearch:
+    case MessageKind::kSourceData:
+    case MessageKind::kSourceFound:
+    case MessageKind::kPongOther:
+    case MessageKind::kMiscIM:
+    case MessageKind::kIgnored:
+      break;
+  }
+  return true;
+}
+
+Node::Node(Runtime& runtime, NodeOptions options)
+    : parts_(std::make_unique<Parts>(runtime, std::move(options))) {}
+
+Node::~Node() = default;
+
+bool Node::BindMessageSocket() {
+  return parts_->messages.Bind();
+}
+
+void Node::LoadPreferences() {
+  zorvex::LoadPreferences(parts_->store, parts_->PrefsFile(), parts_->prefs, *parts_);
+  LoadUploadStatistics(parts_->store, parts_->PrefsFile(), parts_->prefs);
+  parts_->preferences_loaded = true;
+}
+
+std::vector<MissingEssential> Node::MissingEssentials() const {
+  const Preferences& prefs = parts_->prefs;
+  std::vector<MissingEssential> missing;
+  if (prefs.GatewayList.empty()) missing.push_back(MissingEssential::kGatewayList);
+  if (prefs.Nickname.empty()) missing.push_back(MissingEssential::kNickname);
+  std::error_code ec;
+  if (prefs.DLDir.empty() || !std::filesystem::is_directory(prefs.DLDir, ec)) {
+    missing.push_back(MissingEssential::kDownloadFolder);
+  }
+  if (prefs.MyIP.empty()) missing.push_back(MissingEssential::kAddress);
+  return missing;
+}
+
+void Node::Run() {
+  parts_->bootstrap.StartConnecting(1000);
+}
+
+StartResult Node::Start() {
+  if (!BindMessageSocket()) return StartResult::kBindFailed;
+  LoadPreferences();
+  if (!MissingEssentials().empty()) return StartResult::kNeedsSettings;
+  Run();
+  return StartResult::kStarted;
+}
+
+void Node::RunCommand(std::string_view text) {
+  UserPrompts& prompts = parts_->runtime.Prompts();
+  const Command command = ParseCommand(text);
+  if (const auto* connect = std::get_if<ConnectCommand>(&command)) {
+    parts_->peers.SendConnectNew(connect->address);
+  } else if (std::holds_alternative<InvalidHashSize>(command)) {
+    prompts.MessageBox("Invalid Hash Size!", kPromptTitle, PromptIcon::kCritical);
+  } else if (std::holds_alternative<InvalidCommand>(command)) {
+    prompts.MessageBox("Invalid Command!", kPromptTitle, PromptIcon::kNone);
+  }
+}
+
+void Node::Exit(std::function<void()> done) {
+  Parts& p = *parts_;
+  if (p.preferences_loaded) {
+    SaveHostCache(p.store, p.PrefsFile(), p.prefs);
+    SaveUploadStatistics(p.store, p.PrefsFile(), p.prefs);
+  }
+  for (const auto& row : p.peers.rows())
+    p.messages.QueueMessage("ConnectDisconnect", row.address);
+  p.messages.Tick();
+  p.messages.Close();
+  if (done) done();
+}
+
+NodeSnapshot Node::Snapshot() const {
+  const Parts& p = *parts_;
+  NodeSnapshot snapshot;
+  snapshot.nickname = p.prefs.Nickname;
+  snapshot.my_ip = p.prefs.MyIP;
+  snapshot.status_line = p.status.line();
+  snapshot.queue_display = p.messages.QueueDisplay();
+  for (const auto& row : p.peers.rows())
+    snapshot.neighbours.push_back({row.address, row.confirmed});
+  snapshot.max_connections = p.prefs.MaxConnections;
+  snapshot.connected = p.peers.connected();
+  snapshot.strength = p.peers.strength();
+  snapshot.packets_in = p.messages.counters().in;
+  snapshot.packets_out = p.messages.counters().out;
+  snapshot.packets_bad = p.messages.counters().bad;
+  for (const auto& slot : p.prefs.HostCache) {
+    if (!slot.empty()) snapshot.host_cache.push_back(slot);
+  }
+  snapshot.bootstrap_running = p.bootstrap.busy();
+  return snapshot;
+}
+
+std::string Node::GatewayPage() const {
+  const Parts& p = *parts_;
+  std::vector<std::string> listed;
+  auto add = [&listed](const std::string& address) {
+    if (address.empty() || !IsDottedIPv4(address)) return;
+    for (const auto& seen : listed) {
+      if (SameText(seen, address)) return;
+    }
+    listed.push_back(address);
+  };
+  add(p.prefs.MyIP);
+  for (const auto& row : p.peers.rows())
+    add(row.address);
+  for (std::size_t slot = 0; slot < kHostCacheSavedSlots; ++slot)
+    add(p.prefs.HostCache[slot]);
+  std::string page;
+  for (const auto& address : listed)
+    page.append(address).append("<br>");
+  return page;
+}
+
+void Node::SetStatusListener(std::function<void(const std::string&)> listener) {
+  parts_->status.SetListener(std::move(listener));
+}
+
+const Preferences& Node::preferences() const {
+  return parts_->prefs;
+}
+Preferences& Node::preferences() {
+  return parts_->prefs;
+}
+IniStore& Node::store() {
+  return parts_->store;
+}
+std::filesystem::path Node::PreferencesFile() const {
+  return parts_->PrefsFile();
+}
+MessageLayer& Node::messages() {
+  return parts_->messages;
+}
+PeerTable& Node::peers() {
+  return parts_->peers;
+}
+Bootstrap& Node::bootstrap() {
+  return parts_->bootstrap;
+}
+Liveness& Node::liveness() {
+  return parts_->liveness;
+}
+
+}  // namespace zorvex

@@ -1,0 +1,124 @@
+#include "core/message_layer.h"
+
+#include <gtest/gtest.h>
+
+#include "node/node_harness.h"
+
+namespace zorvex {
+namespace {
+
+using testing::Messages;
+using testing::NodeHarness;
+
+TEST(MessageLayerTest, DatagramsAreTheCipheredMessageAlone) {
+  NodeHarness h;
+  h.node.messages().QueueMessage("Ping-", "10.0.0.2");
+  h.node.messages().Tick();
+  ASSERT_EQ(h.runtime.sent.size(), 1u);
+  EXPECT_EQ(h.runtime.sent[0].message, "Ping-");
+  EXPECT_EQ(h.runtime.sent[0].port, 620);
+  EXPECT_EQ(h.node.messages().counters().out, 1u);
+}
+
+TEST(MessageLayerTest, MessagesWithTildeGoOutWhole) {
+  NodeHarness h;
+  h.node.messages().QueueMessage("SearchFor:a~b~c|1", "10.0.0.2");
+  EXPECT_EQ(Messages(h.Flush()), std::vector<std::string>{"SearchFor:a~b~c|1 -> 10.0.0.2"});
+}
+
+TEST(MessageLayerTest, OwnAddressAndLoopbackAreRefused) {
+  NodeHarness h;
+  MessageLayer& layer = h.node.messages();
+  layer.QueueMessage("Ping+", "127.0.0.1");
+  layer.QueueMessage("Ping+", "10.0.0.1");
+  EXPECT_EQ(layer.QueueDisplay(), "0 - 0");
+  h.node.preferences().MyIP = "10.9.9.9";  // the address may change while running
+  layer.QueueMessage("Ping+", "10.9.9.9");
+  layer.QueueMessage("Ping+", "10.0.0.1");
+  EXPECT_EQ(layer.QueueDisplay(), "1 - 0");
+}
+
+TEST(MessageLayerTest, IncomingIsServedBeforeOutgoingInQueueOrder) {
+  NodeHarness h;
+  MessageLayer& layer = h.node.messages();
+  layer.QueueMessage("one", "10.0.0.2");
+  layer.QueueMessage("two", "10.0.0.3");
+  layer.QueueMessage("three", "10.0.0.4");
+  h.runtime.Deliver("Ping-", "10.0.0.5");
+  EXPECT_EQ(layer.QueueDisplay(), "3 - 1");
+  // The reply to the incoming "Ping-" is queued behind the three.
+  EXPECT_EQ(Messages(h.Flush()),
+            (std::vector<std::string>{"one -> 10.0.0.2", "two -> 10.0.0.3", "three -> 10.0.0.4",
+                                      "Pong- -> 10.0.0.5"}));
+  EXPECT_EQ(layer.counters().in, 1u);
+  EXPECT_EQ(layer.counters().out, 4u);
+  EXPECT_EQ(layer.QueueDisplay(), "0 - 0");
+}
+
+TEST(MessageLayerTest, EmptyDatagramsAndOwnEchoesAreDroppedUncounted) {
+  NodeHarness h;
+  h.runtime.handler->OnDatagram("", "10.0.0.2");
+  h.runtime.Deliver("Ping-", "10.0.0.1");
+  h.runtime.Deliver("Ping-", "10.0.0.1");
+  EXPECT_EQ(h.node.messages().QueueDisplay(), "0 - 0");
+  h.Flush();
+  EXPECT_EQ(h.node.messages().counters().in, 0u);
+  EXPECT_EQ(h.node.messages().counters().bad, 0u);
+}
+
+TEST(MessageLayerTest, UnknownMessagesCountAsInAndBad) {
+  NodeHarness h;
+  EXPECT_TRUE(h.Receive("Hello", "10.0.0.2").empty());
+  EXPECT_EQ(h.node.messages().counters().in, 1u);
+  EXPECT_EQ(h.node.messages().counters().bad, 1u);
+  // Undefined keywords of known families are ignored without counting.
+  h.Receive("SearchXYZ", "10.0.0.2");
+  h.Receive("Connect", "10.0.0.2");
+  h.Receive("MiscFoo:x", "10.0.0.2");
+  EXPECT_EQ(h.node.messages().counters().in, 4u);
+  EXPECT_EQ(h.node.messages().counters().bad, 1u);
+}
+
+TEST(MessageLayerTest, SocketErrorsCountAsBad) {
+  NodeHarness h;
+  h.runtime.handler->OnSocketError();
+  EXPECT_EQ(h.node.messages().counters().bad, 1u);
+}
+
+TEST(MessageLayerTest, CountersWrapPastOneBillion) {
+  EXPECT_EQ(NextCount(0), 1u);
+  EXPECT_EQ(NextCount(kCounterWrap - 1), kCounterWrap);
+  EXPECT_EQ(NextCount(kCounterWrap), 0u);
+  NodeHarness h;
+  for (int i = 0; i < 3; ++i)
+    h.node.messages().CountPacket(PacketKind::kBad);
+  EXPECT_EQ(h.node.messages().counters().bad, 3u);
+}
+
+TEST(MessageLayerTest, AFailedSendRebindsTheSocketAndStillCountsAsSent) {
+  NodeHarness h;
+  h.runtime.send_succeeds = false;
+  const int binds = h.runtime.binds;
+  h.node.messages().QueueMessage("Ping+", "10.0.0.2");
+  h.node.messages().QueueMessage("Ping+", "10.0.0.3");
+  h.Flush();
+  EXPECT_EQ(h.runtime.binds, binds + 2);
+  EXPECT_EQ(h.node.messages().counters().out, 2u);
+  EXPECT_EQ(h.node.messages().counters().bad, 0u);
+}
+
+TEST(MessageLayerTest, AFloodBetweenTicksIsCapped) {
+  NodeHarness h;
+  for (std::size_t i = 0; i < kMaxIncomingRecords + 50; ++i)
+    h.runtime.Deliver("Pong-", "10.0.0.2");
+  EXPECT_EQ(h.node.messages().incoming_size(), kMaxIncomingRecords);
+  h.Flush();
+  EXPECT_EQ(h.node.messages().counters().in, kMaxIncomingRecords);
+  const std::string big(60000, 'x');
+  for (int i = 0; i < 200; ++i)
+    h.runtime.handler->OnDatagram(big, "10.0.0.3");
+  EXPECT_EQ(h.node.messages().incoming_size(), kMaxIncomingBytes / big.size());
+}
+
+}  // namespace
+}  // namespace zorvex

@@ -1,0 +1,54 @@
+#pragma once
+// One node on a FakeRuntime, with helpers to feed it messages and read what it sends.
+
+#include <string>
+#include <vector>
+
+#include "core/message_layer.h"
+#include "core/node.h"
+#include "network/bootstrap.h"
+#include "network/liveness.h"
+#include "network/peer_table.h"
+#include "support/fake_runtime.h"
+#include "support/temp_dir.h"
+
+namespace zorvex::testing {
+
+class NodeHarness {
+ public:
+  NodeHarness() : node(runtime, NodeOptions{home.path(), {}, {}}) {
+    Preferences& prefs = node.preferences();
+    prefs.Nickname = "Alice";
+    prefs.MyIP = "10.0.0.1";
+    prefs.Connection = 3;
+    prefs.MaxConnections = 8;
+  }
+
+  // Delivers a message from `sender` and runs one queue tick.
+  std::vector<SentDatagram> Receive(std::string_view message, const std::string& sender) {
+    runtime.Deliver(message, sender);
+    return Flush();
+  }
+  std::vector<SentDatagram> Flush() {
+    node.messages().Tick();
+    return runtime.TakeSent();
+  }
+  // Makes each address a neighbour through an acceptance, discarding what that sends.
+  void AddNeighbours(const std::vector<std::string>& addresses) {
+    for (const auto& address : addresses)
+      Receive("ConnectEst:Peer|3|1|0 Bytes|1.2.1|1", address);
+  }
+
+  FakeRuntime runtime;
+  TempDir home;
+  Node node;
+};
+
+inline std::vector<std::string> Messages(const std::vector<SentDatagram>& sent) {
+  std::vector<std::string> out;
+  for (const auto& d : sent)
+    out.push_back(d.message + " -> " + d.address);
+  return out;
+}
+
+}  // namespace zorvex::testing

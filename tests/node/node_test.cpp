@@ -1,0 +1,143 @@
+#include "core/node.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "network/peer_table.h"
+#include "node/node_harness.h"
+#include "settings/ini_store.h"
+
+namespace zorvex {
+namespace {
+
+using testing::Messages;
+using testing::NodeHarness;
+using Sent = std::vector<std::string>;
+
+TEST(NodeTest, MiscErrorShowsTheTextAndBeeps) {
+  NodeHarness h;
+  EXPECT_TRUE(h.Receive("MiscError:Busy", "10.0.0.2").empty());
+  EXPECT_EQ(h.node.Snapshot().status_line, "Error Received: Busy");
+  EXPECT_EQ(h.runtime.beeps, 1);
+}
+
+TEST(NodeTest, PresenceProbesAreAnsweredForAnyone) {
+  NodeHarness h;
+  EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
+  EXPECT_EQ(Messages(h.Receive("Ping+x", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
+}
+
+TEST(NodeTest, OnlyANeighbourMayTellUsOurAddress) {
+  NodeHarness h;
+  h.Receive("ConnectIP:192.0.2.1", "10.0.0.9");
+  EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
+  h.AddNeighbours({"10.0.0.2"});
+  h.Receive("ConnectIP:not-an-address", "10.0.0.2");
+  EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
+  h.Receive("ConnectIP:192.0.2.1", "10.0.0.2");
+  EXPECT_EQ(h.node.preferences().MyIP, "192.0.2.1");
+  // Traffic to and from the new address is refused from now on.
+  h.node.messages().QueueMessage("Ping+", "192.0.2.1");
+  EXPECT_TRUE(h.Flush().empty());
+}
+
+TEST(NodeTest, LinkCommands) {
+  NodeHarness h;
+  h.node.RunCommand("zx://connect|10.0.0.7/");
+  EXPECT_EQ(Messages(h.Flush()), Sent{"ConnectNew:Alice|3|0|0 Bytes|1.2.1|0 -> 10.0.0.7"});
+  h.node.RunCommand("zx://get|a.mp3|1234|0123456789abcdef0123456789abcde");
+  h.node.RunCommand("zx://get|a.mp3");
+  h.node.RunCommand("zx://hello|x");
+  ASSERT_EQ(h.runtime.boxes.size(), 2u);
+  EXPECT_EQ(h.runtime.boxes[0].text, "Invalid Hash Size!");
+  EXPECT_EQ(h.runtime.boxes[0].icon, PromptIcon::kCritical);
+  EXPECT_EQ(h.runtime.boxes[1].text, "Invalid Command!");
+  EXPECT_EQ(h.runtime.boxes[1].icon, PromptIcon::kNone);
+}
+
+TEST(NodeTest, StartUpLoadsPreferencesAndNamesWhatIsMissing) {
+  NodeHarness h;
+  Node fresh(h.runtime, NodeOptions{h.home.path(), {}, {}});
+  EXPECT_EQ(fresh.Start(), StartResult::kNeedsSettings);
+  EXPECT_EQ(
+      fresh.MissingEssentials(),
+      (std::vector<MissingEssential>{MissingEssential::kGatewayList, MissingEssential::kNickname,
+                                     MissingEssential::kDownloadFolder}));
+  EXPECT_EQ(fresh.preferences().MyIP, "10.0.0.1");
+
+  IniStore& store = fresh.store();
+  const auto file = fresh.PreferencesFile();
+  store.WriteINI("Preferences", "Nickname", "Alice", file);
+  store.WriteINI("Preferences", "DLDir", h.home.path().string() + "/", file);
+  store.WriteINI("Preferences", "Connection", "9", file);
+  store.WriteINI("Hosts", "Addresses", "Main*gw.example/gateway.php|", file);
+  store.WriteINI("Cache", "Cache", "10.0.4.1|10.0.4.2|", file);
+  Node ready(h.runtime, NodeOptions{h.home.path(), {}, {}});
+  EXPECT_EQ(ready.Start(), StartResult::kStarted);
+  EXPECT_EQ(ready.preferences().MaxConnections, 12);
+  EXPECT_EQ(ready.Snapshot().host_cache, (Sent{"10.0.4.1", "10.0.4.2"}));
+  EXPECT_TRUE(ready.bootstrap().timer_active());
+
+  h.runtime.bind_succeeds = false;
+  Node unbound(h.runtime, NodeOptions{h.home.path(), {}, {}});
+  EXPECT_EQ(unbound.Start(), StartResult::kBindFailed);
+}
+
+TEST(NodeTest, ExitSavesTheCacheAndSaysGoodbyeToEveryNeighbour) {
+  NodeHarness h;
+  h.node.LoadPreferences();
+  h.node.preferences().Nickname = "Alice";
+  h.node.preferences().MyIP = "10.0.0.1";
+  h.Receive("ConnectNew:Bob|6|1|0 Bytes|1.2.1|0", "10.0.0.2");
+  h.Receive("ConnectNew:Carol|2|1|0 Bytes|1.2.1|0", "10.0.0.3");
+  h.node.messages().QueueMessage("Ping-", "10.0.0.8");
+  bool done = false;
+  h.node.Exit([&] { done = true; });
+  EXPECT_TRUE(done);
+  EXPECT_EQ(Messages(h.runtime.TakeSent()),
+            (Sent{"Ping- -> 10.0.0.8", "ConnectDisconnect -> 10.0.0.2",
+                  "ConnectDisconnect -> 10.0.0.3"}));
+  IniStore store;
+  EXPECT_EQ(store.ReadINI("Cache", "Cache", h.node.PreferencesFile()), "10.0.0.2|");
+  EXPECT_EQ(store.ReadINI("Uploads", "Best", h.node.PreferencesFile()), "0");
+}
+
+TEST(NodeTest, ExitWithoutLoadedPreferencesKeepsTheStoredOnes) {
+  NodeHarness h;
+  IniStore store;
+  store.WriteINI("Cache", "Cache", "10.0.4.1|", h.node.PreferencesFile());
+  h.node.preferences().HostCache[0] = "10.9.9.9";
+  h.node.Exit({});
+  EXPECT_EQ(store.ReadINI("Cache", "Cache", h.node.PreferencesFile()), "10.0.4.1|");
+}
+
+TEST(NodeTest, GatewayPageListsUsNeighboursAndCacheOnce) {
+  NodeHarness h;
+  h.AddNeighbours({"10.0.0.2", "10.0.0.3"});
+  h.node.preferences().HostCache[0] = "10.0.0.3";
+  h.node.preferences().HostCache[1] = "10.0.5.5";
+  EXPECT_EQ(h.node.GatewayPage(), "10.0.0.1<br>10.0.0.2<br>10.0.0.3<br>10.0.5.5<br>");
+}
+
+TEST(NodeTest, RandomBytesNeverStopTheNodeAnswering) {
+  NodeHarness h;
+  h.AddNeighbours({"10.0.0.2"});
+  const auto before = h.node.messages().counters().in;
+  std::mt19937 random(3);
+  for (int i = 0; i < 3000; ++i) {
+    std::string junk(1 + random() % 200, '\0');
+    for (auto& c : junk)
+      c = static_cast<char>(random());
+    // Half of them pass as the start of a known family.
+    static const char* kPrefixes[] = {"Search", "Connect", "Source", "Ping", "Pong", "Misc"};
+    if (i % 2) junk = kPrefixes[random() % 6] + junk;
+    h.runtime.handler->OnDatagram(junk, "10.0.0." + std::to_string(2 + random() % 5));
+  }
+  h.Flush();
+  EXPECT_EQ(h.node.messages().counters().in, before + 3000);
+  EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
+}
+
+}  // namespace
+}  // namespace zorvex

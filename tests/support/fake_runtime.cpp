@@ -1,0 +1,99 @@
+#include "support/fake_runtime.h"
+
+#include <algorithm>
+
+namespace zorvex::testing {
+
+struct FakeRuntime::FakeTimer : Timer {
+  FakeTimer(FakeRuntime& owner, std::function<void()> fire) : owner(owner), fire(std::move(fire)) {
+    owner.timers.push_back(this);
+  }
+  ~FakeTimer() override { std::erase(owner.timers, this); }
+  void Start(std::int64_t interval_ms) override {
+    active = true;
+    interval = interval_ms;
+  }
+  void Stop() override { active = false; }
+  bool IsActive() const override { return active; }
+
+  FakeRuntime& owner;
+  std::function<void()> fire;
+  bool active = false;
+  std::int64_t interval = 0;
+};
+
+namespace {
+
+class FakeSocket : public DatagramSocket {
+ public:
+  explicit FakeSocket(FakeRuntime& owner) : owner_(owner) {}
+  bool Bind(std::uint16_t) override {
+    ++owner_.binds;
+    return owner_.bind_succeeds;
+  }
+  void Close() override {}
+  bool SendTo(std::string_view payload, const std::string& address, std::uint16_t port) override {
+    if (!owner_.send_succeeds) return false;
+    Rc4 cipher;
+    owner_.sent.push_back({cipher.RC4String(payload, kMessageKey), address, port});
+    return true;
+  }
+  std::string LocalAddress() const override { return owner_.local_address; }
+
+ private:
+  FakeRuntime& owner_;
+};
+
+class NoRequest : public PendingRequest {};
+
+}  // namespace
+
+std::unique_ptr<Timer> FakeRuntime::CreateTimer(TimerKind, std::function<void()> on_fire) {
+  return std::make_unique<FakeTimer>(*this, std::move(on_fire));
+}
+
+std::unique_ptr<DatagramSocket> FakeRuntime::CreateDatagramSocket(DatagramHandler& h) {
+  handler = &h;
+  return std::make_unique<FakeSocket>(*this);
+}
+
+std::unique_ptr<PendingRequest> FakeRuntime::HttpGet(const std::string& url,
+                                                     std::function<void(std::string)> done) {
+  http_urls.push_back(url);
+  http_pending.push_back(std::move(done));
+  return std::make_unique<NoRequest>();
+}
+
+double FakeRuntime::Uniform() {
+  if (draws.empty()) return 0;
+  const double value = draws.front();
+  draws.pop_front();
+  return value;
+}
+
+void FakeRuntime::Deliver(std::string_view message, const std::string& sender) {
+  Rc4 cipher;
+  handler->OnDatagram(cipher.RC4String(message, kMessageKey), sender);
+}
+
+void FakeRuntime::RunPosted() {
+  while (!posted.empty()) {
+    auto task = std::move(posted.front());
+    posted.erase(posted.begin());
+    task();
+  }
+}
+
+void FakeRuntime::AnswerHttp(const std::string& body) {
+  auto done = std::move(http_pending.front());
+  http_pending.pop_front();
+  done(body);
+}
+
+std::vector<SentDatagram> FakeRuntime::TakeSent() {
+  std::vector<SentDatagram> out;
+  out.swap(sent);
+  return out;
+}
+
+}  // namespace zorvex::testing
