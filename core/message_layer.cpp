@@ -29,12 +29,21 @@ void MessageLayer::Close() {
   socket_->Close();
 }
 
+void MessageLayer::Shutdown() {
+  shut_down_ = true;
+  timer_->Stop();
+  socket_->Close();
+  outgoing_.clear();
+  incoming_.clear();
+  incoming_bytes_ = 0;
+}
+
 std::string MessageLayer::LocalAddress() const {
   return socket_->LocalAddress();
 }
 
 void MessageLayer::QueueMessage(std::string_view message, std::string_view address) {
-  if (SameText(address, my_ip_) || SameText(address, "127.0.0.1")) return;
+  if (shut_down_ || SameText(address, my_ip_) || SameText(address, "127.0.0.1")) return;
   outgoing_.push_back({std::string(message), std::string(address)});
 }
 
@@ -48,7 +57,7 @@ void MessageLayer::QueueIncoming(std::string payload, std::string sender) {
 }
 
 void MessageLayer::OnDatagram(std::string payload, std::string sender) {
-  if (payload.empty() || SameText(sender, my_ip_)) return;
+  if (shut_down_ || payload.empty() || SameText(sender, my_ip_)) return;
   QueueIncoming(std::move(payload), std::move(sender));
 }
 
@@ -72,7 +81,7 @@ void MessageLayer::Tick() {
       CountPacket(PacketKind::kIn);
     }
   }
-  timer_->Start(kQueueIntervalMs);
+  if (!shut_down_) timer_->Start(kQueueIntervalMs);
 }
 
 void MessageLayer::SendDatagram(const Record& record) {

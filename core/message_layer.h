@@ -49,6 +49,9 @@ class MessageLayer final : public DatagramHandler {
 
   bool Bind();
   void Close();
+  // For good: the timer stops, the socket closes, queued records are dropped, and nothing is
+  // sent or received any more.
+  void Shutdown();
   std::string LocalAddress() const;
 
   // The only way to send: refused for the node's own address and for "127.0.0.1".
@@ -86,6 +89,7 @@ class MessageLayer final : public DatagramHandler {
   std::deque<Record> outgoing_;
   std::deque<Record> incoming_;
   std::size_t incoming_bytes_ = 0;
+  bool shut_down_ = false;
   PacketCounters counters_;
 };
 

@@ -174,7 +174,9 @@ void Node::Exit(std::function<void()> done) {
   for (const auto& row : p.peers.rows())
     p.messages.QueueMessage("ConnectDisconnect", row.address);
   p.messages.Tick();
-  p.messages.Close();
+  p.messages.Shutdown();
+  p.liveness.Stop();
+  p.bootstrap.Stop();
   if (done) done();
 }
 

@@ -44,6 +44,12 @@ void Bootstrap::StartConnecting(std::int64_t delay_ms) {
   timer_->Start(delay_ms < 1 ? 1000 : delay_ms);
 }
 
+void Bootstrap::Stop() {
+  timer_->Stop();
+  request_.reset();
+  busy_ = false;
+}
+
 void Bootstrap::Tick() {
   timer_->Stop();
   if (prefs_.Nickname.empty()) {

@@ -36,6 +36,8 @@ class Bootstrap {
   // Schedules a bootstrap after `delay_ms` (1000 below 1) when none is scheduled or running and
   // the node has no neighbour.
   void StartConnecting(std::int64_t delay_ms);
+  // Cancels a scheduled or running bootstrap.
+  void Stop();
   // The timer's tag: true from scheduling until the last gateway is done.
   bool busy() const { return busy_; }
   bool timer_active() const;

@@ -24,6 +24,10 @@ bool Liveness::running() const {
   return timer_->IsActive();
 }
 
+void Liveness::Stop() {
+  timer_->Stop();
+}
+
 void Liveness::AnswerPing(const std::string& sender) {
   if (!peers_.IsPeerOrSelf(sender)) return;
   messages_.QueueMessage("Pong+", sender);

@@ -35,6 +35,7 @@ class Liveness {
   // Starts the timer if it is not running; it then runs for the node's life.
   void EnsureRunning();
   bool running() const;
+  void Stop();
 
   void AnswerPing(const std::string& sender);   // "Ping+"
   void ConfirmPeer(const std::string& sender);  // "Pong+"

@@ -1,0 +1,56 @@
+#pragma once
+// A network of nodes on the simulated platform, each with its own program folder.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/node.h"
+#include "platform/sim/sim_world.h"
+#include "support/temp_dir.h"
+
+namespace zorvex::testing {
+
+inline constexpr char kGatewayUrl[] = "http://gateway.sim/gateway.php";
+
+struct SimNode {
+  std::unique_ptr<SimHost> host;
+  std::unique_ptr<TempDir> home;
+  std::unique_ptr<Node> node;
+};
+
+class SimNetwork {
+ public:
+  explicit SimNetwork(std::uint64_t seed) : world(seed) {}
+
+  // Adds a node at 10.<a>.<b>.<c> numbered from 1, configured and running.
+  Node& AddNode(int connection = 3) {
+    const int n = static_cast<int>(nodes.size()) + 1;
+    const std::string address = "10." + std::to_string(n / 65536) + "." +
+                                std::to_string(n / 256 % 256) + "." + std::to_string(n % 256);
+    SimNode entry;
+    entry.host = world.CreateHost(address);
+    entry.home = std::make_unique<TempDir>();
+    entry.node = std::make_unique<Node>(*entry.host, NodeOptions{entry.home->path(), {}, {}});
+    Node& node = *entry.node;
+    node.BindMessageSocket();
+    node.LoadPreferences();
+    Preferences& prefs = node.preferences();
+    prefs.Nickname = "node" + std::to_string(n);
+    prefs.Connection = static_cast<std::int16_t>(connection);
+    prefs.MaxConnections = MaxConnectionsFor(prefs.Connection);
+    prefs.DLDir = entry.home->path().string() + "/";
+    prefs.GatewayList = std::string("Main*") + kGatewayUrl + "|";
+    node.Run();
+    nodes.push_back(std::move(entry));
+    return node;
+  }
+
+  Node& operator[](std::size_t i) { return *nodes[i].node; }
+  const std::string& Address(std::size_t i) const { return nodes[i].host->Address(); }
+
+  SimWorld world;
+  std::vector<SimNode> nodes;
+};
+
+}  // namespace zorvex::testing
