@@ -11,8 +11,7 @@ constexpr std::uint16_t kPort = 620;
 }
 
 MessageLayer::MessageLayer(Runtime& runtime, const std::string& my_ip, MessageSink& sink)
-    : runtime_(runtime),
-      my_ip_(my_ip),
+    : my_ip_(my_ip),
       sink_(sink),
       socket_(runtime.CreateDatagramSocket(*this)),
       timer_(runtime.CreateTimer(TimerKind::kRepeating, [this] { Tick(); })) {

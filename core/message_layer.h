@@ -80,7 +80,6 @@ class MessageLayer final : public DatagramHandler {
   void SendDatagram(const Record& record);
   void ReceiveMessage(const Record& record);
 
-  Runtime& runtime_;
   const std::string& my_ip_;
   MessageSink& sink_;
   std::unique_ptr<DatagramSocket> socket_;

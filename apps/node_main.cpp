@@ -1,0 +1,198 @@
+// zorvex-node: one node without a window, on the Qt platform, until SIGINT or SIGTERM.
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QHttpServer>
+#include <QHttpServerRequest>
+#include <QHttpServerResponse>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+
+#include "apps/node_options.h"
+#include "apps/node_status.h"
+#include "core/node.h"
+#include "platform/qt/qt_runtime.h"
+#include "platform/qt/single_instance.h"
+
+namespace zorvex {
+namespace {
+
+std::filesystem::path DefaultHome() {
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  return std::filesystem::path(data.toStdString()) / "zorvex";
+}
+
+// SIGINT and SIGTERM arrive as readable records on a descriptor instead of in a handler, so the
+// loop sees them as ordinary events and no state is shared with a handler.
+class ExitSignals {
+ public:
+  ExitSignals() {
+    sigemptyset(&mask_);
+    sigaddset(&mask_, SIGINT);
+    sigaddset(&mask_, SIGTERM);
+    // Before any thread exists, so that every later thread inherits the mask.
+    pthread_sigmask(SIG_BLOCK, &mask_, nullptr);
+  }
+  ~ExitSignals() {
+    notifier_.reset();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ExitSignals(const ExitSignals&) = delete;
+  ExitSignals& operator=(const ExitSignals&) = delete;
+
+  // Calls `on_signal` on the loop for every signal that arrives.
+  bool Watch(std::function<void()> on_signal) {
+    fd_ = ::signalfd(-1, &mask_, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (fd_ < 0) return false;
+    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated,
+                     [this, on_signal = std::move(on_signal)] {
+                       signalfd_siginfo info;
+                       while (::read(fd_, &info, sizeof info) == sizeof info)
+                         on_signal();
+                     });
+    return true;
+  }
+
+ private:
+  sigset_t mask_;
+  int fd_ = -1;
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+void Say(const std::string& text) {
+  std::cerr << text << std::endl;
+}
+
+int Main(int argc, char** argv) {
+  ExitSignals exit_signals;
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("zorvex"));
+
+  std::string error;
+  const auto line = ParseNodeCommandLine(args, error);
+  if (!line) {
+    Say("zorvex-node: " + error + " (see zorvex-node --help)");
+    return 2;
+  }
+  if (line->help) {
+    std::cout << NodeUsage();
+    return 0;
+  }
+  const std::filesystem::path home = line->home ? *line->home : DefaultHome();
+  std::error_code io_error;
+  std::filesystem::create_directories(home, io_error);
+  if (!std::filesystem::is_directory(home, io_error)) {
+    Say("zorvex-node: cannot create the program folder " + home.string());
+    return 1;
+  }
+
+  // A status request or a link command is only ever for a running copy: ask it directly, so
+  // that asking never claims the folder while that copy is starting.
+  if (line->status) {
+    if (const auto status = RequestStatus(home)) {
+      std::cout << *status;
+      return 0;
+    }
+    Say("zorvex-node: Zorvex is not running for " + home.string() + ".");
+    return 1;
+  }
+  if (!line->command.empty()) {
+    if (ForwardCommand(home, line->command)) return 0;
+    Say("You Must Have the Client Open!");
+    return 1;
+  }
+
+  // Forwarded commands and status requests reach the node once it runs.
+  Node* running = nullptr;
+  SingleInstanceServer instance(
+      [&running](std::string command) {
+        if (running) running->RunCommand(command);
+      },
+      [&running] { return running ? StatusJson(running->Snapshot()) : std::string("{}\n"); });
+  switch (instance.Listen(home)) {
+    case InstanceClaim::kOtherCopy:
+      Say("You already have Zorvex running!");
+      return 1;
+    case InstanceClaim::kFailed:
+      Say("zorvex-node: cannot watch for other copies: " + instance.ErrorText());
+      return 1;
+    case InstanceClaim::kClaimed:
+      break;
+  }
+  if (auto message = ApplyPreferenceOptions(home, line->preferences)) {
+    Say(*message);
+    return 2;
+  }
+
+  QtRuntime runtime(line->bind);
+  Node node(runtime, NodeOptions{home, {}, {}});
+  node.SetStatusListener([](const std::string& text) { Say("status: " + text); });
+
+  std::unique_ptr<QHttpServer> gateway;
+  if (line->gateway_host) {
+    gateway = std::make_unique<QHttpServer>();
+    gateway->route(QStringLiteral("/gateway.php"), QHttpServerRequest::Method::Get, [&node] {
+      return QHttpServerResponse(QByteArrayLiteral("text/html"),
+                                 QByteArray::fromStdString(node.GatewayPage()));
+    });
+    const QHostAddress address(QString::fromStdString(*line->gateway_host));
+    if (gateway->listen(address, line->gateway_port) == 0) {
+      Say("zorvex-node: cannot serve the gateway page on " + *line->gateway_host + ":" +
+          std::to_string(line->gateway_port) + ".");
+      return 1;
+    }
+  }
+
+  if (!node.BindMessageSocket()) {
+    Say("Could not bind the program to port 620.");
+    Say("hint: port 620 is privileged; run as root or give the binary the capability once: "
+        "sudo setcap cap_net_bind_service=+ep $(command -v zorvex-node)");
+    return 1;
+  }
+  node.LoadPreferences();
+  if (const auto missing = node.MissingEssentials(); !missing.empty()) {
+    std::cerr << MissingEssentialsMessage(missing) << std::flush;
+    return 2;
+  }
+
+  // The first signal runs the exit sequence; a second one ends at once.
+  bool exiting = false;
+  if (!exit_signals.Watch([&] {
+        if (exiting) {
+          QCoreApplication::exit(1);
+          return;
+        }
+        exiting = true;
+        node.Exit([] { QCoreApplication::quit(); });
+      })) {
+    Say("zorvex-node: cannot watch for signals.");
+    return 1;
+  }
+  running = &node;
+  node.Run();
+  const int status = app.exec();
+  running = nullptr;
+  return status;
+}
+
+}  // namespace
+}  // namespace zorvex
+
+int main(int argc, char** argv) {
+  return zorvex::Main(argc, argv);
+}

@@ -1,0 +1,45 @@
+#include "apps/node_status.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringDecoder>
+
+namespace zorvex {
+namespace {
+
+QString Text(const std::string& bytes) {
+  const QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString text = utf8.decode(data);
+  if (utf8.hasError()) return QString::fromLatin1(data);
+  return text;
+}
+
+}  // namespace
+
+std::string StatusJson(const NodeSnapshot& snapshot) {
+  QJsonArray neighbours;
+  for (const NeighbourView& neighbour : snapshot.neighbours) {
+    neighbours.append(
+        QJsonObject{{"address", Text(neighbour.address)}, {"confirmed", neighbour.confirmed}});
+  }
+  QJsonArray host_cache;
+  for (const std::string& address : snapshot.host_cache)
+    host_cache.append(Text(address));
+  const QJsonObject packets{{"in", static_cast<qint64>(snapshot.packets_in)},
+                            {"out", static_cast<qint64>(snapshot.packets_out)},
+                            {"bad", static_cast<qint64>(snapshot.packets_bad)}};
+  const QJsonObject status{{"nickname", Text(snapshot.nickname)},
+                           {"my_ip", Text(snapshot.my_ip)},
+                           {"neighbours", neighbours},
+                           {"packets", packets},
+                           {"queue", Text(snapshot.queue_display)},
+                           {"host_cache", host_cache},
+                           {"status_line", Text(snapshot.status_line)},
+                           {"max_connections", snapshot.max_connections},
+                           {"connected", snapshot.connected}};
+  return QJsonDocument(status).toJson(QJsonDocument::Indented).toStdString();
+}
+
+}  // namespace zorvex

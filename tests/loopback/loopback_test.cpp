@@ -1,0 +1,191 @@
+// Real zorvex-node processes on 127.0.0.2 to 127.0.0.4, talking over real datagrams on port 620.
+// Needs the right to bind port 620 (root, or the capability on the binary); skipped otherwise.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+
+#include "support/temp_dir.h"
+
+namespace zorvex {
+namespace {
+
+using testing::TempDir;
+
+bool CanBindPort620(const char* address) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(620);
+  ::inet_pton(AF_INET, address, &local.sin_addr);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+  ::close(fd);
+  return bound;
+}
+
+quint16 FreeTcpPort(const QHostAddress& address) {
+  QTcpServer probe;
+  probe.listen(address, 0);
+  return probe.serverPort();
+}
+
+class RunningNode {
+ public:
+  RunningNode(const std::string& address, QStringList extra) : address_(address) {
+    QStringList args = {"--home",     QString::fromStdString(home_.path().string()),
+                        "--bind",     QString::fromStdString(address),
+                        "--nickname", QString::fromStdString("node-" + address)};
+    args += extra;
+    process_.setProgram(ZORVEX_NODE_BINARY);
+    process_.setArguments(args);
+    // A file, not a pipe: nobody has to keep reading while the node talks.
+    process_.setStandardErrorFile(QString::fromStdString((home_.path() / "stderr.log").string()));
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.start();
+    process_.waitForStarted(5000);
+  }
+  ~RunningNode() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(5000);
+    }
+  }
+
+  // Runs zorvex-node once more against this node's program folder.
+  QProcess* Client(const QStringList& args) {
+    auto* client = new QProcess;
+    client->setProgram(ZORVEX_NODE_BINARY);
+    client->setArguments(QStringList{"--home", QString::fromStdString(home_.path().string())} +
+                         args);
+    client->start();
+    client->waitForFinished(10000);
+    return client;
+  }
+
+  // Up once the first status line shows: it then answers other copies.
+  bool WaitUntilUp();
+
+  QJsonObject Status() {
+    std::unique_ptr<QProcess> client(Client({"--status"}));
+    return QJsonDocument::fromJson(client->readAllStandardOutput()).object();
+  }
+
+  std::vector<std::string> Neighbours() {
+    std::vector<std::string> out;
+    for (const auto& entry : Status().value("neighbours").toArray()) {
+      out.push_back(entry.toObject().value("address").toString().toStdString());
+    }
+    return out;
+  }
+
+  bool HasNeighbour(const std::string& address) {
+    const auto all = Neighbours();
+    return std::find(all.begin(), all.end(), address) != all.end();
+  }
+
+  void Terminate() {
+    process_.terminate();  // SIGTERM: the exit sequence runs
+    process_.waitForFinished(10000);
+  }
+
+  std::string ErrorOutput() { return testing::ReadFileBytes(home_.path() / "stderr.log"); }
+
+  QProcess& process() { return process_; }
+
+ private:
+  std::string address_;
+  TempDir home_;
+  QProcess process_;
+};
+
+bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < timeout_ms) {
+    if (done()) return true;
+    QThread::msleep(200);
+  }
+  return done();
+}
+
+bool RunningNode::WaitUntilUp() {
+  return WaitFor([this] { return ErrorOutput().find("status: ") != std::string::npos; }, 10000);
+}
+
+TEST(LoopbackTest, ThreeNodesMeetTalkAndLeave) {
+  if (!CanBindPort620("127.0.0.2")) GTEST_SKIP() << "no right to bind port 620";
+  const quint16 port = FreeTcpPort(QHostAddress("127.0.0.2"));
+  const QString gateway_at = QString("127.0.0.2:%1").arg(port);
+  const QString gateway = "Local=" + gateway_at + "/gateway.php";
+
+  RunningNode a("127.0.0.2", {"--gateway", gateway, "--serve-gateway", gateway_at});
+  RunningNode b("127.0.0.3", {"--gateway", gateway});
+  // C's gateway answers nothing: it stays alone until told where to go.
+  RunningNode c("127.0.0.4", {"--gateway", "Nowhere=127.0.0.4:9/gateway.php"});
+  for (RunningNode* node : {&a, &b, &c})
+    ASSERT_TRUE(node->WaitUntilUp()) << node->ErrorOutput();
+
+  ASSERT_TRUE(
+      WaitFor([&] { return a.HasNeighbour("127.0.0.3") && b.HasNeighbour("127.0.0.2"); }, 20000))
+      << a.ErrorOutput() << b.ErrorOutput();
+  const QJsonObject status = b.Status();
+  EXPECT_EQ(status.value("my_ip").toString(), "127.0.0.3");
+  EXPECT_EQ(status.value("nickname").toString(), "node-127.0.0.3");
+  EXPECT_TRUE(status.value("connected").toBool());
+  EXPECT_GT(status.value("packets").toObject().value("in").toInt(), 0);
+  EXPECT_TRUE(c.Neighbours().empty());
+
+  // A link command forwarded to the running copy.
+  std::unique_ptr<QProcess> forward(c.Client({"zx://connect|127.0.0.2/"}));
+  EXPECT_EQ(forward->exitCode(), 0) << forward->readAllStandardError().toStdString();
+  ASSERT_TRUE(
+      WaitFor([&] { return c.HasNeighbour("127.0.0.2") && a.HasNeighbour("127.0.0.4"); }, 10000))
+      << c.ErrorOutput();
+  std::unique_ptr<QProcess> bad(c.Client({"zx://get|a.mp3|5|tooshort"}));
+  EXPECT_TRUE(WaitFor(
+      [&] { return c.ErrorOutput().find("Invalid Hash Size!") != std::string::npos; }, 5000));
+
+  // A leaver says goodbye: the others drop it at once.
+  b.Terminate();
+  EXPECT_EQ(b.process().exitStatus(), QProcess::NormalExit);
+  EXPECT_TRUE(
+      WaitFor([&] { return !a.HasNeighbour("127.0.0.3") && !c.HasNeighbour("127.0.0.3"); }, 5000));
+  a.Terminate();
+  c.Terminate();
+}
+
+TEST(LoopbackTest, ASecondCopyWithoutACommandIsRefused) {
+  if (!CanBindPort620("127.0.0.5")) GTEST_SKIP() << "no right to bind port 620";
+  RunningNode a("127.0.0.5", {"--gateway", "Nowhere=127.0.0.5:9/gateway.php"});
+  ASSERT_TRUE(a.WaitUntilUp()) << a.ErrorOutput();
+  EXPECT_EQ(a.Status().value("nickname").toString(), "node-127.0.0.5");
+  std::unique_ptr<QProcess> second(a.Client({}));
+  EXPECT_EQ(second->exitCode(), 1);
+  EXPECT_NE(second->readAllStandardError().toStdString().find("You already have Zorvex running!"),
+            std::string::npos);
+  a.Terminate();
+}
+
+}  // namespace
+}  // namespace zorvex
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

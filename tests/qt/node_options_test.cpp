@@ -1,0 +1,251 @@
+#include "apps/node_options.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "apps/node_status.h"
+#include "settings/ini_store.h"
+#include "support/temp_dir.h"
+
+namespace zorvex {
+namespace {
+
+using testing::TempDir;
+
+std::optional<NodeCommandLine> Parse(std::vector<std::string> args, std::string* error = nullptr) {
+  std::string message;
+  auto line = ParseNodeCommandLine(args, message);
+  if (error) *error = message;
+  return line;
+}
+
+std::string ParseError(std::vector<std::string> args) {
+  std::string error;
+  EXPECT_EQ(Parse(std::move(args), &error), std::nullopt);
+  return error;
+}
+
+TEST(NodeCommandLineTest, EveryOptionInBothForms) {
+  const auto line = Parse({"--home",
+                           "/srv/zx/",
+                           "--bind=127.0.0.2",
+                           "--nickname",
+                           "Alice",
+                           "--connection",
+                           "7",
+                           "--share",
+                           "/music",
+                           "--share=/films/",
+                           "--download-dir",
+                           "/dl",
+                           "--download-port",
+                           "65536",
+                           "--max-uploads=4",
+                           "--max-per-user",
+                           "2",
+                           "--gateway",
+                           "Main=gw.example/g.php?a=b",
+                           "--gateway=Backup=10.0.0.9/gateway.php",
+                           "--serve-gateway",
+                           "127.0.0.2:8080",
+                           "--status"});
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->home, std::filesystem::path("/srv/zx"));
+  EXPECT_EQ(line->bind, "127.0.0.2");
+  EXPECT_TRUE(line->status);
+  EXPECT_EQ(line->gateway_host, "127.0.0.2");
+  EXPECT_EQ(line->gateway_port, 8080);
+  EXPECT_TRUE(line->command.empty());
+  const PreferenceOptions& prefs = line->preferences;
+  EXPECT_EQ(prefs.nickname, "Alice");
+  EXPECT_EQ(prefs.connection, 7);
+  EXPECT_EQ(prefs.shares, (std::vector<std::string>{"/music/", "/films/"}));
+  EXPECT_EQ(prefs.download_dir, "/dl/");
+  EXPECT_EQ(prefs.download_port, "65536");
+  EXPECT_EQ(prefs.max_uploads, "4");
+  EXPECT_EQ(prefs.max_per_user, "2");
+  EXPECT_EQ(prefs.gateways, (std::vector<Gateway>{{"Main", "gw.example/g.php?a=b"},
+                                                  {"Backup", "10.0.0.9/gateway.php"}}));
+  EXPECT_TRUE(prefs.Any());
+}
+
+TEST(NodeCommandLineTest, CommandsFoldersAndDefaults) {
+  auto line = Parse({"zx://connect|1.2.3.4"});
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->command, "zx://connect|1.2.3.4");
+  EXPECT_FALSE(line->preferences.Any());
+  EXPECT_FALSE(line->home);
+  EXPECT_EQ(line->bind, "");
+
+  line = Parse({"--bind", "0.0.0.0", "--", "--not-an-option", "zx://search|a"});
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->bind, "");
+  EXPECT_EQ(line->command, "--not-an-option zx://search|a");
+
+  line = Parse({"--share", "rel/dir", "--download-port", ""});
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->preferences.shares,
+            std::vector<std::string>{(std::filesystem::current_path() / "rel/dir/").string()});
+  EXPECT_EQ(line->preferences.download_port, "");
+
+  line = Parse({"-h"});
+  ASSERT_TRUE(line);
+  EXPECT_TRUE(line->help);
+  EXPECT_NE(NodeUsage().find("--gateway NAME=ADDRESS"), std::string::npos);
+}
+
+TEST(NodeCommandLineTest, UsageErrorsSayWhatIsWrong) {
+  EXPECT_EQ(ParseError({"--colour"}), "unknown option --colour");
+  EXPECT_EQ(ParseError({"-x"}), "unknown option -x");
+  EXPECT_EQ(ParseError({"--nickname"}), "--nickname needs a value");
+  EXPECT_EQ(ParseError({"--connection", "10"}), "--connection takes a number from 0 to 9");
+  EXPECT_EQ(ParseError({"--connection", "x"}), "--connection takes a number from 0 to 9");
+  EXPECT_EQ(ParseError({"--bind", "127.0.0.256"}),
+            "--bind needs a dotted IPv4 address, such as 127.0.0.2");
+  EXPECT_EQ(ParseError({"--bind", "localhost"}),
+            "--bind needs a dotted IPv4 address, such as 127.0.0.2");
+  EXPECT_EQ(ParseError({"--download-port", "12a"}), "--download-port takes a whole number");
+  EXPECT_EQ(ParseError({"--max-uploads", "-1"}), "--max-uploads takes a whole number");
+  EXPECT_EQ(ParseError({"--gateway", "no-address"}), "--gateway takes NAME=ADDRESS");
+  EXPECT_EQ(ParseError({"--gateway", "=addr"}), "--gateway takes NAME=ADDRESS");
+  EXPECT_EQ(ParseError({"--gateway", "a*b=addr"}), "--gateway may not contain \"*\" or \"|\"");
+  EXPECT_EQ(ParseError({"--serve-gateway", "127.0.0.1"}),
+            "--serve-gateway takes ADDR:PORT, such as 127.0.0.2:8080");
+  EXPECT_EQ(ParseError({"--serve-gateway", "127.0.0.1:0"}),
+            "--serve-gateway takes ADDR:PORT, such as 127.0.0.2:8080");
+  EXPECT_EQ(ParseError({"--serve-gateway", "127.0.0.1:65536"}),
+            "--serve-gateway takes ADDR:PORT, such as 127.0.0.2:8080");
+  EXPECT_EQ(ParseError({"--share", ""}), "--share needs a folder");
+}
+
+class ApplyPreferencesTest : public ::testing::Test {
+ protected:
+  std::string Stored(PreferenceKey key) {
+    IniStore store;
+    return store.ReadINI(key.section, key.key, home.path() / "prefs.dll");
+  }
+  std::optional<std::string> Apply(const PreferenceOptions& options) {
+    return ApplyPreferenceOptions(home.path(), options);
+  }
+
+  TempDir home;
+};
+
+TEST_F(ApplyPreferencesTest, FirstRunStoresTheWizardDefaults) {
+  EXPECT_EQ(Apply({}), std::nullopt);
+  const std::string downloads = (home.path() / "Downloads").string() + "/";
+  EXPECT_EQ(DefaultDownloadFolder(home.path()), downloads);
+  EXPECT_TRUE(std::filesystem::is_directory(downloads));
+  EXPECT_EQ(Stored(keys::kGateways), "Zorvex's Main Gateway*gateway.zorvex.net/gateway.php|");
+  EXPECT_EQ(Stored(keys::kDLDir), downloads);
+  EXPECT_EQ(Stored(keys::kMaxULs), "3");
+  EXPECT_EQ(Stored(keys::kMaxULUsers), "1");
+  EXPECT_EQ(Stored(keys::kDownloadPort), "5503");
+  EXPECT_EQ(Stored(keys::kConnection), "0");
+  EXPECT_EQ(Stored(keys::kNickname), "");
+}
+
+TEST_F(ApplyPreferencesTest, OptionsMergeOverWhatIsStored) {
+  TempDir music;
+  PreferenceOptions first;
+  first.nickname = "Alice";
+  first.connection = 6;
+  first.download_port = "6000";
+  first.shares = {music.path().string() + "/"};
+  ASSERT_EQ(Apply(first), std::nullopt);
+
+  PreferenceOptions second;
+  second.max_uploads = "5";
+  second.gateways = {{"Local", "127.0.0.2:8080/gateway.php"}};
+  ASSERT_EQ(Apply(second), std::nullopt);
+  EXPECT_EQ(Stored(keys::kNickname), "Alice");
+  EXPECT_EQ(Stored(keys::kConnection), "6");
+  EXPECT_EQ(Stored(keys::kDownloadPort), "6000");
+  EXPECT_EQ(Stored(keys::kMaxULs), "5");
+  EXPECT_EQ(Stored(keys::kMaxULUsers), "1");
+  EXPECT_EQ(Stored(keys::kSharedDirectories), music.path().string() + "/|");
+  EXPECT_EQ(Stored(keys::kGateways), "Local*127.0.0.2:8080/gateway.php|");
+}
+
+TEST_F(ApplyPreferencesTest, FailedChecksGiveTheExactMessageAndSaveNothing) {
+  const auto message = [&](auto change) {
+    PreferenceOptions options;
+    change(options);
+    return Apply(options);
+  };
+  EXPECT_EQ(message([](PreferenceOptions& o) { o.nickname = "Bob"; }),
+            "Please select a nickname with 4 or more letters.");
+  EXPECT_EQ(message([](PreferenceOptions& o) { o.nickname = "Bo|b"; }),
+            "You may not use these symbols in your nickname: | ~");
+  EXPECT_EQ(message([](PreferenceOptions& o) { o.max_uploads = "11"; }),
+            "You must allow at least 1 upload and no more then 10.  Default is 3.");
+  EXPECT_EQ(message([](PreferenceOptions& o) {
+              o.max_uploads = "10";
+              o.max_per_user = "";
+            }),
+            "Please select a max amount of uploads per user.  Default is 1.");
+  EXPECT_EQ(message([](PreferenceOptions& o) { o.download_port = "65537"; }),
+            "Your download port must be between port 1 and 65536.  Default is 0.");
+  EXPECT_EQ(message([](PreferenceOptions& o) { o.download_port = "0"; }),
+            "Your download port must be between port 1 and 65536.  Default is 0.");
+  EXPECT_EQ(message([&](PreferenceOptions& o) {
+              o.download_dir = (home.path() / "missing").string() + "/";
+            }),
+            "The download directory you specified does not exist!");
+  EXPECT_FALSE(std::filesystem::exists(home.path() / "prefs.dll"));
+
+  EXPECT_EQ(message([](PreferenceOptions& o) { o.download_port = "65536"; }), std::nullopt);
+  EXPECT_EQ(Stored(keys::kDownloadPort), "65536");
+}
+
+TEST(MissingEssentialsMessageTest, NamesTheOptionsToGive) {
+  const std::string text =
+      MissingEssentialsMessage({MissingEssential::kNickname, MissingEssential::kDownloadFolder,
+                                MissingEssential::kGatewayList, MissingEssential::kAddress});
+  for (const char* option :
+       {"--nickname NAME", "--download-dir DIR", "--gateway NAME=ADDRESS", "--bind ADDR"}) {
+    EXPECT_NE(text.find(option), std::string::npos) << option;
+  }
+}
+
+TEST(StatusJsonTest, SnapshotFieldsAsJson) {
+  NodeSnapshot snapshot;
+  snapshot.nickname = "Ren\xe9";  // Latin-1
+  snapshot.my_ip = "127.0.0.2";
+  snapshot.status_line = "Connected to 127.0.0.3";
+  snapshot.queue_display = "0 - 1";
+  snapshot.neighbours = {{"127.0.0.3", true}, {"127.0.0.4", false}};
+  snapshot.max_connections = 10;
+  snapshot.connected = true;
+  snapshot.packets_in = 5;
+  snapshot.packets_out = 7;
+  snapshot.packets_bad = 1;
+  snapshot.host_cache = {"10.0.0.1", "10.0.0.2"};
+
+  const QJsonObject json =
+      QJsonDocument::fromJson(QByteArray::fromStdString(StatusJson(snapshot))).object();
+  EXPECT_EQ(json["nickname"].toString(), QString::fromUtf8("Ren\xc3\xa9"));
+  EXPECT_EQ(json["my_ip"].toString(), "127.0.0.2");
+  EXPECT_EQ(json["status_line"].toString(), "Connected to 127.0.0.3");
+  EXPECT_EQ(json["queue"].toString(), "0 - 1");
+  EXPECT_EQ(json["max_connections"].toInt(), 10);
+  EXPECT_TRUE(json["connected"].toBool());
+  EXPECT_EQ(json["packets"].toObject()["in"].toInt(), 5);
+  EXPECT_EQ(json["packets"].toObject()["out"].toInt(), 7);
+  EXPECT_EQ(json["packets"].toObject()["bad"].toInt(), 1);
+  const QJsonArray neighbours = json["neighbours"].toArray();
+  ASSERT_EQ(neighbours.size(), 2);
+  EXPECT_EQ(neighbours[1].toObject()["address"].toString(), "127.0.0.4");
+  EXPECT_FALSE(neighbours[1].toObject()["confirmed"].toBool());
+  EXPECT_EQ(json["host_cache"].toArray().size(), 2);
+}
+
+}  // namespace
+}  // namespace zorvex

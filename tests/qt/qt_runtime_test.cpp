@@ -1,0 +1,301 @@
+#include "platform/qt/qt_runtime.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <QHttpServer>
+#include <QHttpServerResponse>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+#include "qt/qt_test_support.h"
+
+namespace zorvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::SpinFor;
+using testing::SpinUntil;
+
+// A free UDP port above the privileged range on 127.0.0.1.
+std::uint16_t FreeUdpPort() {
+  QUdpSocket probe;
+  probe.bind(QHostAddress::LocalHost, 0);
+  return probe.localPort();
+}
+
+std::uint16_t FreeTcpPort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+bool IsDotted(const std::string& text) {
+  QHostAddress address;
+  return address.setAddress(QString::fromStdString(text)) &&
+         address.protocol() == QAbstractSocket::IPv4Protocol &&
+         address.toString().toStdString() == text;
+}
+
+struct Received {
+  std::string payload;
+  std::string sender;
+  bool operator==(const Received&) const = default;
+};
+
+class RecordingHandler : public DatagramHandler {
+ public:
+  void OnDatagram(std::string payload, std::string sender) override {
+    received.push_back({std::move(payload), std::move(sender)});
+    if (on_datagram) on_datagram();
+  }
+  void OnSocketError() override { ++errors; }
+
+  std::vector<Received> received;
+  int errors = 0;
+  std::function<void()> on_datagram;
+};
+
+TEST(QtRuntimeTimerTest, SingleShotFiresOnceAndRepeatingUntilStopped) {
+  QtRuntime runtime("127.0.0.1");
+  int single = 0;
+  int repeating = 0;
+  auto once = runtime.CreateTimer(TimerKind::kSingleShot, [&] { ++single; });
+  auto again = runtime.CreateTimer(TimerKind::kRepeating, [&] { ++repeating; });
+  const std::int64_t started = runtime.NowMs();
+  once->Start(10);
+  again->Start(10);
+  EXPECT_TRUE(once->IsActive());
+  ASSERT_TRUE(SpinUntil([&] { return repeating >= 3; }));
+  EXPECT_GE(runtime.NowMs() - started, 20);
+  EXPECT_EQ(single, 1);
+  EXPECT_FALSE(once->IsActive());
+  EXPECT_TRUE(again->IsActive());
+  again->Stop();
+  const int stopped_at = repeating;
+  SpinFor(50ms);
+  EXPECT_EQ(repeating, stopped_at);
+  EXPECT_EQ(single, 1);
+}
+
+TEST(QtRuntimeTimerTest, StartRestartsWithTheNewInterval) {
+  QtRuntime runtime;
+  int fired = 0;
+  auto timer = runtime.CreateTimer(TimerKind::kSingleShot, [&] { ++fired; });
+  timer->Start(600000);
+  timer->Start(5);
+  EXPECT_TRUE(SpinUntil([&] { return fired == 1; }));
+}
+
+TEST(QtRuntimeTimerTest, DestroyingCancelsEvenFromItsOwnCallback) {
+  QtRuntime runtime;
+  int fired = 0;
+  auto cancelled = runtime.CreateTimer(TimerKind::kRepeating, [&] { ++fired; });
+  cancelled->Start(5);
+  cancelled.reset();
+
+  std::unique_ptr<Timer> self;
+  int self_fired = 0;
+  self = runtime.CreateTimer(TimerKind::kRepeating, [&] {
+    ++self_fired;
+    self.reset();
+  });
+  self->Start(5);
+  SpinFor(60ms);
+  EXPECT_EQ(fired, 0);
+  EXPECT_EQ(self_fired, 1);
+  EXPECT_EQ(self, nullptr);
+}
+
+TEST(QtRuntimePostTest, RunsLaterInOrderAndNotAfterTheRuntimeIsGone) {
+  auto runtime = std::make_unique<QtRuntime>();
+  std::vector<int> order;
+  runtime->Post([&] {
+    order.push_back(1);
+    runtime->Post([&] { order.push_back(3); });
+  });
+  runtime->Post([&] { order.push_back(2); });
+  EXPECT_TRUE(order.empty());
+  ASSERT_TRUE(SpinUntil([&] { return order.size() == 3; }));
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+
+  runtime->Post([&] { order.push_back(4); });
+  runtime.reset();
+  SpinFor(20ms);
+  EXPECT_EQ(order.size(), 3u);
+}
+
+TEST(QtRuntimeDatagramTest, DatagramsArriveWholeWithTheDottedSender) {
+  QtRuntime runtime("127.0.0.1");
+  RecordingHandler a_handler;
+  RecordingHandler b_handler;
+  auto a = runtime.CreateDatagramSocket(a_handler);
+  auto b = runtime.CreateDatagramSocket(b_handler);
+  const std::uint16_t b_port = FreeUdpPort();
+  ASSERT_TRUE(a->Bind(FreeUdpPort()));
+  ASSERT_TRUE(b->Bind(b_port));
+  EXPECT_EQ(a->LocalAddress(), "127.0.0.1");
+
+  const std::string binary("Ping+\0\xff\xe9|end", 12);
+  EXPECT_TRUE(a->SendTo(binary, "127.0.0.1", b_port));
+  EXPECT_TRUE(a->SendTo("second", "127.0.0.1", b_port));
+  EXPECT_TRUE(a->SendTo("third", "127.0.0.1", b_port));
+  ASSERT_TRUE(SpinUntil([&] { return b_handler.received.size() == 3; }));
+  EXPECT_EQ(b_handler.received,
+            (std::vector<Received>{
+                {binary, "127.0.0.1"}, {"second", "127.0.0.1"}, {"third", "127.0.0.1"}}));
+  EXPECT_EQ(b_handler.errors, 0);
+}
+
+TEST(QtRuntimeDatagramTest, AnySocketReportsPlainIPv4SendersAndAnInterfaceAddress) {
+  QtRuntime any_runtime("0.0.0.0");
+  QtRuntime local_runtime("127.0.0.1");
+  RecordingHandler any_handler;
+  RecordingHandler local_handler;
+  auto any = any_runtime.CreateDatagramSocket(any_handler);
+  auto local = local_runtime.CreateDatagramSocket(local_handler);
+  const std::uint16_t port = FreeUdpPort();
+  ASSERT_TRUE(any->Bind(port));
+  ASSERT_TRUE(local->Bind(FreeUdpPort()));
+  EXPECT_EQ(any_runtime.BindAddress(), "0.0.0.0");
+  EXPECT_TRUE(IsDotted(any->LocalAddress())) << any->LocalAddress();
+  EXPECT_EQ(any->LocalAddress(), PrimaryIPv4Address());
+
+  ASSERT_TRUE(local->SendTo("hello", "127.0.0.1", port));
+  ASSERT_TRUE(SpinUntil([&] { return !any_handler.received.empty(); }));
+  EXPECT_EQ(any_handler.received[0], (Received{"hello", "127.0.0.1"}));
+}
+
+TEST(QtRuntimeDatagramTest, PortIsNotSharedAndBadSendsFailAtOnce) {
+  QtRuntime runtime("127.0.0.1");
+  RecordingHandler handler;
+  auto first = runtime.CreateDatagramSocket(handler);
+  auto second = runtime.CreateDatagramSocket(handler);
+  const std::uint16_t port = FreeUdpPort();
+  EXPECT_FALSE(first->SendTo("x", "127.0.0.1", port));  // not bound yet
+  ASSERT_TRUE(first->Bind(port));
+  EXPECT_FALSE(second->Bind(port));
+  EXPECT_FALSE(first->SendTo("x", "", port));
+  EXPECT_FALSE(first->SendTo("x", "not an address", port));
+  EXPECT_FALSE(first->SendTo("x", "::1", port));
+  first->Close();
+  EXPECT_FALSE(first->SendTo("x", "127.0.0.1", port));
+  EXPECT_TRUE(second->Bind(port));  // free again after the close
+}
+
+TEST(QtRuntimeDatagramTest, HandlerMayDestroyTheSocketWhileDatagramsWait) {
+  QtRuntime runtime("127.0.0.1");
+  RecordingHandler sender_handler;
+  RecordingHandler handler;
+  auto sender = runtime.CreateDatagramSocket(sender_handler);
+  auto receiver = runtime.CreateDatagramSocket(handler);
+  const std::uint16_t port = FreeUdpPort();
+  ASSERT_TRUE(sender->Bind(FreeUdpPort()));
+  ASSERT_TRUE(receiver->Bind(port));
+  handler.on_datagram = [&] { receiver.reset(); };
+  for (int i = 0; i < 5; ++i)
+    ASSERT_TRUE(sender->SendTo("x", "127.0.0.1", port));
+  ASSERT_TRUE(SpinUntil([&] { return receiver == nullptr; }));
+  SpinFor(20ms);
+  EXPECT_EQ(handler.received.size(), 1u);
+}
+
+class QtRuntimeHttpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server.route("/gateway.php", [] {
+      return QHttpServerResponse(QByteArrayLiteral("text/html"),
+                                 QByteArrayLiteral("10.0.0.1<br>10.0.0.2<br>"));
+    });
+    port = server.listen(QHostAddress::LocalHost, 0);
+    ASSERT_NE(port, 0);
+  }
+
+  // Runs a GET to completion; nothing when the callback never came.
+  std::optional<std::string> Get(const std::string& url) {
+    std::optional<std::string> body;
+    auto request = runtime.HttpGet(url, [&](std::string text) { body = std::move(text); });
+    SpinUntil([&] { return body.has_value(); });
+    return body;
+  }
+
+  std::string Url(const std::string& path) const {
+    return "127.0.0.1:" + std::to_string(port) + path;
+  }
+
+  QHttpServer server;
+  quint16 port = 0;
+  QtRuntime runtime{"127.0.0.1"};
+};
+
+TEST_F(QtRuntimeHttpTest, BodyWithOrWithoutSchemeAndEmptyOnErrors) {
+  EXPECT_EQ(Get(Url("/gateway.php")), "10.0.0.1<br>10.0.0.2<br>");
+  EXPECT_EQ(Get("http://" + Url("/gateway.php")), "10.0.0.1<br>10.0.0.2<br>");
+  EXPECT_EQ(Get(Url("/missing.php")), "");
+  EXPECT_EQ(Get("127.0.0.1:" + std::to_string(FreeTcpPort()) + "/gateway.php"), "");
+  EXPECT_EQ(Get(""), "");
+}
+
+TEST_F(QtRuntimeHttpTest, CancelledRequestNeverCallsBackAndSilentServerTimesOut) {
+  QTcpServer silent;
+  ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+  const std::string silent_url =
+      "127.0.0.1:" + std::to_string(silent.serverPort()) + "/gateway.php";
+
+  bool called = false;
+  auto request = runtime.HttpGet(silent_url, [&](std::string) { called = true; });
+  ASSERT_TRUE(SpinUntil([&] { return silent.hasPendingConnections(); }));
+  request.reset();
+  SpinFor(100ms);
+  EXPECT_FALSE(called);
+
+  runtime.SetHttpTimeout(200ms);
+  EXPECT_EQ(Get(silent_url), "");
+}
+
+TEST_F(QtRuntimeHttpTest, CallbackMayDestroyItsRequest) {
+  std::unique_ptr<PendingRequest> request;
+  std::optional<std::string> body;
+  request = runtime.HttpGet(Url("/gateway.php"), [&](std::string text) {
+    request.reset();
+    body = std::move(text);
+  });
+  ASSERT_TRUE(SpinUntil([&] { return body.has_value(); }));
+  EXPECT_EQ(body, "10.0.0.1<br>10.0.0.2<br>");
+  EXPECT_EQ(request, nullptr);
+}
+
+TEST(TerminalPromptsTest, EveryPromptIsOneLine) {
+  std::ostringstream out;
+  TerminalPrompts prompts(out);
+  prompts.MessageBox("Could not bind the program to port 620.", "Error!", PromptIcon::kCritical);
+  prompts.Beep();
+  EXPECT_TRUE(prompts.AskYesNo("Sure?\nReally?", "Exit"));
+  prompts.MessageBox("Invalid Command!", "", PromptIcon::kNone);
+  EXPECT_EQ(out.str(),
+            "message box \"Error!\": Could not bind the program to port 620.\n"
+            "beep\n"
+            "question \"Exit\": Sure? Really? (answered yes)\n"
+            "message box \"\": Invalid Command!\n");
+}
+
+TEST(TerminalPromptsTest, RuntimeUsesTerminalPromptsUntilReplaced) {
+  QtRuntime runtime;
+  EXPECT_NE(dynamic_cast<TerminalPrompts*>(&runtime.Prompts()), nullptr);
+  std::ostringstream out;
+  TerminalPrompts other(out);
+  runtime.SetPrompts(other);
+  runtime.Prompts().Beep();
+  EXPECT_EQ(out.str(), "beep\n");
+  const double value = runtime.Random().Uniform();
+  EXPECT_GE(value, 0.0);
+  EXPECT_LT(value, 1.0);
+}
+
+}  // namespace
+}  // namespace zorvex

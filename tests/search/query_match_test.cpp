@@ -1,0 +1,313 @@
+#include "search/query_match.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zorvex {
+namespace {
+
+struct Case {
+  std::string_view query;
+  std::string_view name;
+  bool matches;
+};
+
+void ExpectQueries(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    EXPECT_EQ(MatchesQuery(c.name, c.query), c.matches)
+        << "query '" << c.query << "' name '" << c.name << "'";
+    EXPECT_EQ(QueryMatcher(c.query).Matches(c.name), c.matches)
+        << "query '" << c.query << "' name '" << c.name << "'";
+  }
+}
+
+TEST(MatchesQueryTest, EveryWordAnywhereInAnyCase) {
+  ExpectQueries({
+      {"blue moon", "Blue Moon", true},
+      {"blue moon", "moonlight blues", true},
+      {"blue moon", "blue sky", false},
+      {"mp3", "moon", false},
+      {"b?ue", "Blue", true},
+      {"track #", "Track 7", true},
+      {"track #", "Track A", false},
+      {"LIVE", "alive and well", true},
+      {"moon blue", "Blue Moon", true},
+      {"bluemoon", "Blue Moon", false},
+  });
+}
+
+TEST(MatchesQueryTest, EmptyWordsAlwaysMatch) {
+  ExpectQueries({
+      {"", "anything", true},
+      {"", "", true},
+      {" ", "x", true},
+      {"blue  moon", "moon blue", true},
+      {"  blue", "sky", false},
+      {"x", "", false},
+  });
+}
+
+TEST(MatchesQueryTest, MalformedWordEndsTheTestWithAMatch) {
+  ExpectQueries({
+      {"abc [x", "xxabcxx", true},
+      {"abc [x", "ab", false},
+      {"[x abc", "nothing alike", true},
+      {"[x zzz", "abc", true},
+      {"zzz [x", "abc", false},
+      {"abc [z-a] zzz", "abc", true},
+      {"[!", "abc", true},
+      {"[a b]", "q", true},  // the blank splits the list: "[a" is malformed
+  });
+}
+
+TEST(MatchesQueryTest, OnlyTheBlankSplitsWords) {
+  ExpectQueries({
+      {"a\tb", "a\tb", true},
+      {"a\tb", "a b", false},
+      {"a|b", "xa|by", true},
+  });
+}
+
+struct WildCase {
+  std::string_view pattern;
+  std::string_view name;
+  WildcardResult result;
+};
+
+constexpr WildcardResult kYes = WildcardResult::kMatch;
+constexpr WildcardResult kNo = WildcardResult::kNoMatch;
+constexpr WildcardResult kBad = WildcardResult::kMalformed;
+
+void ExpectWildcards(const std::vector<WildCase>& cases) {
+  for (const WildCase& c : cases) {
+    EXPECT_EQ(WildcardMatch(c.name, c.pattern), c.result)
+        << "pattern '" << c.pattern << "' name '" << c.name << "'";
+  }
+}
+
+TEST(WildcardMatchTest, StarsQuestionMarksAndDigits) {
+  ExpectWildcards({
+      {"", "", kYes},
+      {"", "a", kNo},
+      {"*", "", kYes},
+      {"*", "anything", kYes},
+      {"***", "", kYes},
+      {"a*b", "ab", kYes},
+      {"a*b", "axxb", kYes},
+      {"a*b", "axxbc", kNo},
+      {"a**b", "aXb", kYes},
+      {"*b", "abab", kYes},
+      {"a*", "ba", kNo},
+      {"?", "", kNo},
+      {"?", "x", kYes},
+      {"?", "xy", kNo},
+      {"??", "xy", kYes},
+      {"?*?", "x", kNo},
+      {"#", "5", kYes},
+      {"#", "a", kNo},
+      {"##", "1", kNo},
+      {"#*#", "1x2", kYes},
+      {"a#c", "a0c", kYes},
+      {"a#c", "a9c", kYes},
+      {"a#c", "a/c", kNo},
+      {"a#c", "a:c", kNo},
+      {"*ab*ab*", "abab", kYes},
+      {"*ab*ab*", "aab", kNo},
+      {"*aab", "aaab", kYes},
+  });
+}
+
+TEST(WildcardMatchTest, LettersIgnoreCaseOtherBytesAreExact) {
+  ExpectWildcards({
+      {"abc", "ABC", kYes},
+      {"AbC", "aBc", kYes},
+      {"a", "b", kNo},
+      {"\xC9", "\xE9", kNo},  // Latin-1 letters: names may be UTF-8, so no folding past ASCII
+      {"\xC9", "\xC9", kYes},
+      {"?", "\xE9", kYes},  // one byte is one character
+      {"?", "\xC3\xA9", kNo},
+      {"@", "`", kNo},
+      {"[", "[", kBad},
+      {"]", "]", kYes},
+      {"!", "!", kYes},
+      {"-", "-", kYes},
+  });
+}
+
+TEST(WildcardMatchTest, CharacterLists) {
+  ExpectWildcards({
+      {"[abc]", "b", kYes},
+      {"[abc]", "B", kYes},
+      {"[abc]", "d", kNo},
+      {"[abc]", "", kNo},
+      {"[abc]", "ab", kNo},
+      {"[a-c]", "b", kYes},
+      {"[a-c]", "C", kYes},
+      {"[a-c]", "d", kNo},
+      {"[A-C]", "b", kYes},
+      {"[0-9]", "7", kYes},
+      {"[0-9]", "x", kNo},
+      {"[a-cx-z]", "y", kYes},
+      {"[a-cx-z]", "m", kNo},
+      {"[!a-c]", "d", kYes},
+      {"[!a-c]", "b", kNo},
+      {"[!a-c]", "B", kNo},
+      {"[!a]", "A", kNo},
+      {"[!abc]x", "dx", kYes},
+      {"[!abc]", "", kNo},
+      {"[]", "a", kNo},
+      {"[]", "", kNo},
+      {"[!]", "q", kYes},
+      {"[!]", "", kNo},
+      {"[-a]", "-", kYes},
+      {"[a-]", "-", kYes},
+      {"[a-]", "a", kYes},
+      {"[a-]", "b", kNo},
+      {"[!-]", "-", kNo},
+      {"[a!]", "!", kYes},
+      {"[[]", "[", kYes},
+      {"[*?#]", "*", kYes},
+      {"[*?#]", "x", kNo},
+      {"[*?#]", "#", kYes},
+      {"[a-a]", "A", kYes},
+      {"[a-c-e]", "-", kYes},
+      {"[a-c-e]", "d", kNo},
+      {"[a-c-e]", "e", kYes},
+      {"[]]", "]", kNo},
+      {"x[ab]*y", "xbzzy", kYes},
+      {"[\x80-\xFF]", "\xE9", kYes},
+      {"[\x80-\xFF]", "e", kNo},
+      {"[!\x80-\xFF]", "e", kYes},
+  });
+}
+
+TEST(WildcardMatchTest, MalformedPatterns) {
+  ExpectWildcards({
+      {"[", "", kBad},
+      {"[abc", "abc", kBad},
+      {"[!", "x", kBad},
+      {"abc[", "abc", kBad},
+      {"[z-a]", "m", kBad},
+      {"[9-0]", "5", kBad},
+      {"[a-c][", "a", kBad},
+      {"*[b-a]*", "x", kBad},
+  });
+}
+
+// A plain recursive matcher over the same language, memoised, to check the greedy matcher against.
+class Reference {
+ public:
+  Reference(std::string_view pattern, std::string_view name) : pattern_(pattern), name_(name) {}
+
+  WildcardResult Run() {
+    for (std::size_t i = 0; i < pattern_.size(); ++i) {
+      if (pattern_[i] != '[') continue;
+      std::size_t end = 0;
+      bool accepts = false;
+      if (!ParseList(i, 'x', end, accepts)) return kBad;
+      i = end;
+    }
+    memo_.assign((pattern_.size() + 1) * (name_.size() + 1), -1);
+    return Match(0, 0) ? kYes : kNo;
+  }
+
+ private:
+  static char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+  bool ParseList(std::size_t open, char c, std::size_t& end, bool& accepts) const {
+    std::size_t j = open + 1;
+    const bool negate = j < pattern_.size() && pattern_[j] == '!';
+    if (negate) ++j;
+    bool hit = false;
+    for (; j < pattern_.size() && pattern_[j] != ']'; ++j) {
+      const auto low = static_cast<unsigned char>(pattern_[j]);
+      auto high = low;
+      if (j + 2 < pattern_.size() && pattern_[j + 1] == '-' && pattern_[j + 2] != ']') {
+        high = static_cast<unsigned char>(pattern_[j + 2]);
+        if (high < low) return false;
+        j += 2;
+      }
+      for (const char v : {c, static_cast<char>(c ^ 32)}) {
+        if (Lower(v) != Lower(c)) continue;
+        const auto u = static_cast<unsigned char>(v);
+        if (u >= low && u <= high) hit = true;
+      }
+    }
+    if (j >= pattern_.size()) return false;
+    end = j;
+    accepts = hit != negate;
+    return true;
+  }
+
+  bool Match(std::size_t p, std::size_t n) {
+    int& slot = memo_[p * (name_.size() + 1) + n];
+    if (slot >= 0) return slot == 1;
+    bool result = false;
+    if (p == pattern_.size()) {
+      result = n == name_.size();
+    } else if (pattern_[p] == '*') {
+      result = Match(p + 1, n) || (n < name_.size() && Match(p, n + 1));
+    } else if (n < name_.size()) {
+      const char c = name_[n];
+      std::size_t next = p + 1;
+      bool accepts = false;
+      if (pattern_[p] == '?') {
+        accepts = true;
+      } else if (pattern_[p] == '#') {
+        accepts = c >= '0' && c <= '9';
+      } else if (pattern_[p] == '[') {
+        std::size_t end = 0;
+        ParseList(p, c, end, accepts);
+        next = end + 1;
+      } else {
+        accepts = Lower(pattern_[p]) == Lower(c);
+      }
+      result = accepts && Match(next, n + 1);
+    }
+    slot = result ? 1 : 0;
+    return result;
+  }
+
+  std::string_view pattern_;
+  std::string_view name_;
+  std::vector<int> memo_;
+};
+
+TEST(WildcardMatchTest, AgreesWithAPlainRecursiveMatcher) {
+  std::mt19937 random(7);
+  const std::string pattern_alphabet = "aAb1*?#[]!-";
+  const std::string name_alphabet = "aAbB1-!]";
+  for (int round = 0; round < 20000; ++round) {
+    std::string pattern;
+    std::string name;
+    for (auto n = random() % 9; n > 0; --n)
+      pattern.push_back(pattern_alphabet[random() % pattern_alphabet.size()]);
+    for (auto n = random() % 9; n > 0; --n)
+      name.push_back(name_alphabet[random() % name_alphabet.size()]);
+    ASSERT_EQ(WildcardMatch(name, pattern), Reference(pattern, name).Run())
+        << "pattern '" << pattern << "' name '" << name << "'";
+  }
+}
+
+TEST(WildcardMatchTest, PathologicalPatternsFinish) {
+  const std::string as(10000, 'a');
+  EXPECT_EQ(WildcardMatch(as, "*a*a*a*a*a*a*a*a*b"), kNo);
+  EXPECT_EQ(WildcardMatch(as + "b", "*a*a*a*a*a*a*a*a*b"), kYes);
+  EXPECT_EQ(WildcardMatch(as, "*aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab*"), kNo);
+  EXPECT_EQ(WildcardMatch(as, "*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*?*#"), kNo);
+  std::string many_stars;
+  for (int i = 0; i < 200; ++i)
+    many_stars += "*a";
+  EXPECT_EQ(WildcardMatch(as, many_stars + "*b"), kNo);
+  EXPECT_EQ(WildcardMatch(as, many_stars), kYes);
+  EXPECT_FALSE(MatchesQuery(as, "a*a*a*a*a*a*a*a*b a*a*b"));
+  EXPECT_TRUE(MatchesQuery(as + "b", "a*a*a*a*a*a*a*a*b a*a*b"));
+}
+
+}  // namespace
+}  // namespace zorvex
