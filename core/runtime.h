@@ -64,6 +64,21 @@ class UserPrompts {
   virtual void Beep() = 0;
 };
 
+// Hashes files away from the loop: a worker thread on the Qt platform, steps in virtual time in
+// the simulator. Progress and the result are delivered on the loop thread.
+class HashingService {
+ public:
+  virtual ~HashingService() = default;
+  // Reads the file in blocks of `block_size` and digests it with MD5. `progress` receives bytes
+  // done and the file's size after each block; `done` receives the 32 upper-case hex digits, or
+  // an empty text on any failure. Destroying the returned request stops the work and guarantees
+  // that neither callback runs again.
+  virtual std::unique_ptr<PendingRequest> HashFile(
+      const std::string& path, std::int32_t block_size,
+      std::function<void(std::int64_t done, std::int64_t size)> progress,
+      std::function<void(std::string hash)> done) = 0;
+};
+
 class Runtime {
  public:
   virtual ~Runtime() = default;
@@ -80,6 +95,8 @@ class Runtime {
   // body, or an empty text on any failure or time-out.
   virtual std::unique_ptr<PendingRequest> HttpGet(const std::string& url,
                                                   std::function<void(std::string body)> done) = 0;
+
+  virtual HashingService& Hashing() = 0;
 
   virtual RandomSource& Random() = 0;
   virtual UserPrompts& Prompts() = 0;

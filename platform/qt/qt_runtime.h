@@ -15,6 +15,7 @@
 
 #include "core/random.h"
 #include "core/runtime.h"
+#include "platform/qt/qt_hashing.h"
 
 class QNetworkAccessManager;
 
@@ -49,6 +50,7 @@ class QtRuntime final : public Runtime {
   std::unique_ptr<DatagramSocket> CreateDatagramSocket(DatagramHandler& handler) override;
   std::unique_ptr<PendingRequest> HttpGet(const std::string& url,
                                           std::function<void(std::string body)> done) override;
+  HashingService& Hashing() override { return hashing_; }
   RandomSource& Random() override { return random_; }
   UserPrompts& Prompts() override { return *prompts_; }
 
@@ -67,6 +69,7 @@ class QtRuntime final : public Runtime {
   std::unique_ptr<QNetworkAccessManager> network_;
   std::chrono::milliseconds http_timeout_{10000};
   SeededRandom random_;
+  QtHashingService hashing_;
   TerminalPrompts terminal_prompts_;
   UserPrompts* prompts_;
 };

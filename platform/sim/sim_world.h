@@ -18,6 +18,7 @@
 
 #include "core/random.h"
 #include "core/runtime.h"
+#include "share/stepped_hashing.h"
 
 namespace zorvex {
 
@@ -164,6 +165,8 @@ class SimHost final : public Runtime {
   std::unique_ptr<PendingRequest> HttpGet(const std::string& url,
                                           std::function<void(std::string body)> done) override;
   // Seeded from the world seed and this host's address alone.
+  // One block every 2 ms of virtual time.
+  HashingService& Hashing() override { return hashing_; }
   SeededRandom& Random() override { return random_; }
   SimPrompts& Prompts() override { return prompts_; }
 
@@ -176,6 +179,7 @@ class SimHost final : public Runtime {
   std::string address_;
   SeededRandom random_;
   SimPrompts prompts_;
+  SteppedHashing hashing_{*this};
 };
 
 }  // namespace zorvex

@@ -1,6 +1,9 @@
 #include "support/fake_runtime.h"
 
 #include <algorithm>
+#include <memory>
+
+#include "share/file_hash.h"
 
 namespace zorvex::testing {
 
@@ -62,6 +65,26 @@ std::unique_ptr<PendingRequest> FakeRuntime::HttpGet(const std::string& url,
   http_urls.push_back(url);
   http_pending.push_back(std::move(done));
   return std::make_unique<NoRequest>();
+}
+
+std::unique_ptr<PendingRequest> FakeRuntime::PostedHashing::HashFile(
+    const std::string& path, std::int32_t block_size,
+    std::function<void(std::int64_t, std::int64_t)> progress,
+    std::function<void(std::string)> done) {
+  ++requests;
+  auto alive = std::make_shared<bool>(true);
+  owner_.Post([alive, path, block_size, progress, done] {
+    if (!*alive) return;
+    const std::string hash = HashFileNow(path, block_size);
+    if (progress) progress(0, 0);
+    done(hash);
+  });
+  struct Request : PendingRequest {
+    explicit Request(std::shared_ptr<bool> a) : alive(std::move(a)) {}
+    ~Request() override { *alive = false; }
+    std::shared_ptr<bool> alive;
+  };
+  return std::make_unique<Request>(alive);
 }
 
 double FakeRuntime::Uniform() {

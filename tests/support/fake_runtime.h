@@ -35,6 +35,8 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
   std::unique_ptr<DatagramSocket> CreateDatagramSocket(DatagramHandler& handler) override;
   std::unique_ptr<PendingRequest> HttpGet(const std::string& url,
                                           std::function<void(std::string)> done) override;
+  // Hashes at once, in a posted task.
+  HashingService& Hashing() override { return hashing; }
   RandomSource& Random() override { return *this; }
   UserPrompts& Prompts() override { return *this; }
 
@@ -74,6 +76,20 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
 
   struct FakeTimer;
   std::vector<FakeTimer*> timers;
+
+  class PostedHashing : public HashingService {
+   public:
+    explicit PostedHashing(FakeRuntime& owner) : owner_(owner) {}
+    std::unique_ptr<PendingRequest> HashFile(
+        const std::string& path, std::int32_t block_size,
+        std::function<void(std::int64_t, std::int64_t)> progress,
+        std::function<void(std::string)> done) override;
+    int requests = 0;
+
+   private:
+    FakeRuntime& owner_;
+  };
+  PostedHashing hashing{*this};
 };
 
 }  // namespace zorvex::testing
