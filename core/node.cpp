@@ -10,13 +10,13 @@
 #include "network/bootstrap.h"
 #include "network/liveness.h"
 #include "network/peer_table.h"
+#include "search/search.h"
+#include "search/search_server.h"
 #include "settings/ini_store.h"
+#include "share/format.h"
+#include "share/shared_files.h"
 
 namespace zorvex {
-
-namespace {
-constexpr std::string_view kPromptTitle = "Zorvex";
-}
 
 struct Node::Parts final : MessageSink, PreferenceEffects {
   Parts(Runtime& rt, NodeOptions opts)
@@ -25,8 +25,13 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
         messages(rt, prefs.MyIP, *this),
         peers(messages, prefs, rt.Random()),
         bootstrap(rt, peers, prefs, status),
-        liveness(rt, peers, messages, bootstrap) {
+        liveness(rt, peers, messages, bootstrap),
+        search(messages, peers, prefs, rt) {
     peers.SetOnNeighbourAdded([this] { liveness.EnsureRunning(); });
+    peers.SetOfferFacts([this] {
+      return OfferFacts{static_cast<int>(files.rows.size()), total.ShownText()};
+    });
+    liveness.SetHooks({[this] { search.TimeoutTick(); }, {}, {}});
   }
 
   bool ParseMessage(std::string_view message, const std::string& sender) override;
@@ -51,6 +56,9 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
   PeerTable peers;
   Bootstrap bootstrap;
   Liveness liveness;
+  SharedFileTable files;
+  SharedTotal total;
+  Search search;
   bool preferences_loaded = false;
 };
 
@@ -96,12 +104,18 @@ bool Node::Parts::ParseMessage(std::string_view message, const std::string& send
       status.SetStatus("Error Received: " + std::string(classified.payload));
       runtime.Prompts().Beep();
       break;
+    case MessageKind::kSearchFor:
+      HandleSearchFor(classified.payload, sender, messages, peers, prefs, files);
+      break;
+    case MessageKind::kSearchList:
+      search.HandleSearchList(sender, classified.payload);
+      break;
+    case MessageKind::kSearchFound:
+      search.HandleSearchFound(sender, classified.payload);
+      break;
     case MessageKind::kUnknown:
       return false;
     case MessageKind::kSearchDownload:
-    case MessageKind::kSearchFor:
-    case MessageKind::kSearchList:
-    case MessageKind::kSearchFound:
     case MessageKind::kSourceSearch:
     case MessageKind::kSourceData:
     case MessageKind::kSourceFound:
@@ -158,10 +172,12 @@ void Node::RunCommand(std::string_view text) {
   const Command command = ParseCommand(text);
   if (const auto* connect = std::get_if<ConnectCommand>(&command)) {
     parts_->peers.SendConnectNew(connect->address);
+  } else if (const auto* search = std::get_if<SearchCommand>(&command)) {
+    parts_->search.SearchIt(search->text);
   } else if (std::holds_alternative<InvalidHashSize>(command)) {
-    prompts.MessageBox("Invalid Hash Size!", kPromptTitle, PromptIcon::kCritical);
+    prompts.MessageBox("Invalid Hash Size!", kAppTitle, PromptIcon::kCritical);
   } else if (std::holds_alternative<InvalidCommand>(command)) {
-    prompts.MessageBox("Invalid Command!", kPromptTitle, PromptIcon::kNone);
+    prompts.MessageBox("Invalid Command!", kAppTitle, PromptIcon::kNone);
   }
 }
 
@@ -199,6 +215,17 @@ NodeSnapshot Node::Snapshot() const {
     if (!slot.empty()) snapshot.host_cache.push_back(slot);
   }
   snapshot.bootstrap_running = p.bootstrap.busy();
+  snapshot.shared_count = p.files.rows.size();
+  snapshot.shared_total = p.total.ShownText();
+  snapshot.scanning = !p.files.sorted;
+  snapshot.search_running = p.search.running();
+  snapshot.search_query = p.search.shown_query();
+  snapshot.search_status = std::string(SearchStatusText(p.search.status()));
+  snapshot.users_searched = p.search.shown_searched_count();
+  for (const SearchResult& r : p.search.results()) {
+    snapshot.results.push_back({r.file_name, r.type, r.size_text, r.size, r.hash, r.username,
+                                r.speed, r.media_info, r.source});
+  }
   return snapshot;
 }
 
@@ -251,5 +278,8 @@ Bootstrap& Node::bootstrap() {
 Liveness& Node::liveness() {
   return parts_->liveness;
 }
+Search& Node::search() { return parts_->search; }
+SharedFileTable& Node::shared_files() { return parts_->files; }
+SharedTotal& Node::shared_total() { return parts_->total; }
 
 }  // namespace zorvex

@@ -51,6 +51,27 @@ struct NodeSnapshot {
   std::uint32_t packets_bad = 0;
   std::vector<std::string> host_cache;  // the non-empty slots, in slot order
   bool bootstrap_running = false;
+
+  std::size_t shared_count = 0;
+  std::string shared_total;  // as shown, e.g. "1.5 Gbs"
+  bool scanning = false;
+
+  struct Result {
+    std::string file_name;
+    std::string type;
+    std::string size_text;
+    std::int32_t size = 0;
+    std::string hash;
+    std::string username;
+    std::string speed;
+    std::string media_info;
+    std::string source;
+  };
+  bool search_running = false;
+  std::string search_query;   // as shown
+  std::string search_status;  // "Searching...", "Finished", ...
+  std::size_t users_searched = 0;
+  std::vector<Result> results;
 };
 
 class Node {
@@ -95,6 +116,9 @@ class Node {
   class PeerTable& peers();
   class Bootstrap& bootstrap();
   class Liveness& liveness();
+  class Search& search();
+  struct SharedFileTable& shared_files();
+  class SharedTotal& shared_total();
 
  private:
   struct Parts;

@@ -55,6 +55,9 @@ class PendingRequest {
 
 enum class PromptIcon { kNone, kCritical, kExclamation, kInformation, kQuestion };
 
+// The title of message boxes that name no title of their own.
+inline constexpr std::string_view kAppTitle = "Zorvex";
+
 class UserPrompts {
  public:
   virtual ~UserPrompts() = default;

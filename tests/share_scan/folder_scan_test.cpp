@@ -1,0 +1,426 @@
+#include "share/folder_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "settings/ini_store.h"
+#include "share/file_hash.h"
+#include "share/my_files.h"
+#include "support/fake_runtime.h"
+#include "support/temp_dir.h"
+
+namespace zorvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeRuntime;
+using testing::TempDir;
+using testing::WriteFileBytes;
+using Names = std::vector<std::string>;
+
+class FolderScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    status.SetListener([this](const std::string& line) { lines.push_back(line); });
+    FolderScanHooks hooks;
+    hooks.scan_allowed = [this] { return allowed; };
+    hooks.open_settings = [this] {
+      ++settings_opened;
+      boxes_before_settings = runtime.boxes.size();
+    };
+    hooks.hash_block_size = [] { return HashBlockSize(3); };
+    scan = std::make_unique<FolderScan>(runtime, store, home.path(), table, total, status, hooks);
+  }
+
+  void Share(const std::string& directories) {
+    store.WriteINI("Shared", "Directories", directories, home / "prefs.dll");
+  }
+  fs::path File(const std::string& relative, std::size_t bytes, char fill = 'x') {
+    const fs::path path = root / relative;
+    fs::create_directories(path.parent_path());
+    WriteFileBytes(path, std::string(bytes, fill));
+    return path;
+  }
+  std::string Root() const { return root.path().string(); }
+  void RunScan() {
+    scan->Tick();
+    runtime.RunPosted();
+  }
+  // Runs one posted task.
+  bool StepOnce() {
+    if (runtime.posted.empty()) return false;
+    auto task = std::move(runtime.posted.front());
+    runtime.posted.erase(runtime.posted.begin());
+    task();
+    return true;
+  }
+  Names RowNames() const {
+    Names names;
+    for (const auto& row : table.rows)
+      names.push_back(row.file_name);
+    return names;
+  }
+  // The files in the order the scan took them, from the "Hashed" lines.
+  Names HashedOrder() const {
+    Names names;
+    for (const auto& line : lines) {
+      const auto at = line.find("): Hashed ");
+      if (at != std::string::npos) names.push_back(line.substr(at + 10));
+    }
+    return names;
+  }
+  fs::path Database() const { return home / "FileDatabase.dll"; }
+
+  TempDir home;
+  TempDir root;
+  FakeRuntime runtime;
+  IniStore store;
+  SharedFileTable table;
+  SharedTotal total;
+  StatusModel status;
+  std::vector<std::string> lines;
+  bool allowed = true;
+  int settings_opened = 0;
+  std::size_t boxes_before_settings = 0;
+  std::unique_ptr<FolderScan> scan;
+};
+
+TEST_F(FolderScanTest, TimerArmingAndTheTicksGuard) {
+  EXPECT_FALSE(scan->timer_active());
+  EXPECT_EQ(scan->interval(), 1300);
+  scan->Arm();
+  EXPECT_TRUE(scan->timer_active());
+  EXPECT_EQ(scan->interval(), 1300);
+  scan->Arm(1500);
+  EXPECT_EQ(scan->interval(), 1500);
+  ASSERT_EQ(runtime.timers.size(), 1u);
+
+  // Bootstrap busy or nickname empty: the tick disables the timer and does nothing else.
+  allowed = false;
+  Share(Root());
+  File("a.txt", 10);
+  scan->Tick();
+  EXPECT_FALSE(scan->timer_active());
+  EXPECT_EQ(scan->interval(), 1000);
+  EXPECT_TRUE(lines.empty());
+  EXPECT_TRUE(runtime.posted.empty());
+  EXPECT_FALSE(scan->scanning());
+}
+
+TEST_F(FolderScanTest, StatusLinesOfAFirstScanAndARescan) {
+  Share(Root());
+  File("song.txt", 10);
+  RunScan();
+  EXPECT_EQ(lines, (Names{"Listing Files...", "File Scanner (0): Hashing song.txt",
+                          "File Scanner (0): Hashing song.txt [100%]",
+                          "File Scanner (0): Hashed song.txt", "File Scanner (1): Complete!"}));
+  EXPECT_TRUE(table.sorted);
+  EXPECT_EQ(scan->shared_count(), 1u);
+  lines.clear();
+  RunScan();
+  EXPECT_EQ(lines, (Names{"Listing Files...", "File Scanner (0): Hashed song.txt",
+                          "File Scanner (1): Complete!"}));
+}
+
+TEST_F(FolderScanTest, RowFieldsAndBaseNameUseTheLastExtension) {
+  Share(Root());
+  const fs::path path = File("a.b.mp3", 1536);
+  RunScan();
+  ASSERT_EQ(table.rows.size(), 1u);
+  const SharedFile& row = table.rows[0];
+  EXPECT_EQ(row.file_name, "a.b.mp3");
+  EXPECT_EQ(row.base_name, "a.b");
+  EXPECT_EQ(row.category, "Music");
+  EXPECT_EQ(row.size, 1536);
+  EXPECT_EQ(row.size_text, "1.5 Kb");
+  EXPECT_EQ(row.hash, HashFileNow(path));
+  EXPECT_EQ(row.folder, Root() + "/");
+  EXPECT_EQ(row.FullPath(), path.string());
+  EXPECT_EQ(row.media_info, "");  // no frame header in the bytes
+}
+
+TEST_F(FolderScanTest, TrailingSeparatorMakesNoDifference) {
+  File("one.txt", 5);
+  File("sub/two.txt", 6);
+  Share(Root());
+  RunScan();
+  const auto without = table.rows;
+  Share(Root() + "/");
+  RunScan();
+  ASSERT_EQ(table.rows.size(), without.size());
+  for (std::size_t i = 0; i < without.size(); ++i) {
+    EXPECT_EQ(table.rows[i].FullPath(), without[i].FullPath());
+    EXPECT_EQ(table.rows[i].folder.find("//"), std::string::npos);
+  }
+  EXPECT_EQ(without.size(), 2u);
+}
+
+TEST_F(FolderScanTest, NestedFoldersAreWalkedDepthFirst) {
+  File("top1.txt", 3);
+  File("top2.txt", 3);
+  File("top3.txt", 3);
+  File("sub/c.txt", 3);
+  File("sub/d.txt", 3);
+  File("sub/deeper/e.txt", 3);
+  Share(Root());
+  RunScan();
+  const Names order = HashedOrder();
+  ASSERT_EQ(order.size(), 6u);
+  // Once the walk enters sub/ it lists all of it before the next entry of the top folder.
+  std::vector<std::size_t> positions;
+  for (const char* name : {"c.txt", "d.txt", "e.txt"}) {
+    positions.push_back(std::find(order.begin(), order.end(), name) - order.begin());
+  }
+  std::sort(positions.begin(), positions.end());
+  EXPECT_EQ(positions[2] - positions[0], 2u);
+  // The completed list is sorted by name, case ignored.
+  EXPECT_EQ(RowNames(), (Names{"c.txt", "d.txt", "e.txt", "top1.txt", "top2.txt", "top3.txt"}));
+}
+
+TEST_F(FolderScanTest, CompletedListIsSortedByNameIgnoringCase) {
+  File("b.txt", 3);
+  File("A.txt", 3);
+  File("c.txt", 3);
+  Share(Root());
+  RunScan();
+  EXPECT_EQ(RowNames(), (Names{"A.txt", "b.txt", "c.txt"}));
+}
+
+TEST_F(FolderScanTest, OverlappingFoldersListFilesTwice) {
+  File("top.txt", 3);
+  File("sub/inner.txt", 3);
+  Share(Root() + "|" + Root() + "/sub||");
+  RunScan();
+  EXPECT_EQ(RowNames(), (Names{"inner.txt", "inner.txt", "top.txt"}));
+  EXPECT_EQ(runtime.hashing.requests, 2);  // the second copy is found in the database
+}
+
+TEST_F(FolderScanTest, NamesWithoutDotAndEmptyFilesAreNeverShared) {
+  File("README", 10);
+  File("empty.txt", 0);
+  File("good.txt", 10);
+  Share(Root());
+  RunScan();
+  EXPECT_EQ(RowNames(), (Names{"good.txt"}));
+  EXPECT_EQ(runtime.hashing.requests, 1);
+}
+
+TEST_F(FolderScanTest, HiddenFoldersAndFilesAreSkipped) {
+  File(".hidden/inside.txt", 10);
+  File(".secret.txt", 10);
+  File("visible/shown.txt", 10);
+  Share(Root());
+  RunScan();
+  EXPECT_EQ(RowNames(), (Names{"shown.txt"}));
+}
+
+TEST_F(FolderScanTest, SymbolicLinksToFoldersAreNotFollowed) {
+  File("sub/a.txt", 10);
+  fs::create_directory_symlink(root.path(), root / "sub" / "loop");
+  fs::create_directory_symlink(root / "sub", root / "alias");
+  fs::create_symlink(root / "sub" / "a.txt", root / "link.txt");
+  Share(Root());
+  RunScan();
+  // A link to a file counts as the file.
+  EXPECT_EQ(RowNames(), (Names{"a.txt", "link.txt"}));
+}
+
+TEST_F(FolderScanTest, FilesOfTwoGibibytesAreSkippedWithAStatusLine) {
+  File("b/small.txt", 10);
+  const fs::path big = File("a/big.bin", 0);
+  fs::resize_file(big, std::uintmax_t{1} << 31);  // sparse
+  Share(Root() + "/a|" + Root() + "/b");
+  RunScan();
+  EXPECT_EQ(RowNames(), (Names{"small.txt"}));
+  EXPECT_EQ(runtime.hashing.requests, 1);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "File Scanner (0): big.bin Is Too Large!"),
+            lines.end());
+  EXPECT_EQ(total.hundredths(), 0);  // not counted in the total
+}
+
+TEST_F(FolderScanTest, RescanReusesTheDatabaseWrittenOncePerScan) {
+  const fs::path a = File("a.txt", 10);
+  File("b.txt", 20);
+  Share(Root());
+  scan->Tick();
+  // Hashes learnt during the scan reach the file only when the scan ends.
+  while (table.rows.empty() && StepOnce()) {
+  }
+  ASSERT_EQ(table.rows.size(), 1u);
+  EXPECT_FALSE(fs::exists(Database()));
+  runtime.RunPosted();
+  EXPECT_TRUE(fs::exists(Database()));
+  EXPECT_EQ(runtime.hashing.requests, 2);
+
+  IniStore fresh;
+  EXPECT_EQ(fresh.ReadINI(a.string(), "10", Database()), HashFileNow(a));
+  RunScan();
+  EXPECT_EQ(runtime.hashing.requests, 2);
+  EXPECT_EQ(table.rows.size(), 2u);
+}
+
+TEST_F(FolderScanTest, ChangedSizeIsHashedAgainUnderASecondKey) {
+  const fs::path a = File("a.txt", 10, 'x');
+  Share(Root());
+  RunScan();
+  const std::string first = table.rows.at(0).hash;
+  WriteFileBytes(a, std::string(12, 'y'));
+  RunScan();
+  EXPECT_EQ(runtime.hashing.requests, 2);
+  EXPECT_EQ(table.rows.at(0).hash, HashFileNow(a));
+  IniStore fresh;
+  EXPECT_EQ(fresh.ReadINI(a.string(), "10", Database()), first);
+  EXPECT_EQ(fresh.ReadINI(a.string(), "12", Database()), HashFileNow(a));
+
+  // Same size, new content: the stored hash stays.
+  WriteFileBytes(a, std::string(12, 'z'));
+  RunScan();
+  EXPECT_EQ(runtime.hashing.requests, 2);
+  EXPECT_NE(table.rows.at(0).hash, HashFileNow(a));
+
+  // A new name is a new section.
+  fs::rename(a, root / "renamed.txt");
+  RunScan();
+  EXPECT_EQ(runtime.hashing.requests, 3);
+}
+
+TEST_F(FolderScanTest, EmptyDirectoriesOpensTheSettingsWithoutABox) {
+  File("a.txt", 10);
+  table.rows.push_back(SharedFile{});
+  table.sorted = true;
+  RunScan();
+  EXPECT_EQ(settings_opened, 1);
+  EXPECT_TRUE(runtime.boxes.empty());
+  EXPECT_TRUE(table.rows.empty());
+  EXPECT_FALSE(table.sorted);
+  EXPECT_FALSE(scan->scanning());
+  EXPECT_EQ(lines, Names{"Listing Files..."});
+}
+
+TEST_F(FolderScanTest, NoAcceptableFileShowsTheBoxThenTheSettings) {
+  File("README", 10);
+  Share(Root() + "|" + Root() + "/missing");
+  RunScan();
+  ASSERT_EQ(runtime.boxes.size(), 1u);
+  EXPECT_EQ(runtime.boxes[0].text, "You must share at least one file, in one directory.");
+  EXPECT_EQ(runtime.boxes[0].title, "Error");
+  EXPECT_EQ(runtime.boxes[0].icon, PromptIcon::kCritical);
+  EXPECT_EQ(settings_opened, 1);
+  EXPECT_EQ(boxes_before_settings, 1u);
+  EXPECT_FALSE(table.sorted);
+  EXPECT_FALSE(scan->scanning());
+  EXPECT_EQ(scan->shared_count(), 0u);
+}
+
+TEST_F(FolderScanTest, VanishedFileAndFailedHashAreReportedAndNotListed) {
+  const fs::path gone = File("gone.txt", 20'000);
+  Share(Root());
+  scan->Tick();
+  while (total.hundredths() == 0 && StepOnce()) {
+  }
+  fs::remove(gone);
+  runtime.RunPosted();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "File Scanner (0): gone.txt Does Not Exist!"),
+            lines.end());
+  EXPECT_EQ(total.ShownText(), "0.02 Mbs");  // the size stays counted
+
+  const fs::path broken = File("broken.txt", 10);
+  lines.clear();
+  scan->Tick();
+  while (std::find(lines.begin(), lines.end(), "File Scanner (0): Hashing broken.txt") ==
+             lines.end() &&
+         StepOnce()) {
+  }
+  fs::remove(broken);
+  runtime.RunPosted();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "File Scanner (0): Error Hashing broken.txt"),
+            lines.end());
+  EXPECT_TRUE(table.rows.empty());
+  EXPECT_EQ(runtime.boxes.size(), 2u);
+}
+
+TEST_F(FolderScanTest, SharedTotalTexts) {
+  File("one.txt", 1'024'000);
+  File("half.txt", 512'000);
+  Share(Root());
+  RunScan();
+  EXPECT_EQ(total.ShownText(), "1.5 Mbs");
+  EXPECT_EQ(total.StoredText(), "1.5");
+  RunScan();  // reset, then counted again
+  EXPECT_EQ(total.ShownText(), "1.5 Mbs");
+}
+
+TEST_F(FolderScanTest, ScanIsStepwiseAndRowsGrowBetweenSteps) {
+  for (int i = 0; i < 5; ++i)
+    File("f" + std::to_string(i) + ".txt", 10);
+  Share(Root());
+  scan->Tick();
+  EXPECT_TRUE(scan->scanning());
+  EXPECT_TRUE(table.rows.empty());
+  std::vector<std::size_t> seen;
+  while (StepOnce()) {
+    if (seen.empty() || seen.back() != table.rows.size()) seen.push_back(table.rows.size());
+  }
+  EXPECT_EQ(seen, (std::vector<std::size_t>{0, 1, 2, 3, 4, 5}));
+  EXPECT_FALSE(scan->scanning());
+  EXPECT_TRUE(table.sorted);
+}
+
+TEST_F(FolderScanTest, RefreshOnlyWhenIdleAndTicksDuringAScanAreDropped) {
+  for (int i = 0; i < 3; ++i)
+    File("f" + std::to_string(i) + ".txt", 10);
+  Share(Root());
+  EXPECT_FALSE(scan->Refresh());  // never scanned: idle mark off
+  scan->Tick();
+  while (table.rows.empty() && StepOnce()) {
+  }
+  lines.clear();
+  EXPECT_FALSE(scan->Refresh());
+  EXPECT_FALSE(scan->timer_active());
+  EXPECT_TRUE(lines.empty());
+
+  scan->Arm(1500);  // the bootstrap sees an empty-looking table
+  scan->Tick();
+  EXPECT_FALSE(scan->timer_active());
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(table.rows.size(), 1u);  // not cleared by a second scan
+  runtime.RunPosted();
+  EXPECT_EQ(table.rows.size(), 3u);
+  EXPECT_EQ(runtime.hashing.requests, 3);
+
+  lines.clear();
+  EXPECT_TRUE(scan->Refresh());
+  EXPECT_EQ(lines, Names{"Refreshing Shared Files..."});
+  EXPECT_TRUE(scan->timer_active());
+  EXPECT_EQ(scan->interval(), 1000);
+}
+
+TEST_F(FolderScanTest, UnsharedRowComesBackWithTheNextScan) {
+  File("a.txt", 10);
+  File("b.txt", 10);
+  Share(Root());
+  RunScan();
+  ASSERT_EQ(Unshare(table, total, {0}), MyFilesResult::kDone);
+  EXPECT_EQ(RowNames(), Names{"b.txt"});
+  RunScan();
+  EXPECT_EQ(RowNames(), (Names{"a.txt", "b.txt"}));
+  EXPECT_EQ(runtime.hashing.requests, 2);
+}
+
+TEST_F(FolderScanTest, DestroyedScanLeavesNoLiveCallbacks) {
+  File("a.txt", 10);
+  Share(Root());
+  scan->Tick();
+  StepOnce();
+  StepOnce();
+  scan.reset();
+  runtime.RunPosted();
+  EXPECT_TRUE(table.rows.empty());
+}
+
+}  // namespace
+}  // namespace zorvex
