@@ -140,7 +140,7 @@ int Main(int argc, char** argv) {
   }
 
   QtRuntime runtime(line->bind);
-  Node node(runtime, NodeOptions{home, {}, {}});
+  Node node(runtime, NodeOptions{.home = home});
   node.SetStatusListener([](const std::string& text) { Say("status: " + text); });
 
   std::unique_ptr<QHttpServer> gateway;

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   std::unordered_map<std::string, std::size_t> index;
   for (int n = 1; n <= count; ++n) {
     hosts.push_back(world.CreateHost(AddressOf(n)));
-    auto node = std::make_unique<zorvex::Node>(*hosts.back(), zorvex::NodeOptions{home, {}, {}});
+    auto node = std::make_unique<zorvex::Node>(*hosts.back(), zorvex::NodeOptions{.home = home});
     node->BindMessageSocket();
     auto& prefs = node->preferences();
     prefs.MyIP = AddressOf(n);

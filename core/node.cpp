@@ -1,5 +1,6 @@
 #include "core/node.h"
 
+#include <optional>
 #include <system_error>
 
 #include "core/address.h"
@@ -13,6 +14,8 @@
 #include "search/search.h"
 #include "search/search_server.h"
 #include "settings/ini_store.h"
+#include "share/file_hash.h"
+#include "share/folder_scan.h"
 #include "share/format.h"
 #include "share/shared_files.h"
 
@@ -26,12 +29,23 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
         peers(messages, prefs, rt.Random()),
         bootstrap(rt, peers, prefs, status),
         liveness(rt, peers, messages, bootstrap),
-        search(messages, peers, prefs, rt) {
+        search(messages, peers, prefs, rt),
+        scan(rt, store, options.home, files, total, status,
+             FolderScanHooks{[this] { return !bootstrap.timer_active() && !bootstrap.busy() &&
+                                             !prefs.Nickname.empty(); },
+                             [this] {
+                               if (options.open_settings) options.open_settings();
+                             },
+                             [this] { return HashBlockSize(hash_speed); }}) {
     peers.SetOnNeighbourAdded([this] { liveness.EnsureRunning(); });
     peers.SetOfferFacts([this] {
       return OfferFacts{static_cast<int>(files.rows.size()), total.ShownText()};
     });
     liveness.SetHooks({[this] { search.TimeoutTick(); }, {}, {}});
+    // A bootstrap that finds nothing shared arms the folder scan.
+    bootstrap.SetOnIdle([this] {
+      if (files.rows.empty()) scan.Arm(1500);
+    });
   }
 
   bool ParseMessage(std::string_view message, const std::string& sender) override;
@@ -59,6 +73,8 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
   SharedFileTable files;
   SharedTotal total;
   Search search;
+  std::optional<int> hash_speed;  // the "Hash Buffer:" list index
+  FolderScan scan;
   bool preferences_loaded = false;
 };
 
@@ -139,6 +155,9 @@ bool Node::BindMessageSocket() {
 void Node::LoadPreferences() {
   zorvex::LoadPreferences(parts_->store, parts_->PrefsFile(), parts_->prefs, *parts_);
   LoadUploadStatistics(parts_->store, parts_->PrefsFile(), parts_->prefs);
+  parts_->hash_speed = ParseInt16(parts_->store.ReadINI(keys::kHashSpeed.section,
+                                                        keys::kHashSpeed.key,
+                                                        parts_->PrefsFile()));
   parts_->preferences_loaded = true;
 }
 
@@ -215,9 +234,9 @@ NodeSnapshot Node::Snapshot() const {
     if (!slot.empty()) snapshot.host_cache.push_back(slot);
   }
   snapshot.bootstrap_running = p.bootstrap.busy();
-  snapshot.shared_count = p.files.rows.size();
+  snapshot.shared_count = p.scan.shared_count();
   snapshot.shared_total = p.total.ShownText();
-  snapshot.scanning = !p.files.sorted;
+  snapshot.scanning = p.scan.scanning();
   snapshot.search_running = p.search.running();
   snapshot.search_query = p.search.shown_query();
   snapshot.search_status = std::string(SearchStatusText(p.search.status()));
@@ -281,5 +300,6 @@ Liveness& Node::liveness() {
 Search& Node::search() { return parts_->search; }
 SharedFileTable& Node::shared_files() { return parts_->files; }
 SharedTotal& Node::shared_total() { return parts_->total; }
+FolderScan& Node::folder_scan() { return parts_->scan; }
 
 }  // namespace zorvex

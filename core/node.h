@@ -22,8 +22,10 @@ inline constexpr std::uint16_t kMessagePort = 620;
 struct NodeOptions {
   std::filesystem::path home;  // program folder: prefs.dll, FileDatabase.dll, Downloads/
   // Desktop duties run by the preference routines; empty functions do nothing (headless).
-  std::function<void()> register_url_protocol;
-  std::function<void(bool on)> set_start_with_desktop;
+  std::function<void()> register_url_protocol = {};
+  std::function<void(bool on)> set_start_with_desktop = {};
+  // The settings dialog, when a scan finds nothing to share; nothing headless.
+  std::function<void()> open_settings = {};
 };
 
 // Why start-up would open the first-run wizard.
@@ -119,6 +121,7 @@ class Node {
   class Search& search();
   struct SharedFileTable& shared_files();
   class SharedTotal& shared_total();
+  class FolderScan& folder_scan();
 
  private:
   struct Parts;

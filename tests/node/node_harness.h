@@ -16,7 +16,7 @@ namespace zorvex::testing {
 
 class NodeHarness {
  public:
-  NodeHarness() : node(runtime, NodeOptions{home.path(), {}, {}}) {
+  NodeHarness() : node(runtime, NodeOptions{.home = home.path()}) {
     Preferences& prefs = node.preferences();
     prefs.Nickname = "Alice";
     prefs.MyIP = "10.0.0.1";

@@ -58,7 +58,7 @@ TEST(NodeTest, LinkCommands) {
 
 TEST(NodeTest, StartUpLoadsPreferencesAndNamesWhatIsMissing) {
   NodeHarness h;
-  Node fresh(h.runtime, NodeOptions{h.home.path(), {}, {}});
+  Node fresh(h.runtime, NodeOptions{.home = h.home.path()});
   EXPECT_EQ(fresh.Start(), StartResult::kNeedsSettings);
   EXPECT_EQ(
       fresh.MissingEssentials(),
@@ -73,14 +73,14 @@ TEST(NodeTest, StartUpLoadsPreferencesAndNamesWhatIsMissing) {
   store.WriteINI("Preferences", "Connection", "9", file);
   store.WriteINI("Hosts", "Addresses", "Main*gw.example/gateway.php|", file);
   store.WriteINI("Cache", "Cache", "10.0.4.1|10.0.4.2|", file);
-  Node ready(h.runtime, NodeOptions{h.home.path(), {}, {}});
+  Node ready(h.runtime, NodeOptions{.home = h.home.path()});
   EXPECT_EQ(ready.Start(), StartResult::kStarted);
   EXPECT_EQ(ready.preferences().MaxConnections, 12);
   EXPECT_EQ(ready.Snapshot().host_cache, (Sent{"10.0.4.1", "10.0.4.2"}));
   EXPECT_TRUE(ready.bootstrap().timer_active());
 
   h.runtime.bind_succeeds = false;
-  Node unbound(h.runtime, NodeOptions{h.home.path(), {}, {}});
+  Node unbound(h.runtime, NodeOptions{.home = h.home.path()});
   EXPECT_EQ(unbound.Start(), StartResult::kBindFailed);
 }
 

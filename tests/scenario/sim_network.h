@@ -31,7 +31,7 @@ class SimNetwork {
     SimNode entry;
     entry.host = world.CreateHost(address);
     entry.home = std::make_unique<TempDir>();
-    entry.node = std::make_unique<Node>(*entry.host, NodeOptions{entry.home->path(), {}, {}});
+    entry.node = std::make_unique<Node>(*entry.host, NodeOptions{.home = entry.home->path()});
     Node& node = *entry.node;
     node.BindMessageSocket();
     node.LoadPreferences();
