@@ -20,12 +20,15 @@
 #include <QHttpServerResponse>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include "apps/node_options.h"
 #include "apps/node_status.h"
 #include "core/node.h"
+#include "network/peer_table.h"
 #include "platform/qt/qt_runtime.h"
 #include "platform/qt/single_instance.h"
+#include "search/search.h"
 
 namespace zorvex {
 namespace {
@@ -76,6 +79,62 @@ class ExitSignals {
 void Say(const std::string& text) {
   std::cerr << text << std::endl;
 }
+
+// --search: waits for a neighbour, searches once, prints every result as it arrives as one
+// tab-separated line, and ends the program with the search: status 0 with results, 1 without.
+class OneSearch {
+ public:
+  OneSearch(Node& node, std::string text, int category)
+      : node_(node), text_(std::move(text)), category_(category) {
+    node_.search().SetChangeListener([this] { Changed(); });
+    QObject::connect(&poll_, &QTimer::timeout, [this] { Poll(); });
+    poll_.start(200);
+  }
+
+ private:
+  static constexpr int kNeighbourWaitMs = 60'000;
+
+  void Poll() {
+    if (started_) return;
+    waited_ms_ += 200;
+    if (node_.peers().size() == 0) {
+      if (waited_ms_ >= kNeighbourWaitMs) Finish(1, "zorvex-node: no neighbour found to search.");
+      return;
+    }
+    started_ = true;
+    poll_.stop();
+    node_.search().SetCategory(category_);
+    if (!node_.search().StartOrCancel(text_)) Finish(1, {});
+  }
+
+  void Changed() {
+    const auto& results = node_.search().results();
+    for (; printed_ < results.size(); ++printed_) {
+      const SearchResult& r = results[printed_];
+      std::cout << r.file_name << '\t' << r.size << '\t' << r.hash << '\t' << r.username << '\t'
+                << r.speed << '\t' << r.source << '\t' << r.media_info << '\n';
+    }
+    std::cout << std::flush;
+    if (started_ && !node_.search().running()) Finish(results.empty() ? 1 : 0, {});
+  }
+
+  void Finish(int code, const std::string& message) {
+    if (finished_) return;
+    finished_ = true;
+    poll_.stop();
+    if (!message.empty()) Say(message);
+    node_.Exit([code] { QCoreApplication::exit(code); });
+  }
+
+  Node& node_;
+  std::string text_;
+  int category_;
+  QTimer poll_;
+  int waited_ms_ = 0;
+  bool started_ = false;
+  bool finished_ = false;
+  std::size_t printed_ = 0;
+};
 
 int Main(int argc, char** argv) {
   ExitSignals exit_signals;
@@ -185,6 +244,10 @@ int Main(int argc, char** argv) {
   }
   running = &node;
   node.Run();
+  std::unique_ptr<OneSearch> one_search;
+  if (line->search) {
+    one_search = std::make_unique<OneSearch>(node, *line->search, line->category);
+  }
   const int status = app.exec();
   running = nullptr;
   return status;

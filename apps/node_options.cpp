@@ -51,9 +51,10 @@ std::string FolderValue(std::string_view text) {
   return value;
 }
 
-constexpr std::array<std::string_view, 11> kValueOptions = {
-    "home",          "bind",        "nickname",     "connection", "share",        "download-dir",
-    "download-port", "max-uploads", "max-per-user", "gateway",    "serve-gateway"};
+constexpr std::array<std::string_view, 13> kValueOptions = {
+    "home",          "bind",          "nickname",    "connection",   "share",
+    "download-dir",  "download-port", "max-uploads", "max-per-user", "gateway",
+    "serve-gateway", "search",        "category"};
 
 // Applies one option with its value; an error message on a bad value.
 std::optional<std::string> ApplyOption(std::string_view name, const std::string& value,
@@ -98,6 +99,14 @@ std::optional<std::string> ApplyOption(std::string_view name, const std::string&
       return option + " may not contain \"*\" or \"|\"";
     }
     prefs.gateways.push_back(std::move(gateway));
+  } else if (name == "search") {
+    if (value.empty()) return option + " needs the text to search for";
+    line.search = value;
+  } else if (name == "category") {
+    if (value.size() != 1 || value[0] < '0' || value[0] > '5') {
+      return option + " takes a number from 0 (any) to 5";
+    }
+    line.category = value[0] - '0';
   } else if (name == "serve-gateway") {
     const auto colon = value.rfind(':');
     const std::string host = value.substr(0, colon == std::string::npos ? 0 : colon);
@@ -187,6 +196,9 @@ std::string NodeUsage() {
          "  --bind ADDR             IPv4 address to bind (default: every address)\n"
          "  --status                print the running copy's state as JSON\n"
          "  --serve-gateway ADDR:PORT  also serve GET /gateway.php there\n"
+         "  --search TEXT           search once there is a neighbour, print each result as a\n"
+         "                          tab-separated line, end when the search ends\n"
+         "  --category N            the search's category, 0 (any) to 5\n"
          "Preferences, saved in <home>/prefs.dll:\n"
          "  --nickname NAME         4 or more letters, without | or ~\n"
          "  --connection N          connection speed 0-9 (0 Unknown ... 9 T3)\n"

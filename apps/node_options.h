@@ -38,7 +38,9 @@ struct NodeCommandLine {
   bool help = false;
   std::optional<std::string> gateway_host;  // --serve-gateway
   std::uint16_t gateway_port = 0;
-  std::string command;  // a link command for the running copy
+  std::string command;                // a link command for the running copy
+  std::optional<std::string> search;  // --search: search once, print results, end
+  int category = 0;                   // --category for --search
   PreferenceOptions preferences;
 };
 

@@ -30,6 +30,26 @@ std::string StatusJson(const NodeSnapshot& snapshot) {
   const QJsonObject packets{{"in", static_cast<qint64>(snapshot.packets_in)},
                             {"out", static_cast<qint64>(snapshot.packets_out)},
                             {"bad", static_cast<qint64>(snapshot.packets_bad)}};
+  const QJsonObject shared{{"count", static_cast<qint64>(snapshot.shared_count)},
+                           {"total", Text(snapshot.shared_total)},
+                           {"scanning", snapshot.scanning}};
+  QJsonArray results;
+  for (const auto& r : snapshot.results) {
+    results.append(QJsonObject{{"file_name", Text(r.file_name)},
+                               {"type", Text(r.type)},
+                               {"size", Text(r.size_text)},
+                               {"bytes", static_cast<qint64>(r.size)},
+                               {"hash", Text(r.hash)},
+                               {"username", Text(r.username)},
+                               {"speed", Text(r.speed)},
+                               {"other_information", Text(r.media_info)},
+                               {"source", Text(r.source)}});
+  }
+  const QJsonObject search{{"running", snapshot.search_running},
+                           {"query", Text(snapshot.search_query)},
+                           {"status", Text(snapshot.search_status)},
+                           {"users_searched", static_cast<qint64>(snapshot.users_searched)},
+                           {"results", results}};
   const QJsonObject status{{"nickname", Text(snapshot.nickname)},
                            {"my_ip", Text(snapshot.my_ip)},
                            {"neighbours", neighbours},
@@ -38,7 +58,9 @@ std::string StatusJson(const NodeSnapshot& snapshot) {
                            {"host_cache", host_cache},
                            {"status_line", Text(snapshot.status_line)},
                            {"max_connections", snapshot.max_connections},
-                           {"connected", snapshot.connected}};
+                           {"connected", snapshot.connected},
+                           {"shared", shared},
+                           {"search", search}};
   return QJsonDocument(status).toJson(QJsonDocument::Indented).toStdString();
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,6 +17,8 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -179,6 +182,82 @@ TEST(LoopbackTest, ASecondCopyWithoutACommandIsRefused) {
   EXPECT_NE(second->readAllStandardError().toStdString().find("You already have Zorvex running!"),
             std::string::npos);
   a.Terminate();
+}
+
+std::string Md5Hex(const std::string& bytes) {
+  return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Md5)
+      .toHex()
+      .toUpper()
+      .toStdString();
+}
+
+TEST(LoopbackTest, ASearchFindsEverySharedMatchWithItsHash) {
+  if (!CanBindPort620("127.0.0.6")) GTEST_SKIP() << "no right to bind port 620";
+  TempDir shares;
+  struct File {
+    std::string folder;
+    std::string name;
+    std::string bytes;
+  };
+  const std::vector<File> files = {
+      {"one", "Blue Moon.mp3", "blue moon song"},
+      {"two", "moonlight blues.ogg", std::string(300000, 'm') + "end"},
+      {"three", "Blue Moon live.mp3", "x"},
+      {"three", "blue sky.txt", "sky"},
+  };
+  for (const auto& file : files) {
+    std::filesystem::create_directories(shares / file.folder);
+    testing::WriteFileBytes(shares / file.folder / file.name, file.bytes);
+  }
+  const quint16 port = FreeTcpPort(QHostAddress("127.0.0.6"));
+  const QString gateway_at = QString("127.0.0.6:%1").arg(port);
+  const QString gateway = "Local=" + gateway_at + "/gateway.php";
+  auto share = [&](const char* folder) {
+    return QString::fromStdString((shares / folder).string());
+  };
+  RunningNode a("127.0.0.6",
+                {"--gateway", gateway, "--serve-gateway", gateway_at, "--share", share("one")});
+  RunningNode b("127.0.0.7", {"--gateway", gateway, "--share", share("two")});
+  RunningNode c("127.0.0.8", {"--gateway", gateway, "--share", share("three")});
+  for (RunningNode* node : {&a, &b, &c})
+    ASSERT_TRUE(node->WaitUntilUp()) << node->ErrorOutput();
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (RunningNode* node : {&a, &b, &c}) {
+          const auto shared = node->Status().value("shared").toObject();
+          if (shared.value("scanning").toBool() || shared.value("count").toInt() == 0) {
+            return false;
+          }
+        }
+        return true;
+      },
+      20000));
+
+  TempDir searcher_home;
+  QProcess searcher;
+  searcher.setProgram(ZORVEX_NODE_BINARY);
+  searcher.setArguments({"--home", QString::fromStdString(searcher_home.path().string()), "--bind",
+                         "127.0.0.9", "--nickname", "searcher", "--share", share("one"),
+                         "--gateway", gateway, "--search", "blue moon"});
+  searcher.setStandardErrorFile(QString::fromStdString((searcher_home / "stderr.log").string()));
+  searcher.start();
+  ASSERT_TRUE(searcher.waitForFinished(90000));
+  EXPECT_EQ(searcher.exitCode(), 0) << testing::ReadFileBytes(searcher_home / "stderr.log");
+  std::vector<std::string> lines;
+  for (const auto& line : QString::fromUtf8(searcher.readAllStandardOutput()).split('\n')) {
+    if (!line.isEmpty()) lines.push_back(line.toStdString());
+  }
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "Blue Moon live.mp3\t1\t" + Md5Hex("x") + "\tnode-127.0.0.8\t------\t127.0.0.8\t",
+                "Blue Moon.mp3\t14\t" + Md5Hex("blue moon song") +
+                    "\tnode-127.0.0.6\t------\t127.0.0.6\t",
+                "moonlight blues.ogg\t300003\t" + Md5Hex(files[1].bytes) +
+                    "\tnode-127.0.0.7\t------\t127.0.0.7\t",
+            }));
+  for (RunningNode* node : {&a, &b, &c})
+    node->Terminate();
 }
 
 }  // namespace
