@@ -120,6 +120,48 @@ TEST(NodeTest, GatewayPageListsUsNeighboursAndCacheOnce) {
   EXPECT_EQ(h.node.GatewayPage(), "10.0.0.1<br>10.0.0.2<br>10.0.0.3<br>10.0.5.5<br>");
 }
 
+TEST(NodeTest, MalformedMessagesOfEveryFamilyAreCountedAndHarmless) {
+  NodeHarness h;
+  h.AddNeighbours({"10.0.0.2"});
+  const std::string huge(60000, '9');
+  const std::vector<std::string> messages = {"SearchDownload:",
+                                             "SearchDownload:a|b",
+                                             "SearchFor:",
+                                             "SearchFor:q|" + huge + "|1",
+                                             "SearchFor:q|1|" + huge,
+                                             "SearchList:",
+                                             "SearchList:q|1|" + huge,
+                                             "SearchFound:",
+                                             "SearchFound:q|1|n|" + huge + "|a|b|c|d|e",
+                                             "ConnectNew:",
+                                             "ConnectNew:|||||",
+                                             "ConnectNew:a|" + huge + "|1|s|v|0",
+                                             "ConnectEst:a|1|1|s|v|" + huge + "|extra|fields",
+                                             "ConnectRqr:",
+                                             "ConnectRqr:|" + huge,
+                                             "ConnectRqr:" + huge + "|3",
+                                             "ConnectIP:",
+                                             "ConnectIP:" + huge,
+                                             "SourceSearch:",
+                                             "SourceData:|||",
+                                             "SourceFound:" + huge,
+                                             "MiscError:",
+                                             "MiscIM:",
+                                             "MiscIM:|||" + huge,
+                                             "Pong+extra",
+                                             "Pong-"};
+  const auto before = h.node.messages().counters();
+  for (const auto& message : messages)
+    h.runtime.Deliver(message, "10.0.0.7");
+  h.Flush();
+  const auto after = h.node.messages().counters();
+  EXPECT_EQ(after.in, before.in + messages.size());
+  EXPECT_EQ(after.bad, before.bad);  // every one belongs to a known family
+  EXPECT_EQ(h.node.peers().size(), 1u);
+  EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
+  EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
+}
+
 TEST(NodeTest, RandomBytesNeverStopTheNodeAnswering) {
   NodeHarness h;
   h.AddNeighbours({"10.0.0.2"});

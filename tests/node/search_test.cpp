@@ -57,7 +57,8 @@ TEST_F(SearchServerTest, OnlyTheBaseNameIsMatched) {
 
 TEST_F(SearchServerTest, CategoryFilterAndTheCapOf25) {
   std::vector<SharedFile> rows;
-  for (int i = 0; i < 30; ++i) rows.push_back(Row("live " + std::to_string(i) + ".mp3", "Music"));
+  for (int i = 0; i < 30; ++i)
+    rows.push_back(Row("live " + std::to_string(i) + ".mp3", "Music"));
   rows.insert(rows.begin(), Row("live show.avi", "Video"));
   Share(rows);
   const auto music = Messages(h.Receive("SearchFor:live|1|9", "10.0.0.7"));
@@ -131,6 +132,14 @@ TEST_F(SearchWalkTest, StartsAtEveryNeighbourAndWalksOnOnce) {
   EXPECT_EQ(search().shown_searched_count(), 5u);
 }
 
+TEST_F(SearchWalkTest, AHugeListIsReadOnlySoFar) {
+  h.Flush();
+  std::string list = "SearchList:blue moon|417|";
+  for (int i = 0; i < 1000; ++i)
+    list += "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250) + "|";
+  EXPECT_EQ(h.Receive(list, "10.0.0.2").size(), 32u);
+}
+
 TEST_F(SearchWalkTest, ResultsForThisSearchOnly) {
   h.Flush();
   const std::string found = std::string("|Blue Moon.MP3|1536|Bob|7|") + kHash + "|Music|192 Kbit";
@@ -163,7 +172,8 @@ TEST_F(SearchWalkTest, ResultsForThisSearchOnly) {
 
 TEST_F(SearchWalkTest, EndsAfter25QuietTicks) {
   h.node.liveness().Tick();  // the first tick sees progress: two users searched
-  for (int i = 0; i < 24; ++i) h.node.liveness().Tick();
+  for (int i = 0; i < 24; ++i)
+    h.node.liveness().Tick();
   EXPECT_TRUE(search().running());
   h.node.liveness().Tick();  // the 25th quiet tick
   EXPECT_FALSE(search().running());
