@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/fields.h"
 #include "settings/preferences.h"
 
 namespace zorvex {
@@ -28,17 +29,6 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
   return out;
 }
 
-std::vector<std::string> SplitFields(std::string_view text) {
-  std::vector<std::string> fields;
-  std::size_t pos = 0;
-  while (true) {
-    const auto bar = text.find('|', pos);
-    fields.emplace_back(text.substr(pos, bar == std::string_view::npos ? bar : bar - pos));
-    if (bar == std::string_view::npos) return fields;
-    pos = bar + 1;
-  }
-}
-
 }  // namespace
 
 Command ParseCommand(std::string_view text) {
@@ -54,16 +44,17 @@ Command ParseCommand(std::string_view text) {
   const auto fields = SplitFields(command);
   if (fields.size() < 2) return NoCommand{};
 
-  const std::string& verb = fields[0];
+  const std::string_view verb = fields[0];
   if (verb == "get") {
     if (fields.size() < 4) return InvalidCommand{};
     if (fields[3].size() != 32) return InvalidHashSize{};
     const auto size = ParseWholeNumber(fields[2]);
     if (!size || *size < 0 || *size > INT32_MAX) return InvalidCommand{};
-    return GetCommand{fields[1], static_cast<std::int32_t>(*size), fields[3]};
+    return GetCommand{std::string(fields[1]), static_cast<std::int32_t>(*size),
+                      std::string(fields[3])};
   }
-  if (verb == "search") return SearchCommand{fields[1]};
-  if (verb == "connect") return ConnectCommand{fields[1]};
+  if (verb == "search") return SearchCommand{std::string(fields[1])};
+  if (verb == "connect") return ConnectCommand{std::string(fields[1])};
   return NoCommand{};
 }
 

@@ -31,8 +31,10 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
         liveness(rt, peers, messages, bootstrap),
         search(messages, peers, prefs, rt),
         scan(rt, store, options.home, files, total, status,
-             FolderScanHooks{[this] { return !bootstrap.timer_active() && !bootstrap.busy() &&
-                                             !prefs.Nickname.empty(); },
+             FolderScanHooks{[this] {
+                               return !bootstrap.timer_active() && !bootstrap.busy() &&
+                                      !prefs.Nickname.empty();
+                             },
                              [this] {
                                if (options.open_settings) options.open_settings();
                              },
@@ -155,9 +157,8 @@ bool Node::BindMessageSocket() {
 void Node::LoadPreferences() {
   zorvex::LoadPreferences(parts_->store, parts_->PrefsFile(), parts_->prefs, *parts_);
   LoadUploadStatistics(parts_->store, parts_->PrefsFile(), parts_->prefs);
-  parts_->hash_speed = ParseInt16(parts_->store.ReadINI(keys::kHashSpeed.section,
-                                                        keys::kHashSpeed.key,
-                                                        parts_->PrefsFile()));
+  parts_->hash_speed = ParseInt16(
+      parts_->store.ReadINI(keys::kHashSpeed.section, keys::kHashSpeed.key, parts_->PrefsFile()));
   parts_->preferences_loaded = true;
 }
 
@@ -297,9 +298,17 @@ Bootstrap& Node::bootstrap() {
 Liveness& Node::liveness() {
   return parts_->liveness;
 }
-Search& Node::search() { return parts_->search; }
-SharedFileTable& Node::shared_files() { return parts_->files; }
-SharedTotal& Node::shared_total() { return parts_->total; }
-FolderScan& Node::folder_scan() { return parts_->scan; }
+Search& Node::search() {
+  return parts_->search;
+}
+SharedFileTable& Node::shared_files() {
+  return parts_->files;
+}
+SharedTotal& Node::shared_total() {
+  return parts_->total;
+}
+FolderScan& Node::folder_scan() {
+  return parts_->scan;
+}
 
 }  // namespace zorvex

@@ -6,32 +6,13 @@
 #include <optional>
 
 #include "core/address.h"
+#include "core/fields.h"
 #include "core/message_layer.h"
 #include "core/node.h"
 #include "core/string_builder.h"
 
 namespace zorvex {
-namespace {
-
-std::vector<std::string_view> SplitBars(std::string_view text) {
-  std::vector<std::string_view> fields;
-  while (true) {
-    const auto bar = text.find('|');
-    fields.push_back(text.substr(0, bar));
-    if (bar == std::string_view::npos) return fields;
-    text.remove_prefix(bar + 1);
-  }
-}
-
-// A whole decimal number with an optional sign and nothing else.
-std::optional<int> ParseField(std::string_view text) {
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int HopsForMissing(int missing) {
   return static_cast<int>(std::lround(missing + missing / 3.0));
@@ -70,11 +51,11 @@ std::size_t PeerTable::RandomRow() {
 
 void PeerTable::AcceptPeer(const std::string& sender, std::string_view payload, bool is_new) {
   if (SameText(sender, prefs_.MyIP) || SameText(sender, "127.0.0.1")) return;
-  const auto fields = SplitBars(payload);
+  const auto fields = SplitFields(payload);
   if (fields.size() < 6) return;
-  const auto speed = ParseField(fields[1]);
-  const auto files = ParseField(fields[2]);
-  const auto their_neighbours = ParseField(fields[5]);
+  const auto speed = ParseDecimal<int>(fields[1]);
+  const auto files = ParseDecimal<int>(fields[2]);
+  const auto their_neighbours = ParseDecimal<int>(fields[5]);
   if (!speed || !files || !their_neighbours) return;
 
   if (full() || IsPeerOrSelf(sender)) {
@@ -115,7 +96,7 @@ void PeerTable::HandleConnectRqr(const std::string& sender, std::string_view pay
   const auto bar = payload.find('|');
   if (bar == std::string_view::npos) return;
   std::string host(payload.substr(0, bar));
-  const auto hops = ParseField(payload.substr(bar + 1));
+  const auto hops = ParseDecimal<int>(payload.substr(bar + 1));
   if (!hops) return;
   const int h = std::min(*hops, kMaxRequestHops) - 1;
   if (host.empty()) host = sender;

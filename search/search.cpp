@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "core/address.h"
+#include "core/fields.h"
 #include "core/message_layer.h"
 #include "network/peer_table.h"
 #include "search/query_validation.h"
@@ -17,24 +18,6 @@ namespace {
 constexpr std::size_t kMaxListedAddresses = 32;
 // Answers beyond this many rows are dropped, so a flood cannot grow the list without bound.
 constexpr std::size_t kMaxResults = 10'000;
-
-std::vector<std::string_view> SplitBars(std::string_view text) {
-  std::vector<std::string_view> fields;
-  while (true) {
-    const auto bar = text.find('|');
-    fields.push_back(text.substr(0, bar));
-    if (bar == std::string_view::npos) return fields;
-    text.remove_prefix(bar + 1);
-  }
-}
-
-template <typename Number>
-std::optional<Number> ParseNumber(std::string_view text) {
-  Number value{};
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
 
 }  // namespace
 
@@ -68,9 +51,8 @@ bool Search::StartOrCancel(std::string_view query) {
 
 bool Search::Start(std::string_view text) {
   if (const auto refusal = ValidateSearchQuery(text, peers_.size() > 0)) {
-    runtime_.Prompts().MessageBox(refusal->text,
-                                  refusal->title.empty() ? kAppTitle : refusal->title,
-                                  refusal->icon);
+    runtime_.Prompts().MessageBox(
+        refusal->text, refusal->title.empty() ? kAppTitle : refusal->title, refusal->icon);
     return false;
   }
   running_ = true;
@@ -84,8 +66,10 @@ bool Search::Start(std::string_view text) {
   search_id_ = RandomInRange(999, 1, runtime_.Random());
   shown_query_ = query_;
   status_ = SearchStatus::kSearching;
-  for (const auto& row : peers_.rows()) AddSearchedUser(row.address);
-  for (const auto& row : peers_.rows()) SendRequest(row.address);
+  for (const auto& row : peers_.rows())
+    AddSearchedUser(row.address);
+  for (const auto& row : peers_.rows())
+    SendRequest(row.address);
   can_clear_ = false;
   Changed();
   return true;
@@ -140,16 +124,16 @@ void Search::AddSearchedUser(const std::string& address) {
 }
 
 void Search::SendRequest(const std::string& address) {
-  messages_.QueueMessage("SearchFor:" + query_ + "|" + std::to_string(category_) + "|" +
-                             std::to_string(search_id_),
-                         address);
+  messages_.QueueMessage(
+      "SearchFor:" + query_ + "|" + std::to_string(category_) + "|" + std::to_string(search_id_),
+      address);
 }
 
 void Search::HandleSearchList(const std::string& sender, std::string_view payload) {
   // The payload starts with our query, which may itself hold "|".
   if (query_.empty() || !StartsWithText(payload, query_ + "|")) return;
-  const auto fields = SplitBars(payload.substr(query_.size() + 1));
-  if (ParseNumber<int>(fields[0]) != search_id_) return;
+  const auto fields = SplitFields(payload.substr(query_.size() + 1));
+  if (ParseDecimal<int>(fields[0]) != search_id_) return;
   AddSearchedUser(sender);
   const std::size_t end = std::min(fields.size(), kMaxListedAddresses + 1);
   for (std::size_t i = 1; i < end; ++i) {
@@ -167,9 +151,9 @@ void Search::HandleSearchList(const std::string& sender, std::string_view payloa
 void Search::HandleSearchFound(const std::string& sender, std::string_view payload) {
   if (!running_ || query_.empty() || !StartsWithText(payload, query_ + "|")) return;
   // number|name|size|nickname|speed|hash|category|media
-  const auto fields = SplitBars(payload.substr(query_.size() + 1));
-  if (fields.size() != 8 || ParseNumber<int>(fields[0]) != search_id_) return;
-  const auto size = ParseNumber<std::int32_t>(fields[2]);
+  const auto fields = SplitFields(payload.substr(query_.size() + 1));
+  if (fields.size() != 8 || ParseDecimal<int>(fields[0]) != search_id_) return;
+  const auto size = ParseDecimal<std::int32_t>(fields[2]);
   if (!size || results_.size() >= kMaxResults) return;
   SearchResult row;
   row.file_name = std::string(fields[1]);
@@ -218,8 +202,8 @@ std::optional<DownloadRequest> Search::Download(std::size_t row, bool download_f
     return std::nullopt;
   }
   if (!sharing_files) {
-    runtime_.Prompts().MessageBox("You must share at least 1 file in order to download!",
-                                  "Error!", PromptIcon::kCritical);
+    runtime_.Prompts().MessageBox("You must share at least 1 file in order to download!", "Error!",
+                                  PromptIcon::kCritical);
     return std::nullopt;
   }
   ghosted_[row] = true;

@@ -5,22 +5,14 @@
 #include <vector>
 
 #include "core/address.h"
+#include "core/fields.h"
 #include "core/message_layer.h"
 #include "network/peer_table.h"
 #include "search/query_match.h"
 #include "share/file_kind.h"
 
 namespace zorvex {
-namespace {
-
-std::optional<int> WholeNumber(std::string_view text) {
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void HandleSearchFor(std::string_view payload, const std::string& sender, MessageLayer& messages,
                      const PeerTable& peers, const Preferences& prefs,
@@ -33,9 +25,9 @@ void HandleSearchFor(std::string_view payload, const std::string& sender, Messag
   const auto middle = payload.rfind('|', last - 1);
   if (middle == std::string_view::npos) return;
   const std::string_view query = payload.substr(0, middle);
-  const auto category = WholeNumber(payload.substr(middle + 1, last - middle - 1));
+  const auto category = ParseDecimal<int>(payload.substr(middle + 1, last - middle - 1));
   const std::string_view number = payload.substr(last + 1);
-  if (!category || !WholeNumber(number)) return;
+  if (!category || !ParseDecimal<int>(number)) return;
 
   const std::string head = std::string(query) + "|" + std::string(number) + "|";
   messages.QueueMessage("SearchList:" + head + peers.NeighbourList(), sender);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/fields.h"
 #include "settings/ini_store.h"
 
 namespace zorvex {
@@ -22,14 +23,6 @@ template <typename Field, typename Parser>
 void ReadNumber(IniStore& store, const std::filesystem::path& file, PreferenceKey key, Field& field,
                 Parser parse) {
   if (const auto value = parse(Read(store, file, key))) field = *value;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-    text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-    text.remove_suffix(1);
-  return text;
 }
 
 }  // namespace

@@ -6,16 +6,10 @@
 #include <string_view>
 #include <system_error>
 
+#include "core/fields.h"
+
 namespace zorvex {
 namespace {
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-    text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-    text.remove_suffix(1);
-  return text;
-}
 
 // A field's text as a whole number; nothing for text that is no number at all.
 std::optional<std::int64_t> ReadNumber(std::string_view text) {
