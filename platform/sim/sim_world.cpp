@@ -545,9 +545,9 @@ class SimWorld::Engine {
     EndState state = EndState::kClosed;
     std::string pending;  // handed to Send and not yet left; starts at pending_offset
     std::size_t pending_offset = 0;
-    std::size_t leaving = 0;        // the front bytes of `pending` now going onto the wire
-    std::string unread;             // arrived before the stream had a handler
-    std::int64_t last_arrival = 0;  // keeps deliveries in order should the link change
+    std::size_t leaving = 0;           // the front bytes of `pending` now going onto the wire
+    std::string unread;                // arrived before the stream had a handler
+    std::int64_t last_arrival = 0;     // keeps deliveries in order should the link change
     std::int64_t leave_us = -1000000;  // when the last paced chunk finished leaving
   };
 
