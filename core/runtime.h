@@ -47,6 +47,54 @@ class DatagramSocket {
   virtual std::string LocalAddress() const = 0;
 };
 
+// Receives what happens on one TCP stream.
+class StreamHandler {
+ public:
+  virtual ~StreamHandler() = default;
+  // A connection opened with Connect is up; accepted streams are connected from the start.
+  virtual void OnConnected() {}
+  // Bytes as they arrived; one send on the far side may arrive split or joined with others.
+  virtual void OnData(std::string_view bytes) = 0;
+  // Send completion: `bytes` more of what was handed to Send have left for the wire.
+  virtual void OnSent(std::size_t bytes) = 0;
+  // The far side closed, or the connection failed; nothing arrives after it.
+  virtual void OnClosed() = 0;
+};
+
+class StreamSocket {
+ public:
+  // Destroying a stream aborts it without callbacks (after Close, queued bytes still go out).
+  virtual ~StreamSocket() = default;
+  virtual void SetHandler(StreamHandler* handler) = 0;
+  // Opens a connection from the node's own address; OnConnected or OnClosed follow.
+  virtual void Connect(const std::string& address, std::uint16_t port) = 0;
+  // Queues the bytes; false when the stream is not connected.
+  virtual bool Send(std::string_view bytes) = 0;
+  // Bytes handed to Send that have not left yet.
+  virtual std::size_t PendingBytes() const = 0;
+  // Sends what is queued, then closes; this side gets no callback after it.
+  virtual void Close() = 0;
+  // The far side's dotted IPv4 address.
+  virtual std::string PeerAddress() const = 0;
+};
+
+class StreamListenerHandler {
+ public:
+  virtual ~StreamListenerHandler() = default;
+  // An accepted connection; whoever takes it sets its handler, else dropping it closes it.
+  virtual void OnIncoming(std::unique_ptr<StreamSocket> stream) = 0;
+};
+
+class StreamListener {
+ public:
+  virtual ~StreamListener() = default;
+  // Listens on the port of the node's address, stopping any earlier listening first; port 0
+  // picks a free port, which Port() reports. False when the port cannot be had.
+  virtual bool Listen(std::uint16_t port) = 0;
+  virtual void Close() = 0;
+  virtual std::uint16_t Port() const = 0;  // 0 when not listening
+};
+
 // A request in flight; destroying it guarantees its callback never runs.
 class PendingRequest {
  public:
@@ -93,6 +141,8 @@ class Runtime {
   virtual void Post(std::function<void()> task) = 0;
 
   virtual std::unique_ptr<DatagramSocket> CreateDatagramSocket(DatagramHandler& handler) = 0;
+  virtual std::unique_ptr<StreamListener> CreateStreamListener(StreamListenerHandler& handler) = 0;
+  virtual std::unique_ptr<StreamSocket> CreateStreamSocket() = 0;
 
   // GET of a URL ("http://" is assumed when the scheme is missing); `done` receives the whole
   // body, or an empty text on any failure or time-out.

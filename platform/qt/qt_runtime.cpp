@@ -31,16 +31,6 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
-std::string DottedIPv4(const QHostAddress& address) {
-  bool ok = false;
-  const quint32 v4 = address.toIPv4Address(&ok);
-  if (ok) return QHostAddress(v4).toString().toStdString();
-  std::string text = address.toString().toStdString();
-  constexpr std::string_view kMapped = "::ffff:";
-  if (text.starts_with(kMapped)) text.erase(0, kMapped.size());
-  return text;
-}
-
 std::uint64_t FreshSeed() {
   std::random_device device;
   return (static_cast<std::uint64_t>(device()) << 32) ^ device();
@@ -276,6 +266,14 @@ void QtRuntime::Post(std::function<void()> task) {
 
 std::unique_ptr<DatagramSocket> QtRuntime::CreateDatagramSocket(DatagramHandler& handler) {
   return std::make_unique<QtDatagramSocket>(handler, bind_address_);
+}
+
+std::unique_ptr<StreamListener> QtRuntime::CreateStreamListener(StreamListenerHandler& handler) {
+  return std::make_unique<QtStreamListener>(handler, bind_address_);
+}
+
+std::unique_ptr<StreamSocket> QtRuntime::CreateStreamSocket() {
+  return std::make_unique<QtStreamSocket>(bind_address_);
 }
 
 std::unique_ptr<PendingRequest> QtRuntime::HttpGet(const std::string& url,

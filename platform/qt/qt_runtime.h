@@ -1,7 +1,7 @@
 #pragma once
 // The ports of one node on Qt's event loop: QTimer timers, queued calls, a QUdpSocket bound to the
-// node's IPv4 address, QNetworkAccessManager for HTTP, and prompts written to the terminal.
-// Everything must be used on the thread that runs the QCoreApplication's loop.
+// node's IPv4 address, TCP streams on it, QNetworkAccessManager for HTTP, and prompts written to
+// the terminal. Everything must be used on the thread that runs the QCoreApplication's loop.
 
 #include <chrono>
 #include <cstdint>
@@ -16,6 +16,7 @@
 #include "core/random.h"
 #include "core/runtime.h"
 #include "platform/qt/qt_hashing.h"
+#include "platform/qt/qt_streams.h"
 
 class QNetworkAccessManager;
 
@@ -48,6 +49,9 @@ class QtRuntime final : public Runtime {
   std::unique_ptr<Timer> CreateTimer(TimerKind kind, std::function<void()> on_fire) override;
   void Post(std::function<void()> task) override;
   std::unique_ptr<DatagramSocket> CreateDatagramSocket(DatagramHandler& handler) override;
+  // Listens on the bind address; streams connect out from it.
+  std::unique_ptr<StreamListener> CreateStreamListener(StreamListenerHandler& handler) override;
+  std::unique_ptr<StreamSocket> CreateStreamSocket() override;
   std::unique_ptr<PendingRequest> HttpGet(const std::string& url,
                                           std::function<void(std::string body)> done) override;
   HashingService& Hashing() override { return hashing_; }

@@ -4,9 +4,9 @@
 // scheduling order), and every random draw comes from the world seed, so the same seed and the
 // same calls give the same run event for event.
 //
-// Lifetimes: the world outlives every host, timer, socket and request made from it. A destroyed
-// host, timer or request never calls back again; the objects a destroyed host made stay safe to
-// use and destroy, and do nothing.
+// Lifetimes: the world outlives every host, timer, socket, stream and request made from it. A
+// destroyed host, timer, stream or request never calls back again; the objects a destroyed host
+// made stay safe to use and destroy, and do nothing; its streams close as if aborted.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,10 +24,17 @@ namespace zorvex {
 
 // One direction-free link between two hosts. A datagram takes latency_ms plus a uniform whole
 // number of milliseconds in [0, jitter_ms], and is lost with probability `loss`.
+// Streams see neither jitter nor loss (TCP hides them): their bytes leave the sender at
+// `bandwidth_bytes_per_s` in each direction, shared first come first served by every stream on
+// the link (0 is unlimited), and arrive latency_ms later in deliveries of at most 64 KiB. With
+// `split_streams` each delivery is cut at a point drawn from the seed, so a reader sees
+// arbitrary splits.
 struct LinkProfile {
   std::int64_t latency_ms = 20;
   std::int64_t jitter_ms = 0;
   double loss = 0;
+  std::int64_t bandwidth_bytes_per_s = 0;
+  bool split_streams = false;
 };
 
 // Totals since the world began. A datagram counted as sent ends up delivered, lost (link loss or
@@ -38,6 +45,8 @@ struct SimStats {
   std::uint64_t datagrams_lost = 0;
   std::uint64_t datagrams_undeliverable = 0;
   std::uint64_t http_requests = 0;
+  std::uint64_t stream_connections = 0;      // accepted by a listener
+  std::uint64_t stream_bytes_delivered = 0;  // handed to a receiving stream
   std::uint64_t events_run = 0;  // timer firings, posted tasks, arrivals and HTTP answers
 };
 
@@ -137,6 +146,10 @@ class SimWorld {
                  std::int64_t delay_ms = 0);
   void RemoveHttp(const std::string& url);
 
+  // Breaks every live stream between the two hosts at once, as a failed route would: bytes on
+  // the way are lost and both ends hear OnClosed. Returns how many streams were cut.
+  std::size_t CutStreams(const std::string& a, const std::string& b);
+
   const SimStats& Stats() const;
   // Called for every datagram's fate; an empty function turns tracing off.
   void SetDatagramTrace(std::function<void(const DatagramTrace&)> trace);
@@ -162,6 +175,12 @@ class SimHost final : public Runtime {
   // Bind(0) picks a free port from 49152 up. SendTo fails on a closed or unbound socket, an
   // address that is not dotted IPv4 text, or port 0; otherwise the datagram goes out.
   std::unique_ptr<DatagramSocket> CreateDatagramSocket(DatagramHandler& handler) override;
+  // Listen(0) picks a free port from 49152 up. A connection reaches the listener one link latency
+  // after Connect; the outcome (OnConnected, or OnClosed when nobody listens or either host is
+  // offline) travels back in another. Close sends what is queued, then closes; destroying a
+  // stream aborts it. Either way the far side hears OnClosed after the bytes already sent.
+  std::unique_ptr<StreamListener> CreateStreamListener(StreamListenerHandler& handler) override;
+  std::unique_ptr<StreamSocket> CreateStreamSocket() override;
   std::unique_ptr<PendingRequest> HttpGet(const std::string& url,
                                           std::function<void(std::string body)> done) override;
   // Seeded from the world seed and this host's address alone.

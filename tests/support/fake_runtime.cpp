@@ -60,6 +60,106 @@ std::unique_ptr<DatagramSocket> FakeRuntime::CreateDatagramSocket(DatagramHandle
   return std::make_unique<FakeSocket>(*this);
 }
 
+FakeStream::FakeStream(FakeRuntime& owner) : owner(owner) {
+  owner.streams.push_back(this);
+}
+
+FakeStream::~FakeStream() {
+  std::erase(owner.streams, this);
+}
+
+void FakeStream::Connect(const std::string& address, std::uint16_t port) {
+  peer = address;
+  connect_port = port;
+  connecting = true;
+  open = false;
+}
+
+bool FakeStream::Send(std::string_view bytes) {
+  if (!open) return false;
+  sent.append(bytes);
+  unconfirmed += bytes.size();
+  return true;
+}
+
+void FakeStream::Close() {
+  if (open || connecting) closed_by_node = true;
+  open = false;
+  connecting = false;
+}
+
+void FakeStream::AcceptConnect() {
+  if (!connecting) return;
+  connecting = false;
+  open = true;
+  if (handler) handler->OnConnected();
+}
+
+void FakeStream::RefuseConnect() {
+  if (!connecting) return;
+  connecting = false;
+  if (handler) handler->OnClosed();
+}
+
+void FakeStream::Feed(std::string_view bytes) {
+  if (open && handler) handler->OnData(bytes);
+}
+
+void FakeStream::ConfirmSent() {
+  const std::size_t bytes = unconfirmed;
+  unconfirmed = 0;
+  if (open && handler && bytes > 0) handler->OnSent(bytes);
+}
+
+void FakeStream::CloseFromPeer() {
+  if (!open) return;
+  open = false;
+  if (handler) handler->OnClosed();
+}
+
+std::string FakeStream::TakeSent() {
+  std::string out;
+  out.swap(sent);
+  return out;
+}
+
+FakeListener::FakeListener(FakeRuntime& owner, StreamListenerHandler& handler)
+    : owner(owner), handler(handler) {
+  owner.listeners.push_back(this);
+}
+
+FakeListener::~FakeListener() {
+  std::erase(owner.listeners, this);
+}
+
+bool FakeListener::Listen(std::uint16_t wanted) {
+  listens.push_back(wanted);
+  port = 0;
+  if (!owner.listen_succeeds) return false;
+  port = wanted == 0 ? 49152 : wanted;
+  return true;
+}
+
+FakeStream* FakeListener::Offer(const std::string& peer_address) {
+  auto stream = std::make_unique<FakeStream>(owner);
+  stream->peer = peer_address;
+  stream->open = true;
+  FakeStream* raw = stream.get();
+  handler.OnIncoming(std::move(stream));
+  // Whoever took it keeps it alive; a dropped stream has left the owner's list.
+  return std::find(owner.streams.begin(), owner.streams.end(), raw) != owner.streams.end()
+             ? raw
+             : nullptr;
+}
+
+std::unique_ptr<StreamListener> FakeRuntime::CreateStreamListener(StreamListenerHandler& h) {
+  return std::make_unique<FakeListener>(*this, h);
+}
+
+std::unique_ptr<StreamSocket> FakeRuntime::CreateStreamSocket() {
+  return std::make_unique<FakeStream>(*this);
+}
+
 std::unique_ptr<PendingRequest> FakeRuntime::HttpGet(const std::string& url,
                                                      std::function<void(std::string)> done) {
   http_urls.push_back(url);

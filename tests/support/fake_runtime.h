@@ -1,6 +1,7 @@
 #pragma once
 // A runtime for handler tests: timers fire only when the test says so, datagrams are recorded
-// instead of sent, HTTP answers and random draws are scripted, prompts are recorded.
+// instead of sent, HTTP answers and random draws are scripted, prompts are recorded, and streams
+// record what is sent while the test plays the far side.
 
 #include <deque>
 #include <functional>
@@ -26,6 +27,64 @@ struct ShownBox {
   PromptIcon icon;
 };
 
+class FakeRuntime;
+
+// A stream whose far side is the test: it records what the node sends and delivers what the
+// test feeds. Callbacks happen only inside the test's calls.
+class FakeStream : public StreamSocket {
+ public:
+  explicit FakeStream(FakeRuntime& owner);
+  ~FakeStream() override;
+  FakeStream(const FakeStream&) = delete;
+  FakeStream& operator=(const FakeStream&) = delete;
+
+  void SetHandler(StreamHandler* h) override { handler = h; }
+  void Connect(const std::string& address, std::uint16_t port) override;
+  bool Send(std::string_view bytes) override;
+  std::size_t PendingBytes() const override { return unconfirmed; }
+  void Close() override;
+  std::string PeerAddress() const override { return peer; }
+
+  // The far side: each call reaches the handler at once, when it is open and has one.
+  void AcceptConnect();  // OnConnected
+  void RefuseConnect();  // OnClosed
+  void Feed(std::string_view bytes);
+  void ConfirmSent();  // OnSent with everything unconfirmed
+  void CloseFromPeer();
+  std::string TakeSent();
+
+  FakeRuntime& owner;
+  StreamHandler* handler = nullptr;
+  std::string peer;
+  std::uint16_t connect_port = 0;
+  std::string sent;
+  std::size_t unconfirmed = 0;
+  bool connecting = false;
+  bool open = false;
+  bool closed_by_node = false;
+};
+
+class FakeListener : public StreamListener {
+ public:
+  FakeListener(FakeRuntime& owner, StreamListenerHandler& handler);
+  ~FakeListener() override;
+  FakeListener(const FakeListener&) = delete;
+  FakeListener& operator=(const FakeListener&) = delete;
+
+  bool Listen(std::uint16_t port) override;
+  void Close() override { port = 0; }
+  std::uint16_t Port() const override { return port; }
+
+  // A connection from `peer_address` offered to the handler; the stream while someone keeps it,
+  // else null.
+  FakeStream* Offer(const std::string& peer_address);
+
+  FakeRuntime& owner;
+  StreamListenerHandler& handler;
+  std::uint16_t port = 0;
+  std::vector<std::uint16_t> listens;  // every port asked for, in order
+};
+
 class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
  public:
   // Runtime
@@ -33,6 +92,8 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
   std::unique_ptr<Timer> CreateTimer(TimerKind kind, std::function<void()> on_fire) override;
   void Post(std::function<void()> task) override { posted.push_back(std::move(task)); }
   std::unique_ptr<DatagramSocket> CreateDatagramSocket(DatagramHandler& handler) override;
+  std::unique_ptr<StreamListener> CreateStreamListener(StreamListenerHandler& handler) override;
+  std::unique_ptr<StreamSocket> CreateStreamSocket() override;
   std::unique_ptr<PendingRequest> HttpGet(const std::string& url,
                                           std::function<void(std::string)> done) override;
   // Hashes at once, in a posted task.
@@ -73,6 +134,9 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
   std::vector<std::string> http_urls;
   std::deque<std::function<void(std::string)>> http_pending;
   DatagramHandler* handler = nullptr;
+  bool listen_succeeds = true;
+  std::vector<FakeListener*> listeners;  // live ones, oldest first
+  std::vector<FakeStream*> streams;      // live ones, oldest first
 
   struct FakeTimer;
   std::vector<FakeTimer*> timers;

@@ -1,0 +1,220 @@
+#include "platform/qt/qt_streams.h"
+
+#include <utility>
+
+#include <QByteArray>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace zorvex {
+namespace {
+
+// How long a closed stream that was destroyed may keep flushing its queued bytes.
+constexpr int kLingerMs = 30000;
+
+}  // namespace
+
+std::string DottedIPv4(const QHostAddress& address) {
+  bool ok = false;
+  const quint32 v4 = address.toIPv4Address(&ok);
+  if (ok) return QHostAddress(v4).toString().toStdString();
+  std::string text = address.toString().toStdString();
+  constexpr std::string_view kMapped = "::ffff:";
+  if (text.starts_with(kMapped)) text.erase(0, kMapped.size());
+  return text;
+}
+
+// --- QtStreamSocket ---
+
+QtStreamSocket::QtStreamSocket(QHostAddress source)
+    : source_(std::move(source)), socket_(std::make_unique<QTcpSocket>()) {
+  Watch();
+}
+
+QtStreamSocket::QtStreamSocket(std::unique_ptr<QTcpSocket> accepted)
+    : socket_(std::move(accepted)),
+      peer_(DottedIPv4(socket_->peerAddress())),
+      state_(State::kOpen) {
+  Watch();
+}
+
+QtStreamSocket::~QtStreamSocket() {
+  *alive_ = false;
+  QTcpSocket* socket = socket_.release();
+  QObject::disconnect(socket, nullptr, nullptr, nullptr);
+  if (socket->state() == QAbstractSocket::ClosingState) {
+    // A graceful close still flushing: the socket finishes on its own, then deletes itself.
+    QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kLingerMs, socket, [socket] {
+      socket->abort();
+      socket->deleteLater();
+    });
+    return;
+  }
+  socket->abort();
+  // Inside one of the socket's own signals it must outlive the current event.
+  if (in_signal_ > 0) {
+    socket->deleteLater();
+  } else {
+    delete socket;
+  }
+}
+
+void QtStreamSocket::Watch() {
+  QTcpSocket* socket = socket_.get();
+  QObject::connect(socket, &QTcpSocket::connected, [this] { Guarded([this] { Connected(); }); });
+  QObject::connect(socket, &QTcpSocket::readyRead, [this] { Guarded([this] { Read(); }); });
+  QObject::connect(socket, &QTcpSocket::bytesWritten,
+                   [this](qint64 bytes) { Guarded([this, bytes] { Written(bytes); }); });
+  QObject::connect(socket, &QTcpSocket::disconnected, [this] { Guarded([this] { Lost(); }); });
+  QObject::connect(socket, &QTcpSocket::errorOccurred, [this] { Guarded([this] { Lost(); }); });
+}
+
+template <typename F>
+void QtStreamSocket::Guarded(F&& step) {
+  const auto alive = alive_;
+  ++in_signal_;
+  step();
+  if (*alive) --in_signal_;
+}
+
+void QtStreamSocket::SetHandler(StreamHandler* handler) {
+  handler_ = handler;
+  if (handler_ == nullptr || state_ != State::kOpen || socket_->bytesAvailable() == 0) return;
+  // Bytes that came before anyone listened: hand them over from the loop, not from in here.
+  QTimer::singleShot(0, socket_.get(), [this, alive = alive_] {
+    if (*alive) Guarded([this] { Read(); });
+  });
+}
+
+void QtStreamSocket::Connect(const std::string& address, std::uint16_t port) {
+  state_ = State::kClosed;  // the abort below reports nothing
+  socket_->abort();
+  QHostAddress target;
+  if (!target.setAddress(QString::fromStdString(address)) ||
+      target.protocol() != QAbstractSocket::IPv4Protocol || port == 0) {
+    peer_.clear();
+    FailLater();
+    return;
+  }
+  peer_ = DottedIPv4(target);
+  if (source_ != QHostAddress(QHostAddress::AnyIPv4) &&
+      !socket_->bind(source_, 0, QAbstractSocket::DontShareAddress)) {
+    FailLater();
+    return;
+  }
+  // An error raised inside connectToHost is reported from the loop, as every other outcome is.
+  socket_->connectToHost(target, port);
+  if (socket_->state() == QAbstractSocket::UnconnectedState) {
+    FailLater();
+  } else {
+    state_ = State::kConnecting;
+  }
+}
+
+void QtStreamSocket::FailLater() {
+  state_ = State::kConnecting;
+  QTimer::singleShot(0, socket_.get(), [this, alive = alive_] {
+    if (*alive) Guarded([this] { Lost(); });
+  });
+}
+
+bool QtStreamSocket::Send(std::string_view bytes) {
+  if (state_ != State::kOpen) return false;
+  if (bytes.empty()) return true;
+  const qint64 queued = socket_->write(bytes.data(), static_cast<qint64>(bytes.size()));
+  return queued == static_cast<qint64>(bytes.size());
+}
+
+std::size_t QtStreamSocket::PendingBytes() const {
+  return static_cast<std::size_t>(socket_->bytesToWrite());
+}
+
+void QtStreamSocket::Close() {
+  if (state_ == State::kIdle || state_ == State::kClosed) return;
+  const bool was_open = state_ == State::kOpen;
+  state_ = State::kClosed;
+  if (was_open) {
+    socket_->disconnectFromHost();
+  } else {
+    socket_->abort();
+  }
+}
+
+void QtStreamSocket::Connected() {
+  if (state_ != State::kConnecting) return;
+  state_ = State::kOpen;
+  peer_ = DottedIPv4(socket_->peerAddress());
+  if (handler_) handler_->OnConnected();
+}
+
+void QtStreamSocket::Read() {
+  if (state_ != State::kOpen || handler_ == nullptr) return;
+  const QByteArray bytes = socket_->readAll();
+  if (bytes.isEmpty()) return;
+  handler_->OnData(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+void QtStreamSocket::Written(qint64 bytes) {
+  if (state_ != State::kOpen || handler_ == nullptr || bytes <= 0) return;
+  handler_->OnSent(static_cast<std::size_t>(bytes));
+}
+
+void QtStreamSocket::Lost() {
+  if (state_ != State::kConnecting && state_ != State::kOpen) return;
+  if (state_ == State::kOpen && handler_ && socket_->bytesAvailable() > 0) {
+    // The last bytes before the close still count.
+    const auto alive = alive_;
+    Read();
+    if (!*alive || state_ != State::kOpen) return;
+  }
+  state_ = State::kClosed;
+  if (handler_) handler_->OnClosed();
+}
+
+// --- QtStreamListener ---
+
+QtStreamListener::QtStreamListener(StreamListenerHandler& handler, QHostAddress address)
+    : handler_(handler), address_(std::move(address)), server_(std::make_unique<QTcpServer>()) {
+  QObject::connect(server_.get(), &QTcpServer::newConnection, [this] { Accept(); });
+}
+
+QtStreamListener::~QtStreamListener() {
+  *alive_ = false;
+  QTcpServer* server = server_.release();
+  QObject::disconnect(server, nullptr, nullptr, nullptr);
+  server->close();
+  if (in_signal_ > 0) {
+    server->deleteLater();
+  } else {
+    delete server;
+  }
+}
+
+bool QtStreamListener::Listen(std::uint16_t port) {
+  server_->close();
+  return server_->listen(address_, port);
+}
+
+void QtStreamListener::Close() {
+  server_->close();
+}
+
+std::uint16_t QtStreamListener::Port() const {
+  return server_->isListening() ? server_->serverPort() : 0;
+}
+
+void QtStreamListener::Accept() {
+  const auto alive = alive_;
+  ++in_signal_;
+  while (*alive && server_->hasPendingConnections()) {
+    QTcpSocket* socket = server_->nextPendingConnection();
+    if (socket == nullptr) break;
+    socket->setParent(nullptr);  // the stream outlives the listener
+    handler_.OnIncoming(std::make_unique<QtStreamSocket>(std::unique_ptr<QTcpSocket>(socket)));
+  }
+  if (*alive) --in_signal_;
+}
+
+}  // namespace zorvex

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <QTcpServer>
+
+#include "platform/qt/qt_runtime.h"
+#include "qt/qt_test_support.h"
+
+namespace zorvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::SpinFor;
+using testing::SpinUntil;
+
+class Recorder final : public StreamHandler {
+ public:
+  void OnConnected() override {
+    ++connected;
+    if (on_connected) on_connected();
+  }
+  void OnData(std::string_view bytes) override {
+    data.append(bytes);
+    if (on_data) on_data();
+  }
+  void OnSent(std::size_t bytes) override { sent += bytes; }
+  void OnClosed() override {
+    ++closed;
+    if (on_closed) on_closed();
+  }
+
+  int connected = 0;
+  std::string data;
+  std::size_t sent = 0;
+  int closed = 0;
+  std::function<void()> on_connected;
+  std::function<void()> on_data;
+  std::function<void()> on_closed;
+};
+
+class Acceptor final : public StreamListenerHandler {
+ public:
+  void OnIncoming(std::unique_ptr<StreamSocket> stream) override {
+    peers.push_back(stream->PeerAddress());
+    if (drop) return;
+    recorders.push_back(std::make_unique<Recorder>());
+    stream->SetHandler(recorders.back().get());
+    streams.push_back(std::move(stream));
+    if (on_incoming) on_incoming();
+  }
+
+  bool drop = false;
+  std::vector<std::string> peers;
+  std::vector<std::unique_ptr<StreamSocket>> streams;
+  std::vector<std::unique_ptr<Recorder>> recorders;
+  std::function<void()> on_incoming;
+};
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
+  return bytes;
+}
+
+// A listener on 127.0.0.1 at a free port and a stream connected to it from 127.0.0.1.
+struct Loopback {
+  Loopback() : runtime("127.0.0.1") {
+    listener = runtime.CreateStreamListener(acceptor);
+    EXPECT_TRUE(listener->Listen(0));
+    EXPECT_NE(listener->Port(), 0);
+    client = runtime.CreateStreamSocket();
+    client->SetHandler(&out);
+  }
+  bool Connect() {
+    client->Connect("127.0.0.1", listener->Port());
+    return SpinUntil([&] { return out.connected == 1 && acceptor.streams.size() == 1; });
+  }
+  StreamSocket& Server() { return *acceptor.streams.at(0); }
+  Recorder& In() { return *acceptor.recorders.at(0); }
+
+  QtRuntime runtime;
+  Acceptor acceptor;
+  std::unique_ptr<StreamListener> listener;
+  Recorder out;
+  std::unique_ptr<StreamSocket> client;
+};
+
+TEST(QtStreamsTest, ConnectsAndCarriesBytesBothWays) {
+  Loopback l;
+  EXPECT_FALSE(l.client->Send("early"));
+  ASSERT_TRUE(l.Connect());
+  EXPECT_EQ(l.client->PeerAddress(), "127.0.0.1");
+  EXPECT_EQ(l.Server().PeerAddress(), "127.0.0.1");
+  EXPECT_EQ(l.In().connected, 0);  // an accepted stream is connected from the start
+
+  const std::string header("1000|a.mp3|0\0\xff", 14);
+  ASSERT_TRUE(l.client->Send(header));
+  ASSERT_TRUE(SpinUntil([&] { return l.In().data.size() == header.size(); }));
+  EXPECT_EQ(l.In().data, header);
+  ASSERT_TRUE(SpinUntil([&] { return l.out.sent == header.size(); }));
+  EXPECT_EQ(l.client->PendingBytes(), 0u);
+
+  ASSERT_TRUE(l.Server().Send("Start:a.mp3|0"));
+  ASSERT_TRUE(SpinUntil([&] { return l.out.data == "Start:a.mp3|0"; }));
+  EXPECT_EQ(l.out.closed, 0);
+  EXPECT_EQ(l.In().closed, 0);
+}
+
+TEST(QtStreamsTest, LargeTransferArrivesWholeAndInOrder) {
+  Loopback l;
+  ASSERT_TRUE(l.Connect());
+  const std::string file = Pattern(8 << 20);
+  ASSERT_TRUE(l.client->Send(file.substr(0, 1 << 20)));
+  ASSERT_TRUE(l.client->Send(file.substr(1 << 20)));
+  EXPECT_GT(l.client->PendingBytes(), 0u);
+  ASSERT_TRUE(SpinUntil([&] { return l.In().data.size() >= file.size(); }, 60s));
+  EXPECT_TRUE(l.In().data == file);
+  ASSERT_TRUE(SpinUntil([&] { return l.out.sent == file.size(); }));
+  EXPECT_EQ(l.client->PendingBytes(), 0u);
+}
+
+TEST(QtStreamsTest, CloseFromEitherSideReportsClosedOnceOnTheOther) {
+  Loopback l;
+  ASSERT_TRUE(l.Connect());
+  // Close flushes what is queued; the closing side hears nothing more.
+  ASSERT_TRUE(l.client->Send("Close"));
+  l.client->Close();
+  EXPECT_FALSE(l.client->Send("x"));
+  ASSERT_TRUE(SpinUntil([&] { return l.In().closed == 1; }));
+  EXPECT_EQ(l.In().data, "Close");
+  SpinFor(100ms);
+  EXPECT_EQ(l.In().closed, 1);
+  EXPECT_EQ(l.out.closed, 0);
+  EXPECT_FALSE(l.Server().Send("x"));
+
+  // The accepting side closes; the connecting side hears it once.
+  auto client = l.runtime.CreateStreamSocket();
+  Recorder out;
+  client->SetHandler(&out);
+  client->Connect("127.0.0.1", l.listener->Port());
+  ASSERT_TRUE(SpinUntil([&] { return out.connected == 1 && l.acceptor.streams.size() == 2; }));
+  ASSERT_TRUE(l.acceptor.streams[1]->Send("last words"));
+  l.acceptor.streams[1]->Close();
+  ASSERT_TRUE(SpinUntil([&] { return out.closed == 1; }));
+  EXPECT_EQ(out.data, "last words");
+  SpinFor(100ms);
+  EXPECT_EQ(out.closed, 1);
+  EXPECT_EQ(l.acceptor.recorders[1]->closed, 0);
+}
+
+TEST(QtStreamsTest, DestroyingAbortsSilentlyEvenInsideCallbacks) {
+  Loopback l;
+  ASSERT_TRUE(l.Connect());
+  // The accepting side drops its stream from inside OnData.
+  l.In().on_data = [&] { l.acceptor.streams.clear(); };
+  ASSERT_TRUE(l.client->Send("hello"));
+  ASSERT_TRUE(SpinUntil([&] { return l.out.closed == 1; }));
+  EXPECT_EQ(l.acceptor.recorders[0]->closed, 0);
+
+  // The connecting side drops itself from OnConnected.
+  Recorder out;
+  auto client = l.runtime.CreateStreamSocket();
+  client->SetHandler(&out);
+  out.on_connected = [&] { client.reset(); };
+  client->Connect("127.0.0.1", l.listener->Port());
+  ASSERT_TRUE(SpinUntil([&] { return l.acceptor.streams.size() == 1; }));
+  ASSERT_TRUE(SpinUntil([&] { return l.acceptor.recorders[1]->closed == 1; }));
+  EXPECT_EQ(client, nullptr);
+
+  // A listener that drops the stream closes the connection; one destroyed in OnIncoming is safe.
+  l.acceptor.drop = true;
+  Recorder dropped;
+  auto third = l.runtime.CreateStreamSocket();
+  third->SetHandler(&dropped);
+  third->Connect("127.0.0.1", l.listener->Port());
+  ASSERT_TRUE(SpinUntil([&] { return dropped.closed == 1; }));
+  l.acceptor.drop = false;
+  l.acceptor.on_incoming = [&] { l.listener.reset(); };
+  Recorder fourth_out;
+  auto fourth = l.runtime.CreateStreamSocket();
+  fourth->SetHandler(&fourth_out);
+  fourth->Connect("127.0.0.1", l.listener->Port());
+  ASSERT_TRUE(SpinUntil([&] { return l.listener == nullptr; }));
+  ASSERT_TRUE(SpinUntil([&] { return fourth_out.connected == 1; }));
+  const int before = fourth_out.closed;
+  fourth.reset();  // no callback after destruction
+  SpinFor(50ms);
+  EXPECT_EQ(fourth_out.closed, before);
+}
+
+TEST(QtStreamsTest, ConnectToAClosedPortReportsClosed) {
+  QtRuntime runtime("127.0.0.1");
+  std::uint16_t port = 0;
+  {
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    port = probe.serverPort();
+  }
+  Recorder out;
+  auto client = runtime.CreateStreamSocket();
+  client->SetHandler(&out);
+  client->Connect("127.0.0.1", port);
+  ASSERT_TRUE(SpinUntil([&] { return out.closed == 1; }));
+  EXPECT_EQ(out.connected, 0);
+  client->Connect("not an address", port);
+  ASSERT_TRUE(SpinUntil([&] { return out.closed == 2; }));
+  SpinFor(50ms);
+  EXPECT_EQ(out.closed, 2);
+}
+
+TEST(QtStreamsTest, StreamsUseTheNodesOwnAddress) {
+  QtRuntime downloader("127.0.0.3");
+  QtRuntime uploader("127.0.0.2");
+  Acceptor acceptor;
+  auto listener = downloader.CreateStreamListener(acceptor);
+  ASSERT_TRUE(listener->Listen(0));
+  const std::uint16_t first_port = listener->Port();
+  Recorder out;
+  auto client = uploader.CreateStreamSocket();
+  client->SetHandler(&out);
+  client->Connect("127.0.0.3", first_port);
+  ASSERT_TRUE(SpinUntil([&] { return out.connected == 1 && acceptor.streams.size() == 1; }));
+  EXPECT_EQ(acceptor.peers, (std::vector<std::string>{"127.0.0.2"}));
+  EXPECT_EQ(client->PeerAddress(), "127.0.0.3");
+
+  // The listener only hears its own address.
+  Recorder wrong;
+  auto other = uploader.CreateStreamSocket();
+  other->SetHandler(&wrong);
+  other->Connect("127.0.0.4", first_port);
+  ASSERT_TRUE(SpinUntil([&] { return wrong.closed == 1; }));
+
+  // Restarted on another port, it listens there and no longer on the old one.
+  ASSERT_TRUE(listener->Listen(0));
+  const std::uint16_t second_port = listener->Port();
+  auto again = uploader.CreateStreamSocket();
+  Recorder again_out;
+  again->SetHandler(&again_out);
+  again->Connect("127.0.0.3", second_port);
+  ASSERT_TRUE(SpinUntil([&] { return acceptor.streams.size() == 2; }));
+  if (second_port != first_port) {
+    auto stale = uploader.CreateStreamSocket();
+    Recorder stale_out;
+    stale->SetHandler(&stale_out);
+    stale->Connect("127.0.0.3", first_port);
+    ASSERT_TRUE(SpinUntil([&] { return stale_out.closed == 1; }));
+  }
+  // A port in use cannot be had twice.
+  Acceptor second_acceptor;
+  auto second = downloader.CreateStreamListener(second_acceptor);
+  EXPECT_FALSE(second->Listen(second_port));
+  listener->Close();
+  EXPECT_EQ(listener->Port(), 0);
+  EXPECT_TRUE(second->Listen(second_port));
+}
+
+}  // namespace
+}  // namespace zorvex

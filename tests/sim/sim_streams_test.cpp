@@ -1,0 +1,374 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/sim/sim_world.h"
+
+namespace zorvex {
+namespace {
+
+constexpr std::uint16_t kPort = 5000;
+
+// Every callback of one stream, stamped with virtual time.
+class Recorder final : public StreamHandler {
+ public:
+  explicit Recorder(const SimWorld& world) : world_(world) {}
+
+  void OnConnected() override {
+    connected_at.push_back(world_.NowMs());
+    if (on_connected) on_connected();
+  }
+  void OnData(std::string_view bytes) override {
+    data.append(bytes);
+    chunks.push_back(bytes.size());
+    data_at.push_back(world_.NowMs());
+    if (on_data) on_data();
+  }
+  void OnSent(std::size_t bytes) override {
+    sent += bytes;
+    sent_at.emplace_back(world_.NowMs(), sent);
+  }
+  void OnClosed() override {
+    closed_at.push_back(world_.NowMs());
+    if (on_closed) on_closed();
+  }
+  std::size_t Calls() const {
+    return connected_at.size() + chunks.size() + sent_at.size() + closed_at.size();
+  }
+
+  std::vector<std::int64_t> connected_at;
+  std::string data;
+  std::vector<std::size_t> chunks;
+  std::vector<std::int64_t> data_at;
+  std::size_t sent = 0;
+  std::vector<std::pair<std::int64_t, std::size_t>> sent_at;  // time, running total
+  std::vector<std::int64_t> closed_at;
+  std::function<void()> on_connected;
+  std::function<void()> on_data;
+  std::function<void()> on_closed;
+
+ private:
+  const SimWorld& world_;
+};
+
+// Keeps every accepted stream with a recorder of its own.
+class Acceptor final : public StreamListenerHandler {
+ public:
+  explicit Acceptor(const SimWorld& world) : world_(world) {}
+  void OnIncoming(std::unique_ptr<StreamSocket> stream) override {
+    incoming_at.push_back(world_.NowMs());
+    if (drop) return;
+    recorders.push_back(std::make_unique<Recorder>(world_));
+    stream->SetHandler(recorders.back().get());
+    streams.push_back(std::move(stream));
+  }
+
+  bool drop = false;
+  std::vector<std::int64_t> incoming_at;
+  std::vector<std::unique_ptr<StreamSocket>> streams;
+  std::vector<std::unique_ptr<Recorder>> recorders;
+
+ private:
+  const SimWorld& world_;
+};
+
+// Two hosts, a listener on the second and a connected stream from the first.
+struct Pair {
+  explicit Pair(std::uint64_t seed = 1, LinkProfile link = {})
+      : world(seed), a(world.CreateHost("10.0.0.1")), b(world.CreateHost("10.0.0.2")) {
+    world.SetDefaultLink(link);
+    listener = b->CreateStreamListener(acceptor);
+    EXPECT_TRUE(listener->Listen(kPort));
+    client = a->CreateStreamSocket();
+    client->SetHandler(&out);
+  }
+  void Connect() {
+    client->Connect("10.0.0.2", kPort);
+    EXPECT_TRUE(world.RunUntil([&] { return !out.connected_at.empty(); }, 10000));
+  }
+  StreamSocket& Server() { return *acceptor.streams.at(0); }
+  Recorder& In() { return *acceptor.recorders.at(0); }
+
+  SimWorld world;
+  std::unique_ptr<SimHost> a;
+  std::unique_ptr<SimHost> b;
+  Acceptor acceptor{world};
+  std::unique_ptr<StreamListener> listener;
+  Recorder out{world};
+  std::unique_ptr<StreamSocket> client;
+};
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
+  return bytes;
+}
+
+TEST(SimStreamsTest, ConnectTakesALatencyEachWayAndBytesFlowBothWays) {
+  Pair p(1, {.latency_ms = 20});
+  p.client->Connect("10.0.0.2", kPort);
+  EXPECT_FALSE(p.client->Send("early"));  // not connected yet
+  p.world.RunFor(20);
+  ASSERT_EQ(p.acceptor.incoming_at, (std::vector<std::int64_t>{20}));
+  EXPECT_EQ(p.Server().PeerAddress(), "10.0.0.1");
+  EXPECT_TRUE(p.out.connected_at.empty());
+  p.world.RunFor(20);
+  EXPECT_EQ(p.out.connected_at, (std::vector<std::int64_t>{40}));
+  EXPECT_EQ(p.client->PeerAddress(), "10.0.0.2");
+
+  const std::string binary("hdr|\0\xff", 6);
+  EXPECT_TRUE(p.client->Send(binary));
+  EXPECT_EQ(p.client->PendingBytes(), 6u);
+  p.world.RunFor(0);
+  EXPECT_EQ(p.out.sent, 6u);  // an unlimited link takes the bytes at once
+  EXPECT_EQ(p.client->PendingBytes(), 0u);
+  p.world.RunFor(20);
+  EXPECT_EQ(p.In().data, binary);
+  EXPECT_EQ(p.In().data_at, (std::vector<std::int64_t>{60}));
+
+  EXPECT_TRUE(p.Server().Send("Start:x|0"));
+  p.world.RunFor(20);
+  EXPECT_EQ(p.out.data, "Start:x|0");
+  EXPECT_TRUE(p.out.closed_at.empty());
+  EXPECT_TRUE(p.In().closed_at.empty());
+  EXPECT_EQ(p.world.Stats().stream_connections, 1u);
+  EXPECT_EQ(p.world.Stats().stream_bytes_delivered, 15u);
+}
+
+TEST(SimStreamsTest, BandwidthPacesDeliveriesAndSendCompletions) {
+  Pair p(1, {.latency_ms = 10, .bandwidth_bytes_per_s = 1 << 20});
+  p.Connect();
+  const std::int64_t start = p.world.NowMs();
+  const std::string file = Pattern(1 << 20);
+  ASSERT_TRUE(p.client->Send(file));
+  p.world.RunFor(500);
+  // Half a second moves half the megabyte, whole deliveries of 64 KiB at a time.
+  EXPECT_EQ(p.out.sent, 512u * 1024);
+  EXPECT_EQ(p.client->PendingBytes(), 512u * 1024);
+  ASSERT_TRUE(p.world.RunUntil([&] { return p.In().data.size() == file.size(); }, 5000));
+  EXPECT_EQ(p.world.NowMs() - start, 1000 + 10);
+  EXPECT_EQ(p.In().data, file);
+  EXPECT_EQ(p.out.sent, file.size());
+  EXPECT_EQ(p.out.sent_at.back().first - start, 1000);
+  for (std::size_t chunk : p.In().chunks)
+    EXPECT_LE(chunk, 64u * 1024);
+  // Completions come one by one as the bytes leave, not all at once.
+  EXPECT_EQ(p.out.sent_at.size(), 16u);
+  EXPECT_EQ(p.out.sent_at.front(), std::make_pair(start + 63, std::size_t{64 * 1024}));
+
+  // Two streams on one link share it: each takes about twice as long.
+  auto second = p.a->CreateStreamSocket();
+  Recorder second_out(p.world);
+  second->SetHandler(&second_out);
+  second->Connect("10.0.0.2", kPort);
+  ASSERT_TRUE(p.world.RunUntil([&] { return !second_out.connected_at.empty(); }, 1000));
+  const std::int64_t both = p.world.NowMs();
+  ASSERT_TRUE(p.client->Send(file));
+  ASSERT_TRUE(second->Send(file));
+  ASSERT_TRUE(p.world.RunUntil(
+      [&] { return p.out.sent == 2 * file.size() && second_out.sent == file.size(); }, 5000));
+  EXPECT_NEAR(static_cast<double>(p.world.NowMs() - both), 2000, 70);
+}
+
+TEST(SimStreamsTest, SplitDeliveriesKeepOrderAndFollowTheSeed) {
+  const auto run = [](std::uint64_t seed) {
+    Pair p(seed, {.latency_ms = 5, .split_streams = true});
+    p.Connect();
+    std::string all;
+    for (int i = 0; i < 20; ++i) {
+      const std::string message = "Packet:" + std::to_string(1000 + i) + Pattern(300);
+      all += message;
+      EXPECT_TRUE(p.client->Send(message));
+    }
+    EXPECT_TRUE(p.world.RunUntil([&] { return p.In().data.size() == all.size(); }, 10000));
+    EXPECT_EQ(p.In().data, all);
+    EXPECT_EQ(p.out.sent, all.size());
+    return p.In().chunks;
+  };
+  const auto first = run(7);
+  EXPECT_GT(first.size(), 2u);
+  EXPECT_EQ(run(7), first);
+  EXPECT_NE(run(8), first);
+}
+
+TEST(SimStreamsTest, CuttingTheRouteClosesBothEndsMidTransfer) {
+  Pair p(1, {.latency_ms = 10, .bandwidth_bytes_per_s = 100 * 1024});
+  p.Connect();
+  ASSERT_TRUE(p.client->Send(Pattern(1 << 20)));
+  p.world.RunFor(2000);
+  const std::size_t received = p.In().data.size();
+  EXPECT_GT(received, 0u);
+  EXPECT_EQ(p.world.CutStreams("10.0.0.2", "10.0.0.1"), 1u);
+  EXPECT_EQ(p.world.CutStreams("10.0.0.2", "10.0.0.1"), 0u);
+  p.world.RunFor(5000);
+  EXPECT_EQ(p.out.closed_at.size(), 1u);
+  EXPECT_EQ(p.In().closed_at.size(), 1u);
+  EXPECT_EQ(p.In().data.size(), received);  // what was on the way is lost
+  EXPECT_FALSE(p.client->Send("more"));
+  EXPECT_FALSE(p.Server().Send("more"));
+  EXPECT_EQ(p.client->PendingBytes(), 0u);
+}
+
+TEST(SimStreamsTest, FailedConnectsReportClosed) {
+  Pair p(1, {.latency_ms = 15});
+  auto nobody = p.a->CreateStreamSocket();
+  Recorder nobody_out(p.world);
+  nobody->SetHandler(&nobody_out);
+  nobody->Connect("10.0.0.2", kPort + 1);  // no listener on that port
+  auto bad = p.a->CreateStreamSocket();
+  Recorder bad_out(p.world);
+  bad->SetHandler(&bad_out);
+  bad->Connect("not an address", kPort);
+  auto absent = p.a->CreateStreamSocket();
+  Recorder absent_out(p.world);
+  absent->SetHandler(&absent_out);
+  absent->Connect("10.0.0.9", kPort);  // no such host
+  p.world.RunFor(100);
+  EXPECT_EQ(nobody_out.closed_at, (std::vector<std::int64_t>{30}));
+  EXPECT_EQ(bad_out.closed_at, (std::vector<std::int64_t>{0}));
+  EXPECT_EQ(absent_out.closed_at, (std::vector<std::int64_t>{130 - 100}));
+  EXPECT_TRUE(nobody_out.connected_at.empty());
+
+  p.world.SetHostOnline("10.0.0.2", false);
+  p.client->Connect("10.0.0.2", kPort);
+  p.world.RunFor(100);
+  EXPECT_EQ(p.out.closed_at.size(), 1u);
+  EXPECT_TRUE(p.acceptor.incoming_at.empty());
+
+  // A listener that drops the stream closes it: the client is connected, then closed.
+  p.world.SetHostOnline("10.0.0.2", true);
+  p.acceptor.drop = true;
+  p.client->Connect("10.0.0.2", kPort);
+  p.world.RunFor(100);
+  EXPECT_EQ(p.out.connected_at.size(), 1u);
+  EXPECT_EQ(p.out.closed_at.size(), 2u);
+
+  // A closed listener takes nothing.
+  p.listener->Close();
+  EXPECT_EQ(p.listener->Port(), 0);
+  p.acceptor.drop = false;
+  p.client->Connect("10.0.0.2", kPort);
+  p.world.RunFor(100);
+  EXPECT_EQ(p.acceptor.incoming_at.size(), 1u);
+  EXPECT_EQ(p.out.closed_at.size(), 3u);
+}
+
+TEST(SimStreamsTest, ListenPortsAreOnePerAddressAndZeroPicksAFreeOne) {
+  SimWorld world(1);
+  auto a = world.CreateHost("10.0.0.1");
+  auto b = world.CreateHost("10.0.0.2");
+  Acceptor acceptor(world);
+  auto first = a->CreateStreamListener(acceptor);
+  auto second = a->CreateStreamListener(acceptor);
+  auto other = b->CreateStreamListener(acceptor);
+  EXPECT_EQ(first->Port(), 0);
+  ASSERT_TRUE(first->Listen(4662));
+  EXPECT_FALSE(second->Listen(4662));
+  EXPECT_TRUE(other->Listen(4662));
+  // Restarting on another port frees the old one.
+  EXPECT_TRUE(first->Listen(4663));
+  EXPECT_EQ(first->Port(), 4663);
+  EXPECT_TRUE(second->Listen(4662));
+  auto ephemeral = a->CreateStreamListener(acceptor);
+  ASSERT_TRUE(ephemeral->Listen(0));
+  EXPECT_EQ(ephemeral->Port(), 49152);
+  // A port left by a destroyed host goes to the address's next owner.
+  b.reset();
+  auto b2 = world.CreateHost("10.0.0.2");
+  auto fresh = b2->CreateStreamListener(acceptor);
+  EXPECT_TRUE(fresh->Listen(4662));
+  EXPECT_FALSE(other->Listen(4664));  // its host is gone
+}
+
+TEST(SimStreamsTest, CloseSendsWhatIsQueuedAndDestroyAborts) {
+  Pair p(1, {.latency_ms = 10, .bandwidth_bytes_per_s = 64 * 1024});
+  p.Connect();
+  ASSERT_TRUE(p.client->Send(Pattern(100 * 1024)));
+  ASSERT_TRUE(p.client->Send("Close"));
+  p.client->Close();
+  EXPECT_FALSE(p.client->Send("x"));
+  const std::size_t calls = p.out.Calls();
+  p.client.reset();  // a closed stream still flushes after its object is gone
+  p.world.RunFor(5000);
+  EXPECT_EQ(p.In().data, Pattern(100 * 1024) + "Close");
+  EXPECT_EQ(p.In().closed_at.size(), 1u);
+  EXPECT_EQ(p.out.Calls(), calls);
+
+  // Destroying an open stream loses its queue; the far side hears of it after a latency.
+  auto client = p.a->CreateStreamSocket();
+  Recorder out(p.world);
+  client->SetHandler(&out);
+  client->Connect("10.0.0.2", kPort);
+  ASSERT_TRUE(p.world.RunUntil([&] { return !out.connected_at.empty(); }, 1000));
+  ASSERT_TRUE(client->Send(Pattern(1 << 20)));
+  p.world.RunFor(100);
+  client.reset();
+  const std::int64_t gone = p.world.NowMs();
+  ASSERT_TRUE(
+      p.world.RunUntil([&] { return !p.acceptor.recorders.at(1)->closed_at.empty(); }, 5000));
+  EXPECT_LE(p.world.NowMs() - gone, 10 + 1);
+  EXPECT_LT(p.acceptor.recorders.at(1)->data.size(), 1u << 20);
+  EXPECT_EQ(out.closed_at.size(), 0u);
+}
+
+TEST(SimStreamsTest, DestroyingInsideCallbacksAndDestroyedHostsAreSilent) {
+  Pair p(1, {.latency_ms = 10});
+  p.Connect();
+  // The server drops its stream from inside OnData; the client then hears OnClosed.
+  p.In().on_data = [&] { p.acceptor.streams.clear(); };
+  ASSERT_TRUE(p.client->Send("hello"));
+  ASSERT_TRUE(p.client->Send(Pattern(200 * 1024)));
+  p.world.RunFor(100);
+  EXPECT_EQ(p.In().chunks.size(), 1u);
+  EXPECT_EQ(p.out.closed_at.size(), 1u);
+
+  // The client drops itself from OnConnected.
+  p.out.on_connected = [&] { p.client.reset(); };
+  p.client->Connect("10.0.0.2", kPort);
+  p.world.RunFor(100);
+  EXPECT_EQ(p.acceptor.recorders.size(), 2u);
+  EXPECT_EQ(p.acceptor.recorders[1]->closed_at.size(), 1u);
+
+  // A destroyed host's streams close; the far side hears of it, the dead side never calls.
+  auto client = p.a->CreateStreamSocket();
+  Recorder out(p.world);
+  client->SetHandler(&out);
+  client->Connect("10.0.0.2", kPort);
+  p.world.RunFor(100);
+  ASSERT_EQ(p.acceptor.streams.size(), 2u);
+  StreamSocket& server = *p.acceptor.streams[1];
+  ASSERT_TRUE(server.Send(Pattern(1000)));
+  p.b.reset();
+  p.world.RunFor(100);
+  EXPECT_EQ(out.closed_at.size(), 1u);
+  const std::size_t calls = p.acceptor.recorders[2]->Calls();
+  EXPECT_FALSE(server.Send("x"));
+  server.Close();
+  p.world.RunFor(100);
+  EXPECT_EQ(p.acceptor.recorders[2]->Calls(), calls);
+  p.listener.reset();
+  p.acceptor.streams.clear();
+}
+
+TEST(SimStreamsTest, SameSeedSameRun) {
+  const auto run = [] {
+    Pair p(
+        42,
+        {.latency_ms = 7, .jitter_ms = 3, .bandwidth_bytes_per_s = 300000, .split_streams = true});
+    p.Connect();
+    EXPECT_TRUE(p.client->Send(Pattern(500000)));
+    EXPECT_TRUE(p.Server().Send(Pattern(70000)));
+    p.world.RunFor(3000);
+    return std::make_tuple(p.In().chunks, p.In().data_at, p.out.chunks, p.out.sent_at);
+  };
+  EXPECT_EQ(run(), run());
+}
+
+}  // namespace
+}  // namespace zorvex
