@@ -60,6 +60,14 @@ std::unique_ptr<DatagramSocket> FakeRuntime::CreateDatagramSocket(DatagramHandle
   return std::make_unique<FakeSocket>(*this);
 }
 
+void FakeRuntime::FireTimer(std::size_t index) {
+  if (index < timers.size() && timers[index]->active) timers[index]->fire();
+}
+
+bool FakeRuntime::TimerActive(std::size_t index) const {
+  return index < timers.size() && timers[index]->active;
+}
+
 FakeStream::FakeStream(FakeRuntime& owner) : owner(owner) {
   owner.streams.push_back(this);
 }

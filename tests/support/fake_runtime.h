@@ -140,6 +140,9 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
 
   struct FakeTimer;
   std::vector<FakeTimer*> timers;
+  // Fires the timer at that position of `timers` when it is active.
+  void FireTimer(std::size_t index);
+  bool TimerActive(std::size_t index) const;
 
   class PostedHashing : public HashingService {
    public:

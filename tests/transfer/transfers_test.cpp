@@ -1,0 +1,517 @@
+#include "transfer/transfers.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "node/node_harness.h"
+#include "share/file_hash.h"
+
+namespace zorvex {
+namespace {
+
+using testing::FakeStream;
+using testing::NodeHarness;
+using testing::ReadFileBytes;
+using testing::WriteFileBytes;
+
+constexpr char kSource[] = "10.0.0.9";
+
+std::string Bytes(std::size_t n, unsigned seed = 7) {
+  std::string out(n, '\0');
+  for (std::size_t i = 0; i < n; ++i)
+    out[i] = static_cast<char>((i * 131 + seed) % 251);
+  return out;
+}
+
+class TransfersTest : public ::testing::Test {
+ protected:
+  TransfersTest() {
+    Preferences& prefs = h.node.preferences();
+    prefs.DownloadPort = 5503;
+    prefs.MaxULs = 3;
+    prefs.MaxULUsers = 1;
+    std::filesystem::create_directories(h.home / "dl");
+    std::filesystem::create_directories(h.home / "share");
+    prefs.DLDir = (h.home / "dl").string() + "/";
+    first_timer = h.runtime.timers.size();
+  }
+
+  std::string HashOf(const std::string& bytes) {
+    WriteFileBytes(h.home / "hash.tmp", bytes);
+    return HashFileNow(h.home / "hash.tmp");
+  }
+  void Tick(int n = 1) {
+    for (int k = 0; k < n; ++k) {
+      for (std::size_t i = first_timer; i < h.runtime.timers.size(); ++i)
+        h.runtime.FireTimer(i);
+    }
+  }
+  std::vector<std::string> Sent() { return testing::Messages(h.Flush()); }
+
+  // A download of `name` that found one source and asked it for the file.
+  void AskedDownload(const std::string& name, std::int32_t size, const std::string& hash,
+                     const std::string& source = kSource) {
+    ASSERT_TRUE(t.StartDownload(name, size, hash, source));
+    t.HandleSourceFound(source, name + "|" + hash + "|1.5|3");
+    Tick(20);
+    Sent();
+  }
+  // The source connects; the header is answered.
+  FakeStream* Connected(const std::string& header, const std::string& source = kSource) {
+    FakeStream* stream = h.runtime.listeners.back()->Offer(source);
+    if (stream) stream->Feed(header);
+    return stream;
+  }
+  std::string Shared(const std::string& name, const std::string& bytes) {
+    WriteFileBytes(h.home / "share" / name, bytes);
+    SharedFile row;
+    row.file_name = name;
+    row.size = static_cast<std::int32_t>(bytes.size());
+    row.hash = HashOf(bytes);
+    row.folder = (h.home / "share").string() + "/";
+    h.node.shared_files().rows.push_back(row);
+    return row.hash;
+  }
+  FakeStream* Upload(const std::string& request, const std::string& from = kSource) {
+    t.HandleSearchDownload(from, request);
+    return h.runtime.streams.empty() ? nullptr : h.runtime.streams.back();
+  }
+
+  NodeHarness h;
+  std::size_t first_timer = 0;
+  Transfers t{h.runtime, h.node.messages(), h.node.peers(), h.node.preferences(),
+              h.node.shared_files()};
+};
+
+// --- Downloads ---
+
+TEST_F(TransfersTest, DownloadRowSearchAndRequest) {
+  h.AddNeighbours({"10.0.0.2"});
+  h.Flush();
+  ASSERT_TRUE(t.StartDownload("song.mp3", 3000000, "ABC", kSource));
+  EXPECT_EQ(h.runtime.listeners.back()->listens, std::vector<std::uint16_t>{5503});
+  const TransferRow& row = t.download_rows().at(0);
+  EXPECT_EQ(row.file_name, "song.mp3");
+  EXPECT_EQ(row.percent, "0%");
+  EXPECT_EQ(row.rate, "0.00 kbs");
+  EXPECT_EQ(row.time_remaining, "00:00:00");
+  EXPECT_EQ(row.size, "0 Kb/2.93 Mb");
+  EXPECT_EQ(row.sources, "None");
+  EXPECT_EQ(row.status, "Finding More Sources...");
+  EXPECT_EQ(row.tag, "0");
+  EXPECT_EQ(Sent(), (std::vector<std::string>{"SourceSearch:song.mp3|ABC|3000000 -> 10.0.0.9",
+                                              "SourceSearch:song.mp3|ABC|3000000 -> 10.0.0.2"}));
+
+  t.HandleSourceFound(kSource, "song.mp3|abc|12.5|20");
+  t.HandleSourceFound(kSource, "song.mp3|abc|12.5|20");
+  t.HandleSourceFound("10.0.0.3", "song.mp3|OTHER|1|1");
+  ASSERT_EQ(t.Sources(0).size(), 1u);
+  EXPECT_EQ(t.Sources(0)[0].average, "12.5");
+  EXPECT_EQ(t.Sources(0)[0].best, "20");
+  EXPECT_EQ(t.Sources(0)[0].use, "0");
+  EXPECT_EQ(t.download_rows()[0].sources, "1");
+
+  // A neighbour list spreads the search one step; known and malformed entries are skipped.
+  t.HandleSourceData("10.0.0.2", "SONG.MP3|10.0.0.2|10.0.0.4||../x|");
+  EXPECT_EQ(Sent(), std::vector<std::string>{"SourceSearch:song.mp3|ABC|3000000 -> 10.0.0.4"});
+  t.HandleSourceData("10.0.0.2", "song.mp3|");
+  EXPECT_TRUE(Sent().empty());
+
+  Tick(19);
+  EXPECT_TRUE(Sent().empty());
+  Tick();
+  EXPECT_EQ(Sent(), std::vector<std::string>{"SearchDownload:song.mp3|5503|Alice|ABC -> 10.0.0.9"});
+  EXPECT_EQ(t.Sources(0)[0].use, "2");
+  EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
+}
+
+TEST_F(TransfersTest, DuplicateNameIsRefusedIgnoringCase) {
+  ASSERT_TRUE(t.StartDownload("Song.mp3", 10, "A", kSource));
+  EXPECT_FALSE(t.StartDownload("SONG.MP3", 10, "A", kSource));
+  ASSERT_EQ(h.runtime.boxes.size(), 1u);
+  EXPECT_EQ(h.runtime.boxes[0].text, "The selected file is already being transferred!");
+  EXPECT_EQ(h.runtime.boxes[0].title, "Zorvex");
+  EXPECT_EQ(h.runtime.boxes[0].icon, PromptIcon::kCritical);
+  EXPECT_EQ(t.download_rows().size(), 1u);
+}
+
+TEST_F(TransfersTest, FreshDownloadCompletesAfterHashCheck) {
+  const std::string file = Bytes(300000);
+  AskedDownload("song.mp3", 300000, HashOf(file));
+  FakeStream* stream = h.runtime.listeners.back()->Offer(kSource);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(t.Sources(0)[0].use, "1");
+  stream->Feed("");  // an empty first read is ignored
+  stream->Feed("300000|so");
+  EXPECT_EQ(stream->TakeSent(), "");
+  stream->Feed("ng.mp3|0" + file.substr(0, 1000));
+  EXPECT_EQ(stream->TakeSent(), "Start:song.mp3|0");
+  EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
+  Tick();
+  EXPECT_EQ(t.download_rows()[0].rate, "0.98 kbs");
+  EXPECT_EQ(t.download_rows()[0].percent, "0%");
+  EXPECT_EQ(t.download_rows()[0].size, "1000 Bytes/292.97 Kb");
+  EXPECT_EQ(t.download_rows()[0].time_remaining, "00:04:57");
+  stream->Feed(file.substr(1000, 150000));
+  stream->Feed(file.substr(151000) + "extra bytes beyond the size");
+  EXPECT_EQ(t.download_rows()[0].status, "Saving Data...");
+  EXPECT_TRUE(stream->closed_by_node);
+  h.runtime.RunPosted();
+  const TransferRow& row = t.download_rows()[0];
+  EXPECT_EQ(row.status, "Finished");
+  EXPECT_EQ(row.tag, "Finished");
+  EXPECT_EQ(row.percent, "100%");
+  EXPECT_EQ(row.rate, "0 Bytes");
+  EXPECT_EQ(row.size, "292.97 Kb/292.97 Kb");
+  EXPECT_EQ(ReadFileBytes(h.home / "dl" / "song.mp3"), file);
+  EXPECT_FALSE(std::filesystem::exists(h.home / "dl" / "song.mp3TMP"));
+}
+
+TEST_F(TransfersTest, HashMismatchFailsAndRemovesTheTemporaryFile) {
+  const std::string file = Bytes(2000);
+  AskedDownload("a.bin", 2000, HashOf("something else"));
+  FakeStream* stream = Connected("2000|a.bin|0");
+  stream->Feed(file);
+  h.runtime.RunPosted();
+  EXPECT_EQ(t.download_rows()[0].status, "Error!");
+  EXPECT_EQ(t.download_rows()[0].tag, "Error");
+  EXPECT_FALSE(std::filesystem::exists(h.home / "dl" / "a.bin"));
+  EXPECT_FALSE(std::filesystem::exists(h.home / "dl" / "a.binTMP"));
+}
+
+TEST_F(TransfersTest, ResumeOffsetsFromTheTemporaryFile) {
+  struct Case {
+    std::size_t on_disk;
+    std::string start;
+  };
+  for (const Case& c : {Case{5120, "Start:f.bin|0"}, Case{5121, "Start:f.bin|1025"},
+                        Case{10000, "Start:f.bin|5904"}, Case{20000, "Start:f.bin|15904"}}) {
+    const std::string file = Bytes(20000, static_cast<unsigned>(c.on_disk));
+    WriteFileBytes(h.home / "dl" / "f.binTMP", file.substr(0, c.on_disk));
+    AskedDownload("f.bin", 20000, HashOf(file));
+    FakeStream* stream = Connected("20000|f.bin|0");
+    EXPECT_EQ(stream->TakeSent(), c.start);
+    const std::size_t offset = std::stoul(c.start.substr(c.start.find('|') + 1));
+    stream->Feed(file.substr(offset));
+    h.runtime.RunPosted();
+    EXPECT_EQ(t.download_rows().back().status, "Finished") << c.on_disk;
+    EXPECT_EQ(ReadFileBytes(h.home / "dl" / "f.bin"), file);
+    std::filesystem::remove(h.home / "dl" / "f.bin");
+  }
+}
+
+TEST_F(TransfersTest, LongerTemporaryFileStopsWithoutReply) {
+  WriteFileBytes(h.home / "dl" / "f.binTMP", Bytes(9000));
+  AskedDownload("f.bin", 8000, "H");
+  FakeStream* stream = Connected("8000|f.bin|0");
+  EXPECT_EQ(stream->TakeSent(), "");
+  EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
+  EXPECT_EQ(ReadFileBytes(h.home / "dl" / "f.binTMP").size(), 9000u);
+}
+
+TEST_F(TransfersTest, EmptyFileCompletesAfterStart) {
+  AskedDownload("empty.txt", 0, HashOf(""));
+  FakeStream* stream = Connected("0|empty.txt|0");
+  EXPECT_EQ(stream->TakeSent(), "Start:empty.txt|0");
+  h.runtime.RunPosted();
+  EXPECT_EQ(t.download_rows()[0].status, "Finished");
+  EXPECT_TRUE(std::filesystem::exists(h.home / "dl" / "empty.txt"));
+}
+
+TEST_F(TransfersTest, UnsafeOrMalformedHeadersFail) {
+  for (const std::string& header : std::vector<std::string>{
+           "10|../evil|0", "10|/etc/x|0", "10|..|0", "x|a.bin|0", std::string(2000, '7')}) {
+    AskedDownload("a.bin", 10, "H");
+    FakeStream* stream = Connected(header);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->TakeSent(), "") << header;
+    EXPECT_EQ(t.download_rows().back().status, "Error!") << header;
+    h.runtime.RunPosted();
+  }
+  EXPECT_FALSE(std::filesystem::exists(h.home / "evilTMP"));
+}
+
+TEST_F(TransfersTest, UnwritableDownloadFolderFails) {
+  h.node.preferences().DLDir = (h.home / "missing").string() + "/";
+  AskedDownload("a.bin", 10, "H");
+  FakeStream* stream = Connected("10|a.bin|0");
+  EXPECT_EQ(stream->TakeSent(), "");
+  EXPECT_EQ(t.download_rows()[0].status, "Error!");
+}
+
+TEST_F(TransfersTest, PauseTogglesOnlyWithAConnection) {
+  AskedDownload("a.bin", 100000, "H");
+  t.PauseDownload(0);
+  EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
+  FakeStream* stream = Connected("100000|a.bin|0");
+  stream->TakeSent();
+  t.PauseDownload(0);
+  EXPECT_EQ(t.download_rows()[0].status, "Paused");
+  t.PauseDownload(0);
+  EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
+  EXPECT_EQ(stream->TakeSent(), "PausePause");
+}
+
+TEST_F(TransfersTest, TuningAsksForLargerPacketsEveryFifteenTicks) {
+  AskedDownload("a.bin", 10000000, "H");
+  FakeStream* stream = Connected("10000000|a.bin|0");
+  stream->TakeSent();
+  std::string data = Bytes(1024);
+  for (int tick = 1; tick <= 45; ++tick) {
+    for (int k = 0; k < tick; ++k)
+      stream->Feed(data);  // a growing rate
+    Tick();
+    const std::string sent = stream->TakeSent();
+    if (tick == 15)
+      EXPECT_EQ(sent, "Packet:1084");
+    else if (tick == 30)
+      EXPECT_EQ(sent, "Packet:1144");
+    else if (tick == 45)
+      EXPECT_EQ(sent, "Packet:1204");
+    else
+      EXPECT_EQ(sent, "") << tick;
+  }
+  // A steady rate ends the tuning with the size before the last increase.
+  for (int tick = 1; tick <= 30; ++tick) {
+    Tick();
+    const std::string sent = stream->TakeSent();
+    EXPECT_EQ(sent, tick == 15 ? "Packet:1144" : "") << tick;
+  }
+}
+
+TEST_F(TransfersTest, UnexpectedPeersAreClosedAndSilentSourcesReplaced) {
+  AskedDownload("a.bin", 100, "H");
+  EXPECT_EQ(h.runtime.listeners.back()->Offer("10.0.0.77"), nullptr);
+  t.HandleSourceFound("10.0.0.5", "a.bin|H|0|0");
+  Tick(20);  // the asked source never connects
+  EXPECT_EQ(Sent(), std::vector<std::string>{"SearchDownload:a.bin|5503|Alice|H -> 10.0.0.5"});
+  EXPECT_EQ(t.Sources(0)[0].use, "-1");
+  EXPECT_EQ(t.Sources(0)[1].use, "2");
+  EXPECT_EQ(t.download_rows()[0].status, "Switching...");
+  EXPECT_EQ(h.runtime.listeners.back()->Offer(kSource), nullptr);  // too late
+  Tick(20);
+  EXPECT_EQ(t.download_rows()[0].status, "Error!");
+}
+
+TEST_F(TransfersTest, SourceChoicePrefersHigherRoundedAverageOrZero) {
+  ASSERT_TRUE(t.StartDownload("a.bin", 100, "H", ""));
+  t.HandleSourceFound("10.0.0.5", "a.bin|H|12.5|1");
+  t.HandleSourceFound("10.0.0.6", "a.bin|H|12.4|1");
+  t.HandleSourceFound("10.0.0.7", "a.bin|H|0|1");
+  Tick(20);
+  EXPECT_EQ(t.Sources(0)[0].use, "2");
+  Tick(20);  // 12.4 is no better than 12.5; "0" is always taken
+  EXPECT_EQ(t.Sources(0)[1].use, "0");
+  EXPECT_EQ(t.Sources(0)[2].use, "2");
+}
+
+TEST_F(TransfersTest, NoSourceFailsAfterTheFirstPass) {
+  ASSERT_TRUE(t.StartDownload("a.bin", 100, "H", kSource));
+  Tick(19);
+  EXPECT_EQ(t.download_rows()[0].status, "Finding More Sources...");
+  Tick();
+  EXPECT_EQ(t.download_rows()[0].status, "Error!");
+  EXPECT_EQ(t.download_rows()[0].tag, "Error");
+}
+
+TEST_F(TransfersTest, LostSourceStartsANewPass) {
+  h.AddNeighbours({"10.0.0.2"});
+  h.Flush();
+  AskedDownload("a.bin", 100000, "H");
+  FakeStream* stream = Connected("100000|a.bin|0");
+  stream->Feed(Bytes(5000));
+  stream->CloseFromPeer();
+  EXPECT_EQ(t.Sources(0)[0].use, "-1");
+  EXPECT_EQ(t.download_rows()[0].status, "Finding More Sources...");
+}
+
+TEST_F(TransfersTest, CancelClearAndReuseTheLowestFreeInstance) {
+  ASSERT_TRUE(t.StartDownload("a.bin", 100, "H", kSource));
+  ASSERT_TRUE(t.StartDownload("b.bin", 100, "H", kSource));
+  t.CancelTransfer(false, 0);
+  EXPECT_EQ(t.download_rows()[0].status, "Cancelled");
+  EXPECT_EQ(t.download_rows()[0].tag, "Error");
+  t.CancelTransfer(false, 0);  // an ended row is left alone
+  EXPECT_EQ(t.download_rows()[0].status, "Cancelled");
+  ASSERT_TRUE(t.StartDownload("c.bin", 100, "H", kSource));
+  EXPECT_EQ(t.download_rows()[2].tag, "0");
+  t.ClearTransfers(false, false);
+  EXPECT_EQ(t.download_rows().size(), 3u);
+  t.ClearTransfers(false, true);
+  ASSERT_EQ(t.download_rows().size(), 2u);
+  EXPECT_EQ(t.download_rows()[0].file_name, "b.bin");
+  t.SetAutomaticClear(true, false);
+  t.CancelTransfer(false, 1);
+  EXPECT_EQ(t.download_rows().size(), 1u);
+}
+
+// --- Uploads ---
+
+TEST_F(TransfersTest, UploadSendsHeaderPacketsAndFinishes) {
+  const std::string file = Bytes(5000);
+  const std::string hash = Shared("Song.mp3", file);
+  FakeStream* stream = Upload("song.mp3|5503|Bob|" + hash);  // links arrive lower-cased
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->peer, kSource);
+  EXPECT_EQ(stream->connect_port, 5503);
+  const TransferRow& row = t.upload_rows().at(0);
+  EXPECT_EQ(row.file_name, "Song.mp3");
+  EXPECT_EQ(row.status, "Connecting...");
+  EXPECT_EQ(row.username, "Bob");
+  EXPECT_EQ(row.peer, kSource);
+  EXPECT_EQ(row.rate, "0 Bytes");
+  EXPECT_EQ(row.size, "4.88 Kb");
+  stream->AcceptConnect();
+  EXPECT_EQ(stream->TakeSent(), "5000|Song.mp3|0");
+  EXPECT_EQ(t.upload_rows()[0].status, "Sending...");
+  stream->Feed("Packet:1084");
+  stream->Feed("START:SONG.MP3|0");
+  EXPECT_EQ(stream->TakeSent(), file);
+  Tick();
+  EXPECT_EQ(t.upload_rows()[0].rate, "0 kbs");
+  EXPECT_EQ(t.upload_rows()[0].percent, "0%");
+  stream->ConfirmSent();
+  EXPECT_EQ(t.upload_rows()[0].status, "Finished");
+  EXPECT_EQ(t.upload_rows()[0].percent, "100%");
+  EXPECT_EQ(t.upload_rows()[0].size, "4.88 Kb/4.88 Kb");
+}
+
+TEST_F(TransfersTest, UploadShortFileResumeAndJoinedWords) {
+  const std::string file = Bytes(1000);
+  const std::string hash = Shared("a.bin", file);
+  FakeStream* stream = Upload("a.bin|5503|Bob|" + hash);
+  stream->AcceptConnect();
+  stream->TakeSent();
+  stream->Feed("Start:a.bin|0PausePause");  // two pauses in a row leave it running
+  EXPECT_EQ(stream->TakeSent(), file);
+  EXPECT_EQ(t.upload_rows()[0].status, "Sending...");
+  stream->ConfirmSent();
+  EXPECT_EQ(t.upload_rows()[0].status, "Finished");
+
+  const std::string big = Bytes(900000, 3);
+  const std::string big_hash = Shared("big.bin", big);
+  stream = Upload("big.bin|5503|Bob|" + big_hash);
+  stream->AcceptConnect();
+  stream->TakeSent();
+  stream->Feed("Sta");
+  stream->Feed("rt:big.bin|5904");
+  std::string got = stream->TakeSent();
+  EXPECT_GE(got.size(), 200000u);  // several packets in flight
+  stream->ConfirmSent();
+  got += stream->TakeSent();
+  Tick();
+  stream->Feed("Pause");
+  EXPECT_EQ(t.upload_rows().back().status, "Paused");
+  stream->ConfirmSent();
+  EXPECT_EQ(stream->TakeSent(), "");
+  stream->Feed("Pause");
+  for (int i = 0; i < 10 && t.upload_rows().back().status != "Finished"; ++i) {
+    got += stream->TakeSent();
+    stream->ConfirmSent();
+  }
+  got += stream->TakeSent();
+  EXPECT_EQ(got, big.substr(5904));
+  EXPECT_EQ(t.upload_rows().back().status, "Finished");
+  EXPECT_GT(h.node.preferences().AverageUploadRate, 0);
+  EXPECT_GT(h.node.preferences().BestUploadRate, 0);
+}
+
+TEST_F(TransfersTest, UploadEndings) {
+  const std::string hash = Shared("a.bin", Bytes(400000));
+  FakeStream* stream = Upload("a.bin|5503|Bob|" + hash);
+  stream->AcceptConnect();
+  stream->Feed("Start:other.bin|0");
+  EXPECT_EQ(t.upload_rows()[0].status, "Error!");
+
+  stream = Upload("a.bin|5503|Bob|" + hash);
+  stream->AcceptConnect();
+  stream->Feed("Close");
+  EXPECT_EQ(t.upload_rows()[1].status, "Finished");
+
+  stream = Upload("a.bin|5503|Bob|" + hash);
+  stream->AcceptConnect();
+  stream->Feed("Start:a.bin|0");
+  stream->CloseFromPeer();
+  EXPECT_EQ(t.upload_rows()[2].status, "Error!");
+
+  stream = Upload("a.bin|5503|Bob|" + hash);
+  stream->RefuseConnect();
+  EXPECT_EQ(t.upload_rows()[3].status, "Error!");
+  EXPECT_EQ(t.upload_rows()[3].tag, "Error");
+}
+
+TEST_F(TransfersTest, UnreadableUploadFileFailsWithoutBytes) {
+  const std::string hash = Shared("a.bin", Bytes(3000));
+  FakeStream* stream = Upload("a.bin|5503|Bob|" + hash);
+  std::filesystem::remove(h.home / "share" / "a.bin");
+  stream->AcceptConnect();
+  EXPECT_EQ(stream->TakeSent(), "");
+  EXPECT_EQ(t.upload_rows()[0].status, "Error!");
+}
+
+TEST_F(TransfersTest, SlotLimitsAndInstanceReuse) {
+  const std::string hash = Shared("a.bin", Bytes(3000));
+  Upload("a.bin|5503|Bob|" + hash, "10.0.0.1");
+  Upload("a.bin|5503|Bob|" + hash, "10.0.0.2");
+  Upload("A.BIN|5503|Bob|" + hash, "10.0.0.3");
+  EXPECT_EQ(t.upload_rows().size(), 3u);
+  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");  // MaxULs 3
+  EXPECT_EQ(t.upload_rows().size(), 3u);
+  EXPECT_TRUE(Sent().empty());
+
+  h.node.preferences().MaxULs = 10;
+  h.node.preferences().MaxULUsers = 1;
+  FakeStream* fourth = Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");
+  EXPECT_EQ(t.upload_rows().size(), 4u);
+  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");  // per-user limit
+  EXPECT_EQ(t.upload_rows().size(), 4u);
+  h.node.preferences().MaxULUsers = 2;
+  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");
+  EXPECT_EQ(t.upload_rows().size(), 5u);
+  h.node.preferences().MaxULUsers = 1;
+  fourth->RefuseConnect();
+  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");  // the address still holds one
+  EXPECT_EQ(t.upload_rows().size(), 5u);
+
+  t.CancelTransfer(true, 1);
+  EXPECT_EQ(t.upload_rows()[1].status, "Cancelled");
+  Upload("a.bin|5503|Bob|" + hash, "10.0.0.2");
+  EXPECT_EQ(t.upload_rows().back().tag, "1");  // the lowest free instance
+}
+
+TEST_F(TransfersTest, PerUserLimitIgnoresCase) {
+  const std::string hash = Shared("a.bin", Bytes(3000));
+  h.node.preferences().MaxULs = 5;
+  t.HandleSearchDownload("host.example", "a.bin|5503|Bob|" + hash);
+  t.HandleSearchDownload("HOST.EXAMPLE", "a.bin|5503|Bob|" + hash);
+  EXPECT_EQ(t.upload_rows().size(), 1u);
+}
+
+TEST_F(TransfersTest, SearchDownloadWithoutMatchAnswersMiscError) {
+  h.node.preferences().Nickname = "Carol";
+  Shared("a.bin", Bytes(10));
+  t.HandleSearchDownload(kSource, "a.bin|5503|Bob|WRONGHASH");
+  EXPECT_EQ(Sent(),
+            std::vector<std::string>{
+                "MiscError: Could not find that file in Carol's Shared Files! -> 10.0.0.9"});
+  EXPECT_TRUE(t.upload_rows().empty());
+}
+
+TEST_F(TransfersTest, AnswersSourceSearch) {
+  h.AddNeighbours({"10.0.0.2", "10.0.0.3"});
+  h.Flush();
+  const std::string hash = Shared("a.bin", Bytes(10));
+  h.node.preferences().AverageUploadRate = 12.5;
+  h.node.preferences().BestUploadRate = 40;
+  t.HandleSourceSearch(kSource, "A.BIN|" + hash + "|10");
+  EXPECT_EQ(Sent(),
+            (std::vector<std::string>{"SourceData:A.BIN|10.0.0.2|10.0.0.3| -> 10.0.0.9",
+                                      "SourceFound:a.bin|" + hash + "|12.5|40 -> 10.0.0.9"}));
+  t.HandleSourceSearch(kSource, "a.bin|" + hash + "|11");
+  EXPECT_EQ(Sent(), std::vector<std::string>{"SourceData:a.bin|10.0.0.2|10.0.0.3| -> 10.0.0.9"});
+}
+
+}  // namespace
+}  // namespace zorvex

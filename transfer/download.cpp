@@ -1,0 +1,482 @@
+#include "transfer/download.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "core/address.h"
+#include "core/message_layer.h"
+#include "network/peer_table.h"
+#include "share/format.h"
+#include "share/paths.h"
+
+namespace zorvex {
+
+namespace {
+
+constexpr std::int32_t kHashBlockSize = 256 * 1024;
+
+std::optional<double> ParseRate(const std::string& text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::string ShortestDecimal(double value) {
+  char buffer[64];
+  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  if (error != std::errc{}) return "0";
+  return std::string(buffer, end);
+}
+
+}  // namespace
+
+Download::Download(TransferContext& context, int id)
+    : context_(context),
+      id_(id),
+      timer_(context.runtime.CreateTimer(TimerKind::kRepeating, [this] { Tick(); })) {}
+
+Download::~Download() {
+  CloseFile();
+  CloseReader();
+}
+
+bool Download::InUse() const {
+  return !source_ip_.empty() || searching_ || awaiting_source_ || receiving_ || saving_ ||
+         timer_->IsActive();
+}
+
+void Download::RequestFile(const std::string& name, const std::string& hash, std::int32_t size,
+                           const std::string& source) {
+  ClearDownload();
+  file_hash_ = hash;
+  file_name_ = name;
+  file_size_ = size;
+  size_text_ = FormatFileSize(size);
+  wait_ticks_ = 0;
+  StartTimer();
+  if (!source.empty() && !SourceSearchedAlready(source)) SourceSearchUser(source);
+  SourceFindMore();
+}
+
+void Download::StartTimer() {
+  if (!timer_->IsActive()) timer_->Start(kTickMs);
+}
+
+TransferRow* Download::Row() {
+  return TransferContext::FindRow(context_.download_rows, id_);
+}
+
+void Download::ShowStatus(const std::string& text) {
+  if (TransferRow* row = Row()) row->status = text;
+  context_.Changed();
+}
+
+void Download::PauseMe() {
+  if (!reader_ || !reader_->Send("Pause")) return;
+  is_paused_ = !is_paused_;
+  ShowStatus(is_paused_ ? "Paused" : "Receiving...");
+}
+
+void Download::SetStatus(bool failed, bool cancelled) {
+  if (TransferRow* row = Row()) {
+    if (failed) {
+      row->status = cancelled ? "Cancelled" : "Error!";
+      row->tag = "Error";
+    } else {
+      row->percent = "100%";
+      row->time_remaining = "00:00:00";
+      row->rate = "0 Bytes";
+      row->size = size_text_ + "/" + size_text_;
+      row->tag = "Finished";
+      row->status = "Finished";
+    }
+  }
+  ClearDownload();
+  if (context_.clear_downloads) context_.ClearRows(false, failed);
+  context_.Changed();
+}
+
+void Download::ClearDownload() {
+  file_size_ = 0;
+  size_text_.clear();
+  sources_.clear();
+  CloseFile();
+  ResetFile();
+  CloseReader();
+}
+
+void Download::ResetFile() {
+  file_name_.clear();
+  source_ip_.clear();
+  bytes_received_ = 0;
+  is_paused_ = false;
+  file_hash_.clear();
+  temp_path_.clear();
+  write_offset_ = 0;
+  last_tick_bytes_ = 0;
+  temp_length_ = 0;
+  receiving_ = false;
+  awaiting_source_ = false;
+  searching_ = false;
+  saving_ = false;
+  hashing_.reset();
+  wait_ticks_ = 0;
+  searched_peers_.assign(1, std::string());
+  tune_ticks_ = 0;
+  previous_packet_size_ = 0;
+  average_rate_ = 0;
+  previous_average_rate_ = 0;
+  packet_size_ = kPacketSize;
+  header_ = HeaderReader();
+  timer_->Stop();
+}
+
+void Download::CloseFile() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void Download::CloseReader() {
+  context_.Dispose(std::move(reader_));
+  reader_.reset();
+}
+
+// --- Sources ---
+
+bool Download::SourceSearchedAlready(const std::string& address) const {
+  for (const auto& peer : searched_peers_) {
+    if (SameText(peer, address)) return true;
+  }
+  return false;
+}
+
+void Download::SourceAddSearched(const std::string& address) {
+  if (!SourceSearchedAlready(address)) searched_peers_.push_back(address);
+}
+
+void Download::SourceSearchUser(const std::string& address) {
+  if (file_name_.empty() || address.empty()) return;
+  SourceAddSearched(address);
+  context_.messages.QueueMessage(
+      "SourceSearch:" + file_name_ + "|" + file_hash_ + "|" + std::to_string(file_size_), address);
+}
+
+void Download::SourceFindMore() {
+  ShowStatus("Finding More Sources...");
+  for (const auto& row : context_.peers.rows()) {
+    if (!SourceSearchedAlready(row.address)) SourceSearchUser(row.address);
+  }
+  searching_ = true;
+  if (!file_hash_.empty()) {
+    wait_ticks_ = 0;
+    StartTimer();
+  }
+}
+
+void Download::SourceFound(const std::string& address, const std::string& hash,
+                           const std::string& average, const std::string& best) {
+  if (!SameText(hash, file_hash_)) return;
+  for (const auto& source : sources_) {
+    if (source.address == address) return;
+  }
+  const auto average_value = ParseRate(average);
+  const auto best_value = ParseRate(best);
+  if (!average_value || !best_value) return;
+  sources_.push_back({address, ShortestDecimal(*best_value), ShortestDecimal(*average_value), "0"});
+  if (TransferRow* row = Row()) row->sources = std::to_string(sources_.size());
+  context_.Changed();
+}
+
+bool Download::SourceIPAllow(const std::string& address) const {
+  if (file_name_.empty() || saving_) return false;
+  if (SameText(address, source_ip_) && !receiving_) return true;
+  if (!awaiting_source_) return false;
+  for (const auto& source : sources_) {
+    if (SameText(source.address, address) && source.use == "2") return true;
+  }
+  return false;
+}
+
+int Download::CurrentSource() const {
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    if (sources_[i].use == "2" || sources_[i].use == "1") return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void Download::SelectSource() {
+  if (sources_.empty()) {
+    SetStatus(true);
+    return;
+  }
+  const int current = CurrentSource();
+  if (current >= 0) {
+    if (sources_[current].use == "1" && sources_.size() == 1) return;
+    const auto rounded = [](const std::string& text) {
+      const auto value = ParseRate(text);
+      return value ? std::nearbyint(*value) : 0.0;
+    };
+    const double current_average = rounded(sources_[current].average);
+    for (std::size_t i = 0; i < sources_.size(); ++i) {
+      const auto& row = sources_[i];
+      if (static_cast<int>(i) == current || row.use != "0") continue;
+      if (rounded(row.average) > current_average || row.average == "0") {
+        SwitchSource(static_cast<int>(i), current);
+        return;
+      }
+    }
+  } else {
+    for (std::size_t i = 0; i < sources_.size(); ++i) {
+      if (sources_[i].use == "0") {
+        SwitchSource(static_cast<int>(i), -1);
+        return;
+      }
+    }
+  }
+  if (!receiving_) SetStatus(true);
+}
+
+void Download::SwitchSource(int next, int previous) {
+  if (next == previous) return;
+  source_ip_ = sources_[next].address;
+  awaiting_source_ = true;
+  sources_[next].use = "2";
+  if (previous >= 0) {
+    ShowStatus("Switching...");
+    if (reader_) reader_->Send("Close");
+    CloseReader();
+    sources_[previous].use = "-1";
+  }
+  receiving_ = false;
+  context_.messages.QueueMessage("SearchDownload:" + file_name_ + "|" +
+                                     std::to_string(context_.prefs.DownloadPort) + "|" +
+                                     context_.prefs.Nickname + "|" + file_hash_,
+                                 source_ip_);
+  wait_ticks_ = 0;
+  StartTimer();
+  context_.Changed();
+}
+
+void Download::LoseSource() {
+  const int current = CurrentSource();
+  if (current >= 0) sources_[current].use = "-1";
+  SourceFindMore();
+}
+
+// --- The connection ---
+
+void Download::StartReceive(std::unique_ptr<StreamSocket> stream) {
+  CloseReader();
+  reader_ = std::move(stream);
+  reader_->SetHandler(this);
+  header_ = HeaderReader();
+  const std::string peer = reader_->PeerAddress();
+  for (auto& source : sources_) {
+    if (SameText(source.address, peer)) {
+      source.use = "1";
+      context_.Changed();
+      return;
+    }
+  }
+  SetStatus(true);
+}
+
+void Download::OnData(std::string_view bytes) {
+  if (saving_) return;
+  if (receiving_) {
+    WriteData(bytes);
+    return;
+  }
+  if (bytes.empty()) return;
+  switch (header_.Feed(bytes)) {
+    case HeaderReader::State::kWaiting:
+      return;
+    case HeaderReader::State::kRefused:
+      SetStatus(true);
+      return;
+    case HeaderReader::State::kDone:
+      TakeHeader();
+      return;
+  }
+}
+
+void Download::TakeHeader() {
+  const TransferHeaderFields& header = header_.header();
+  // The name becomes a path in the download folder; a name that would leave it ends the download.
+  if (!IsSafeTransferName(header.name) || header.size < 0) {
+    SetStatus(true);
+    return;
+  }
+  receiving_ = true;
+  file_size_ = header.size;
+  size_text_ = FormatFileSize(file_size_);
+  file_name_ = header.name;
+  if (TransferRow* row = Row()) row->file_name = file_name_;
+  ShowStatus("Receiving...");
+  if (fd_ < 0) {
+    temp_path_ = CollapseSeparators(context_.prefs.DLDir + file_name_ + "TMP");
+    fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    struct stat info {};
+    if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+      SetStatus(true);
+      return;
+    }
+    temp_length_ = info.st_size;
+  }
+  const std::string peer = reader_ ? reader_->PeerAddress() : std::string();
+  for (auto& source : sources_) {
+    if (SameText(source.address, peer)) source.use = "1";
+  }
+  awaiting_source_ = false;
+  tune_ticks_ = 0;
+  previous_packet_size_ = 0;
+  average_rate_ = 0;
+  previous_average_rate_ = 0;
+  packet_size_ = kPacketSize;
+  const auto offset = ResumeOffset(temp_length_, file_size_);
+  if (!offset) {
+    // The temporary file belongs to something larger; it is left as it is. The row keeps its
+    // texts but is marked ended so that it can be cleared.
+    if (TransferRow* row = Row()) row->tag = "Error";
+    ClearDownload();
+    context_.Changed();
+    return;
+  }
+  write_offset_ = bytes_received_ = last_tick_bytes_ = *offset;
+  std::string rest = header_.TakeRest();
+  if (!reader_->Send(StartMessage(file_name_, *offset))) {
+    LoseSource();
+    return;
+  }
+  if (bytes_received_ >= file_size_) {
+    Complete();
+    return;
+  }
+  if (!rest.empty()) WriteData(rest);
+}
+
+void Download::WriteData(std::string_view bytes) {
+  // Bytes beyond the announced size are not the file's.
+  const std::int64_t room = file_size_ - write_offset_;
+  if (room <= 0) return;
+  if (static_cast<std::int64_t>(bytes.size()) > room) bytes = bytes.substr(0, room);
+  while (!bytes.empty()) {
+    const ssize_t written = ::pwrite(fd_, bytes.data(), bytes.size(), write_offset_);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      SetStatus(true);
+      return;
+    }
+    write_offset_ += written;
+    bytes_received_ += written;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  if (bytes_received_ >= file_size_) Complete();
+}
+
+void Download::Complete() {
+  saving_ = true;
+  timer_->Stop();
+  ShowStatus("Saving Data...");
+  CloseReader();
+  const bool flushed = fd_ >= 0 && ::fsync(fd_) == 0;
+  CloseFile();
+  if (!flushed) {
+    SetStatus(true);
+    return;
+  }
+  if (file_hash_.empty()) {
+    Saved(std::string());
+    return;
+  }
+  hashing_ = context_.runtime.Hashing().HashFile(
+      temp_path_, kHashBlockSize, [](std::int64_t, std::int64_t) {},
+      [this](std::string hash) { Saved(hash); });
+}
+
+void Download::Saved(const std::string& hash) {
+  std::error_code ec;
+  if (!file_hash_.empty() && (hash.empty() || !SameText(hash, file_hash_))) {
+    // Bytes that do not make the wanted file are no base to resume from either.
+    std::filesystem::remove(temp_path_, ec);
+    SetStatus(true);
+    return;
+  }
+  const std::string final_path = temp_path_.substr(0, temp_path_.size() - 3);
+  std::filesystem::rename(temp_path_, final_path, ec);
+  SetStatus(static_cast<bool>(ec));
+}
+
+void Download::OnClosed() {
+  if (saving_) return;
+  context_.Dispose(std::move(reader_));
+  reader_.reset();
+  if (awaiting_source_ || searching_ || !receiving_ || bytes_received_ >= file_size_) return;
+  LoseSource();
+}
+
+// --- The rate timer ---
+
+void Download::Tick() {
+  if (!receiving_ || awaiting_source_ || searching_) {
+    ++wait_ticks_;
+    if (wait_ticks_ >= kSourceWaitTicks) {
+      if (!receiving_ && !searching_) {
+        if (awaiting_source_) {
+          SelectSource();
+        } else {
+          SourceFindMore();
+        }
+        return;
+      }
+      if (searching_) {
+        searching_ = false;
+        ShowStatus("Receiving...");
+        SelectSource();
+        return;
+      }
+    }
+  }
+  TransferRow* row = Row();
+  const std::int64_t rate = RoundHalfEven((bytes_received_ - last_tick_bytes_) * 100, 1024);
+  if (tune_ticks_ >= 0 && !is_paused_) {
+    ++tune_ticks_;
+    if (tune_ticks_ >= kTuneTicks) {
+      if (average_rate_ <= previous_average_rate_) {
+        tune_ticks_ = -1;
+        packet_size_ = previous_packet_size_;
+      } else {
+        previous_average_rate_ = average_rate_;
+        previous_packet_size_ = packet_size_;
+        packet_size_ += kTuneStep;
+        tune_ticks_ = 0;
+      }
+      if (reader_) reader_->Send(PacketMessage(packet_size_));
+    }
+    if (tune_ticks_ >= 0) average_rate_ = RoundHalfEven(rate + average_rate_, 2);
+  }
+  if (row) {
+    row->rate = FormatHundredths(rate) + " kbs";
+    if (rate > 0) {
+      row->time_remaining = FormatDuration((file_size_ - bytes_received_) * 100 / (1024 * rate));
+    }
+    if (bytes_received_ > 0 && file_size_ > 0) {
+      row->percent = std::to_string(RoundHalfEven(100 * bytes_received_, file_size_)) + "%";
+    }
+    row->size = FormatFileSize(static_cast<std::int32_t>(bytes_received_)) + "/" + size_text_;
+  }
+  last_tick_bytes_ = bytes_received_;
+  context_.Changed();
+}
+
+}  // namespace zorvex

@@ -1,0 +1,101 @@
+#pragma once
+// One download instance: its stream, its rate timer, its source list and its temporary file.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "transfer/context.h"
+#include "transfer/wire.h"
+
+namespace zorvex {
+
+class Download final : public StreamHandler {
+ public:
+  Download(TransferContext& context, int id);
+  ~Download() override;
+  Download(const Download&) = delete;
+  Download& operator=(const Download&) = delete;
+
+  void RequestFile(const std::string& name, const std::string& hash, std::int32_t size,
+                   const std::string& source);
+  bool InUse() const;
+  bool Paused() const { return is_paused_; }
+  void PauseMe();
+  // Ends the download and frees the instance; `cancelled` shows "Cancelled" instead of "Error!".
+  void SetStatus(bool failed, bool cancelled = false);
+
+  // Sources.
+  bool SourceIPAllow(const std::string& address) const;
+  void StartReceive(std::unique_ptr<StreamSocket> stream);
+  void SourceFindMore();
+  void SourceSearchUser(const std::string& address);
+  bool SourceSearchedAlready(const std::string& address) const;
+  void SourceAddSearched(const std::string& address);
+  void SourceFound(const std::string& address, const std::string& hash, const std::string& average,
+                   const std::string& best);
+  const std::vector<TransferSource>& sources() const { return sources_; }
+  const std::string& file_name() const { return file_name_; }
+
+  // Test hooks: what a test may want to look at.
+  std::int64_t bytes_received() const { return bytes_received_; }
+  std::int32_t packet_size() const { return packet_size_; }
+
+  void OnData(std::string_view bytes) override;
+  void OnSent(std::size_t) override {}
+  void OnClosed() override;
+
+ private:
+  void Tick();
+  void SelectSource();
+  void SwitchSource(int next, int previous);
+  int CurrentSource() const;
+  void LoseSource();
+  void TakeHeader();
+  void WriteData(std::string_view bytes);
+  void Complete();
+  void Saved(const std::string& hash);
+  void ShowStatus(const std::string& text);
+  TransferRow* Row();
+  void ClearDownload();
+  void ResetFile();
+  void CloseFile();
+  void CloseReader();
+  void StartTimer();
+
+  TransferContext& context_;
+  const int id_;
+  std::unique_ptr<Timer> timer_;
+  std::unique_ptr<StreamSocket> reader_;
+  HeaderReader header_;
+  std::unique_ptr<PendingRequest> hashing_;
+  std::vector<TransferSource> sources_;
+  std::vector<std::string> searched_peers_;
+
+  std::string file_name_;
+  std::string source_ip_;
+  std::string file_hash_;
+  std::string size_text_;
+  std::string temp_path_;
+  std::int64_t bytes_received_ = 0;
+  std::int64_t write_offset_ = 0;
+  std::int64_t last_tick_bytes_ = 0;
+  std::int64_t temp_length_ = 0;  // the temporary file's length when it was opened
+  std::int32_t file_size_ = 0;
+  int fd_ = -1;
+  bool is_paused_ = false;
+  bool receiving_ = false;
+  bool awaiting_source_ = false;
+  bool searching_ = false;
+  bool saving_ = false;
+  int wait_ticks_ = 0;
+  int tune_ticks_ = 0;
+  std::int32_t previous_packet_size_ = 0;
+  std::int64_t average_rate_ = 0;  // hundredths of kilobytes per second
+  std::int64_t previous_average_rate_ = 0;
+  std::int32_t packet_size_ = kPacketSize;
+};
+
+}  // namespace zorvex

@@ -1,0 +1,261 @@
+#include "transfer/transfers.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "core/address.h"
+#include "core/fields.h"
+#include "core/message_layer.h"
+#include "network/peer_table.h"
+#include "share/format.h"
+#include "transfer/context.h"
+#include "transfer/download.h"
+#include "transfer/upload.h"
+
+namespace zorvex {
+
+struct Transfers::State {
+  State(Runtime& runtime, MessageLayer& messages, const PeerTable& peers, Preferences& prefs,
+        const SharedFileTable& files)
+      : context{runtime, messages, peers, prefs, files, {}, {}, false, false, {}} {}
+
+  TransferContext context;
+  std::unique_ptr<StreamListener> listener;
+  // Instances live as long as the program: their indexes are the rows' tags.
+  std::vector<std::unique_ptr<Download>> receivers;
+  std::vector<std::unique_ptr<Upload>> senders;
+
+  Download* FindDownloadByName(std::string_view name) {
+    if (name.empty()) return nullptr;
+    for (auto& download : receivers) {
+      if (SameText(download->file_name(), name)) return download.get();
+    }
+    return nullptr;
+  }
+
+  // The instance of a running row; null for a row that ended or does not exist.
+  template <typename Instance>
+  Instance* ByRow(std::vector<std::unique_ptr<Instance>>& table,
+                  const std::vector<TransferRow>& rows, std::size_t row) {
+    if (row >= rows.size()) return nullptr;
+    const auto id = ParseDecimal<std::size_t>(rows[row].tag);
+    if (!id || *id >= table.size()) return nullptr;
+    return table[*id].get();
+  }
+
+  std::size_t CountUploads(std::string_view address) const {
+    std::size_t count = 0;
+    for (const auto& upload : senders) {
+      if (upload->InUse() && (address.empty() || SameText(upload->remote_ip(), address))) ++count;
+    }
+    return count;
+  }
+
+  void StartUpload(const std::string& address, const std::string& path, const std::string& nickname,
+                   std::uint16_t port) {
+    const Preferences& prefs = context.prefs;
+    for (;;) {
+      if (CountUploads("") + 1 > static_cast<std::size_t>(std::max<int>(prefs.MaxULs, 0))) return;
+      if (CountUploads(address) + 1 >
+          static_cast<std::size_t>(std::max<int>(prefs.MaxULUsers, 0))) {
+        return;
+      }
+      for (std::size_t i = 0; i < senders.size(); ++i) {
+        if (!senders[i]->InUse()) {
+          senders[i]->Connect(address, path, port, nickname);
+          return;
+        }
+      }
+      senders.push_back(std::make_unique<Upload>(context, static_cast<int>(senders.size())));
+    }
+  }
+};
+
+Transfers::Transfers(Runtime& runtime, MessageLayer& messages, const PeerTable& peers,
+                     Preferences& prefs, const SharedFileTable& files)
+    : state_(std::make_unique<State>(runtime, messages, peers, prefs, files)) {}
+
+Transfers::~Transfers() = default;
+
+void Transfers::StartDownloadListener() {
+  State& s = *state_;
+  if (!s.listener) s.listener = s.context.runtime.CreateStreamListener(*this);
+  const std::int32_t port = s.context.prefs.DownloadPort;
+  if (port < 0 || port > 65535) return;
+  if (s.listener->Port() != port || port > 0) {
+    s.listener->Close();
+    s.listener->Listen(static_cast<std::uint16_t>(port));
+  }
+}
+
+bool Transfers::StartDownload(std::string_view name, std::int32_t size, std::string_view hash,
+                              std::string_view source) {
+  State& s = *state_;
+  StartDownloadListener();
+  for (const auto& download : s.receivers) {
+    if (SameText(download->file_name(), name)) {
+      s.context.runtime.Prompts().MessageBox("The selected file is already being transferred!",
+                                             kAppTitle, PromptIcon::kCritical);
+      return false;
+    }
+  }
+  Download* free = nullptr;
+  for (auto& download : s.receivers) {
+    if (!download->InUse()) {
+      free = download.get();
+      break;
+    }
+  }
+  int id = 0;
+  for (std::size_t i = 0; i < s.receivers.size(); ++i) {
+    if (s.receivers[i].get() == free) id = static_cast<int>(i);
+  }
+  if (!free) {
+    id = static_cast<int>(s.receivers.size());
+    s.receivers.push_back(std::make_unique<Download>(s.context, id));
+    free = s.receivers.back().get();
+  }
+  TransferRow row;
+  row.file_name = std::string(name);
+  row.percent = "0%";
+  row.rate = "0.00 kbs";
+  row.time_remaining = "00:00:00";
+  row.size = "0 Kb/" + FormatFileSize(size);
+  row.sources = "None";
+  row.status = "Waiting...";
+  row.tag = std::to_string(id);
+  s.context.download_rows.push_back(std::move(row));
+  s.context.Changed();
+  free->RequestFile(std::string(name), std::string(hash), size, std::string(source));
+  return true;
+}
+
+void Transfers::CancelTransfer(bool uploads, std::size_t row) {
+  State& s = *state_;
+  if (uploads) {
+    if (Upload* upload = s.ByRow(s.senders, s.context.upload_rows, row))
+      upload->SetStatus(true, true);
+  } else if (Download* download = s.ByRow(s.receivers, s.context.download_rows, row)) {
+    download->SetStatus(true, true);
+  }
+}
+
+void Transfers::PauseDownload(std::size_t row) {
+  State& s = *state_;
+  if (Download* download = s.ByRow(s.receivers, s.context.download_rows, row)) download->PauseMe();
+}
+
+void Transfers::FindMoreSources(std::size_t row) {
+  State& s = *state_;
+  if (Download* download = s.ByRow(s.receivers, s.context.download_rows, row)) {
+    download->SourceFindMore();
+  }
+}
+
+void Transfers::ClearTransfers(bool uploads, bool errors) {
+  state_->context.ClearRows(uploads, errors);
+}
+
+void Transfers::SetAutomaticClear(bool downloads, bool uploads) {
+  state_->context.clear_downloads = downloads;
+  state_->context.clear_uploads = uploads;
+}
+
+void Transfers::HandleSearchDownload(const std::string& sender, std::string_view payload) {
+  State& s = *state_;
+  const auto fields = SplitFields(payload);
+  if (fields.size() < 4) return;
+  const auto port = ParseDecimal<std::uint16_t>(fields[1]);
+  if (!port || *port == 0) return;
+  for (const SharedFile& file : s.context.files.rows) {
+    if (SameText(file.file_name, fields[0]) && SameText(file.hash, fields[3])) {
+      // The row's own file: the request's spelling may differ in case.
+      s.StartUpload(sender, file.FullPath(), std::string(fields[2]), *port);
+      return;
+    }
+  }
+  s.context.messages.QueueMessage(
+      "MiscError: Could not find that file in " + s.context.prefs.Nickname + "'s Shared Files!",
+      sender);
+}
+
+void Transfers::HandleSourceSearch(const std::string& sender, std::string_view payload) {
+  State& s = *state_;
+  const auto fields = SplitFields(payload);
+  if (fields.size() < 3) return;
+  s.context.messages.QueueMessage(
+      "SourceData:" + std::string(fields[0]) + "|" + s.context.peers.NeighbourList(), sender);
+  for (const SharedFile& file : s.context.files.rows) {
+    if (SameText(file.file_name, fields[0]) && SameText(file.hash, fields[1]) &&
+        SameText(std::to_string(file.size), fields[2])) {
+      const auto rate = [](double value) {
+        return FormatHundredths(static_cast<std::int64_t>(std::llround(value * 100)));
+      };
+      s.context.messages.QueueMessage("SourceFound:" + file.file_name + "|" + file.hash + "|" +
+                                          rate(s.context.prefs.AverageUploadRate) + "|" +
+                                          rate(s.context.prefs.BestUploadRate),
+                                      sender);
+      return;
+    }
+  }
+}
+
+void Transfers::HandleSourceData(const std::string& sender, std::string_view payload) {
+  (void)sender;
+  State& s = *state_;
+  const auto fields = SplitFields(payload);
+  Download* download = s.FindDownloadByName(fields[0]);
+  if (!download) return;
+  std::size_t asked = 0;
+  for (std::size_t i = 1; i < fields.size() && asked < kMaxListedSources; ++i) {
+    const std::string address(fields[i]);
+    if (address.empty() || !IsDottedIPv4(address)) continue;
+    ++asked;
+    if (!download->SourceSearchedAlready(address)) download->SourceSearchUser(address);
+  }
+}
+
+void Transfers::HandleSourceFound(const std::string& sender, std::string_view payload) {
+  State& s = *state_;
+  const auto fields = SplitFields(payload);
+  if (fields.size() < 4) return;
+  Download* download = s.FindDownloadByName(fields[0]);
+  if (!download) return;
+  download->SourceAddSearched(sender);
+  download->SourceFound(sender, std::string(fields[1]), std::string(fields[2]),
+                        std::string(fields[3]));
+}
+
+const std::vector<TransferRow>& Transfers::download_rows() const {
+  return state_->context.download_rows;
+}
+
+const std::vector<TransferRow>& Transfers::upload_rows() const {
+  return state_->context.upload_rows;
+}
+
+std::vector<TransferSource> Transfers::Sources(std::size_t download_row) const {
+  State& s = *state_;
+  if (Download* download = s.ByRow(s.receivers, s.context.download_rows, download_row)) {
+    return download->sources();
+  }
+  return {};
+}
+
+void Transfers::SetChangeListener(std::function<void()> listener) {
+  state_->context.listener = std::move(listener);
+}
+
+void Transfers::OnIncoming(std::unique_ptr<StreamSocket> stream) {
+  State& s = *state_;
+  const std::string peer = stream->PeerAddress();
+  for (auto& download : s.receivers) {
+    if (download->SourceIPAllow(peer)) {
+      download->StartReceive(std::move(stream));
+      return;
+    }
+  }
+  // Nobody expects this peer: dropping the stream closes it at once.
+}
+
+}  // namespace zorvex
