@@ -87,6 +87,9 @@ class FakeListener : public StreamListener {
 
 class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
  public:
+  // Tasks still posted may hold streams, which unlist themselves while the lists still exist.
+  ~FakeRuntime() override { posted.clear(); }
+
   // Runtime
   std::int64_t NowMs() const override { return now_ms; }
   std::unique_ptr<Timer> CreateTimer(TimerKind kind, std::function<void()> on_fire) override;
