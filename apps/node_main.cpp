@@ -29,6 +29,7 @@
 #include "platform/qt/qt_runtime.h"
 #include "platform/qt/single_instance.h"
 #include "search/search.h"
+#include "transfer/transfers.h"
 
 namespace zorvex {
 namespace {
@@ -134,6 +135,55 @@ class OneSearch {
   bool started_ = false;
   bool finished_ = false;
   std::size_t printed_ = 0;
+};
+
+// --get: waits for a neighbour, starts the download, prints its row once a second, and ends
+// the program with it: status 0 when finished, 1 when it failed.
+class OneGet {
+ public:
+  OneGet(Node& node, std::string link) : node_(node), link_(std::move(link)) {
+    QObject::connect(&tick_, &QTimer::timeout, [this] { Tick(); });
+    tick_.start(1000);
+  }
+
+ private:
+  static constexpr int kNeighbourWaitSeconds = 60;
+
+  void Tick() {
+    if (!started_) {
+      if (node_.peers().size() == 0) {
+        if (++waited_ >= kNeighbourWaitSeconds) Finish(1, "zorvex-node: no neighbour found.");
+        return;
+      }
+      started_ = true;
+      node_.RunCommand(link_);
+      if (node_.transfers().download_rows().empty()) Finish(1, {});
+      return;
+    }
+    const auto& rows = node_.transfers().download_rows();
+    if (rows.empty()) return;
+    const TransferRow& row = rows.back();
+    std::cout << row.file_name << '\t' << row.percent << '\t' << row.rate << '\t'
+              << row.time_remaining << '\t' << row.size << '\t' << row.sources << '\t' << row.status
+              << std::endl;
+    if (row.tag == "Finished") Finish(0, {});
+    if (row.tag == "Error") Finish(1, {});
+  }
+
+  void Finish(int code, const std::string& message) {
+    if (finished_) return;
+    finished_ = true;
+    tick_.stop();
+    if (!message.empty()) Say(message);
+    node_.Exit([code] { QCoreApplication::exit(code); });
+  }
+
+  Node& node_;
+  std::string link_;
+  QTimer tick_;
+  int waited_ = 0;
+  bool started_ = false;
+  bool finished_ = false;
 };
 
 int Main(int argc, char** argv) {
@@ -244,6 +294,8 @@ int Main(int argc, char** argv) {
   }
   running = &node;
   node.Run();
+  std::unique_ptr<OneGet> one_get;
+  if (line->get) one_get = std::make_unique<OneGet>(node, *line->get);
   std::unique_ptr<OneSearch> one_search;
   if (line->search) {
     one_search = std::make_unique<OneSearch>(node, *line->search, line->category);

@@ -51,10 +51,10 @@ std::string FolderValue(std::string_view text) {
   return value;
 }
 
-constexpr std::array<std::string_view, 13> kValueOptions = {
+constexpr std::array<std::string_view, 14> kValueOptions = {
     "home",          "bind",          "nickname",    "connection",   "share",
     "download-dir",  "download-port", "max-uploads", "max-per-user", "gateway",
-    "serve-gateway", "search",        "category"};
+    "serve-gateway", "search",        "category",    "get"};
 
 // Applies one option with its value; an error message on a bad value.
 std::optional<std::string> ApplyOption(std::string_view name, const std::string& value,
@@ -102,6 +102,9 @@ std::optional<std::string> ApplyOption(std::string_view name, const std::string&
   } else if (name == "search") {
     if (value.empty()) return option + " needs the text to search for";
     line.search = value;
+  } else if (name == "get") {
+    if (value.empty()) return option + " needs a zx://get|name|size|hash| link";
+    line.get = value;
   } else if (name == "category") {
     if (value.size() != 1 || value[0] < '0' || value[0] > '5') {
       return option + " takes a number from 0 (any) to 5";
@@ -199,6 +202,8 @@ std::string NodeUsage() {
          "  --search TEXT           search once there is a neighbour, print each result as a\n"
          "                          tab-separated line, end when the search ends\n"
          "  --category N            the search's category, 0 (any) to 5\n"
+         "  --get 'zx://get|NAME|SIZE|HASH|'  download once there is a neighbour, print the\n"
+         "                          row's progress every second, end when it ends\n"
          "Preferences, saved in <home>/prefs.dll:\n"
          "  --nickname NAME         4 or more letters, without | or ~\n"
          "  --connection N          connection speed 0-9 (0 Unknown ... 9 T3)\n"

@@ -41,6 +41,7 @@ struct NodeCommandLine {
   std::string command;                // a link command for the running copy
   std::optional<std::string> search;  // --search: search once, print results, end
   int category = 0;                   // --category for --search
+  std::optional<std::string> get;     // --get: download one link, print progress, end
   PreferenceOptions preferences;
 };
 

@@ -50,6 +50,36 @@ std::string StatusJson(const NodeSnapshot& snapshot) {
                            {"status", Text(snapshot.search_status)},
                            {"users_searched", static_cast<qint64>(snapshot.users_searched)},
                            {"results", results}};
+  auto row_json = [](const TransferRow& row) {
+    return QJsonObject{{"file_name", Text(row.file_name)},
+                       {"percent", Text(row.percent)},
+                       {"rate", Text(row.rate)},
+                       {"time_remaining", Text(row.time_remaining)},
+                       {"size", Text(row.size)},
+                       {"status", Text(row.status)},
+                       {"tag", Text(row.tag)}};
+  };
+  QJsonArray downloads;
+  for (const auto& download : snapshot.downloads) {
+    QJsonObject row = row_json(download.row);
+    row.insert("sources_count", Text(download.row.sources));
+    QJsonArray sources;
+    for (const auto& source : download.sources) {
+      sources.append(QJsonObject{{"address", Text(source.address)},
+                                 {"best", Text(source.best)},
+                                 {"average", Text(source.average)},
+                                 {"use", Text(source.use)}});
+    }
+    row.insert("sources", sources);
+    downloads.append(row);
+  }
+  QJsonArray uploads;
+  for (const auto& upload : snapshot.uploads) {
+    QJsonObject row = row_json(upload);
+    row.insert("username", Text(upload.username));
+    row.insert("peer", Text(upload.peer));
+    uploads.append(row);
+  }
   const QJsonObject status{{"nickname", Text(snapshot.nickname)},
                            {"my_ip", Text(snapshot.my_ip)},
                            {"neighbours", neighbours},
@@ -60,7 +90,9 @@ std::string StatusJson(const NodeSnapshot& snapshot) {
                            {"max_connections", snapshot.max_connections},
                            {"connected", snapshot.connected},
                            {"shared", shared},
-                           {"search", search}};
+                           {"search", search},
+                           {"downloads", downloads},
+                           {"uploads", uploads}};
   return QJsonDocument(status).toJson(QJsonDocument::Indented).toStdString();
 }
 

@@ -18,6 +18,7 @@
 #include "share/folder_scan.h"
 #include "share/format.h"
 #include "share/shared_files.h"
+#include "transfer/transfers.h"
 
 namespace zorvex {
 
@@ -38,7 +39,8 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
                              [this] {
                                if (options.open_settings) options.open_settings();
                              },
-                             [this] { return HashBlockSize(hash_speed); }}) {
+                             [this] { return HashBlockSize(hash_speed); }}),
+        transfers(rt, messages, peers, prefs, files) {
     peers.SetOnNeighbourAdded([this] { liveness.EnsureRunning(); });
     peers.SetOfferFacts([this] {
       return OfferFacts{static_cast<int>(files.rows.size()), total.ShownText()};
@@ -56,7 +58,7 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
     if (options.register_url_protocol) options.register_url_protocol();
   }
   std::string LocalAddress() override { return messages.LocalAddress(); }
-  void StartDownloadListener() override {}
+  void StartDownloadListener() override { transfers.StartDownloadListener(); }
   void SetStartWithDesktop(bool on) override {
     if (options.set_start_with_desktop) options.set_start_with_desktop(on);
   }
@@ -77,6 +79,7 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
   Search search;
   std::optional<int> hash_speed;  // the "Hash Buffer:" list index
   FolderScan scan;
+  Transfers transfers;
   bool preferences_loaded = false;
 };
 
@@ -134,9 +137,17 @@ bool Node::Parts::ParseMessage(std::string_view message, const std::string& send
     case MessageKind::kUnknown:
       return false;
     case MessageKind::kSearchDownload:
+      transfers.HandleSearchDownload(sender, classified.payload);
+      break;
     case MessageKind::kSourceSearch:
+      transfers.HandleSourceSearch(sender, classified.payload);
+      break;
     case MessageKind::kSourceData:
+      transfers.HandleSourceData(sender, classified.payload);
+      break;
     case MessageKind::kSourceFound:
+      transfers.HandleSourceFound(sender, classified.payload);
+      break;
     case MessageKind::kPongOther:
     case MessageKind::kMiscIM:
     case MessageKind::kIgnored:
@@ -157,6 +168,11 @@ bool Node::BindMessageSocket() {
 void Node::LoadPreferences() {
   zorvex::LoadPreferences(parts_->store, parts_->PrefsFile(), parts_->prefs, *parts_);
   LoadUploadStatistics(parts_->store, parts_->PrefsFile(), parts_->prefs);
+  parts_->transfers.SetAutomaticClear(
+      parts_->store.ReadINI(keys::kAutomaticDownloadClear.section,
+                            keys::kAutomaticDownloadClear.key, parts_->PrefsFile()) == "1",
+      parts_->store.ReadINI(keys::kAutomaticUploadClear.section, keys::kAutomaticUploadClear.key,
+                            parts_->PrefsFile()) == "1");
   parts_->hash_speed = ParseInt16(
       parts_->store.ReadINI(keys::kHashSpeed.section, keys::kHashSpeed.key, parts_->PrefsFile()));
   parts_->preferences_loaded = true;
@@ -194,6 +210,8 @@ void Node::RunCommand(std::string_view text) {
     parts_->peers.SendConnectNew(connect->address);
   } else if (const auto* search = std::get_if<SearchCommand>(&command)) {
     parts_->search.SearchIt(search->text);
+  } else if (const auto* get = std::get_if<GetCommand>(&command)) {
+    parts_->transfers.StartDownload(get->name, get->size, get->hash, "");
   } else if (std::holds_alternative<InvalidHashSize>(command)) {
     prompts.MessageBox("Invalid Hash Size!", kAppTitle, PromptIcon::kCritical);
   } else if (std::holds_alternative<InvalidCommand>(command)) {
@@ -246,7 +264,20 @@ NodeSnapshot Node::Snapshot() const {
     snapshot.results.push_back({r.file_name, r.type, r.size_text, r.size, r.hash, r.username,
                                 r.speed, r.media_info, r.source});
   }
+  for (std::size_t i = 0; i < p.transfers.download_rows().size(); ++i) {
+    snapshot.downloads.push_back({p.transfers.download_rows()[i], p.transfers.Sources(i)});
+  }
+  snapshot.uploads = p.transfers.upload_rows();
   return snapshot;
+}
+
+bool Node::DownloadResult(std::size_t row) {
+  Parts& p = *parts_;
+  std::error_code ec;
+  const bool folder = !p.prefs.DLDir.empty() && std::filesystem::is_directory(p.prefs.DLDir, ec);
+  const auto request = p.search.Download(row, folder, !p.files.rows.empty());
+  return request && p.transfers.StartDownload(request->file_name, request->size, request->hash,
+                                              request->source);
 }
 
 std::string Node::GatewayPage() const {
@@ -309,6 +340,9 @@ SharedTotal& Node::shared_total() {
 }
 FolderScan& Node::folder_scan() {
   return parts_->scan;
+}
+Transfers& Node::transfers() {
+  return parts_->transfers;
 }
 
 }  // namespace zorvex

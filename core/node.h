@@ -13,6 +13,7 @@
 
 #include "core/runtime.h"
 #include "settings/preferences.h"
+#include "transfer/transfers.h"
 
 namespace zorvex {
 
@@ -74,6 +75,13 @@ struct NodeSnapshot {
   std::string search_status;  // "Searching...", "Finished", ...
   std::size_t users_searched = 0;
   std::vector<Result> results;
+
+  struct Download {
+    TransferRow row;
+    std::vector<TransferSource> sources;
+  };
+  std::vector<Download> downloads;
+  std::vector<TransferRow> uploads;
 };
 
 class Node {
@@ -122,6 +130,10 @@ class Node {
   struct SharedFileTable& shared_files();
   class SharedTotal& shared_total();
   class FolderScan& folder_scan();
+  class Transfers& transfers();
+
+  // Downloads a row of the search results, after the checks the search pane makes.
+  bool DownloadResult(std::size_t row);
 
  private:
   struct Parts;
