@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -19,7 +20,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "support/temp_dir.h"
@@ -268,6 +271,111 @@ TEST(LoopbackTest, ASearchFindsEverySharedMatchWithItsHash) {
             }));
   for (RunningNode* node : {&a, &b, &c})
     node->Terminate();
+}
+
+TEST(LoopbackTest, ADownloadSurvivesItsUploaderDyingAndResumesFromAnother) {
+  if (!CanBindPort620("127.0.0.10")) GTEST_SKIP() << "no right to bind port 620";
+  TempDir shares;
+  for (const char* folder : {"a", "c", "own"})
+    std::filesystem::create_directories(shares / folder);
+  // 200 MiB that are not all alike, held by two sources.
+  std::string block(1 << 20, '\0');
+  std::uint64_t x = 2463534242u;
+  for (auto& ch : block) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    ch = static_cast<char>(x);
+  }
+  {
+    std::ofstream out(shares / "a" / "big.bin", std::ios::binary);
+    for (int i = 0; i < 200; ++i) {
+      block[0] = static_cast<char>(i);
+      out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+  }
+  std::filesystem::copy_file(shares / "a" / "big.bin", shares / "c" / "big.bin");
+  testing::WriteFileBytes(shares / "own" / "own.txt", "something to share");
+  const std::string hash = Md5Hex(testing::ReadFileBytes(shares / "a" / "big.bin"));
+  const std::int64_t size = std::int64_t{200} << 20;
+
+  const quint16 port = FreeTcpPort(QHostAddress("127.0.0.13"));
+  const QString gateway_at = QString("127.0.0.13:%1").arg(port);
+  const QString gateway = "Local=" + gateway_at + "/gateway.php";
+  auto share = [&](const char* folder) {
+    return QString::fromStdString((shares / folder).string());
+  };
+  RunningNode g("127.0.0.13",
+                {"--gateway", gateway, "--serve-gateway", gateway_at, "--share", share("own")});
+  ASSERT_TRUE(g.WaitUntilUp()) << g.ErrorOutput();
+  std::map<std::string, std::unique_ptr<RunningNode>> sources;
+  sources["127.0.0.10"] = std::make_unique<RunningNode>(
+      "127.0.0.10", QStringList{"--gateway", gateway, "--share", share("a")});
+  sources["127.0.0.12"] = std::make_unique<RunningNode>(
+      "127.0.0.12", QStringList{"--gateway", gateway, "--share", share("c")});
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (auto& [address, node] : sources) {
+          const auto shared = node->Status().value("shared").toObject();
+          if (shared.value("scanning").toBool() || shared.value("count").toInt() != 1) return false;
+        }
+        return true;
+      },
+      30000));
+
+  TempDir home;
+  QProcess downloader;
+  downloader.setProgram(ZORVEX_NODE_BINARY);
+  downloader.setArguments(
+      {"--home", QString::fromStdString(home.path().string()), "--bind", "127.0.0.11", "--nickname",
+       "downloader", "--share", share("own"), "--gateway", gateway, "--get",
+       QString::fromStdString("zx://get|big.bin|" + std::to_string(size) + "|" + hash + "|")});
+  downloader.setStandardErrorFile(QString::fromStdString((home / "stderr.log").string()));
+  downloader.setStandardOutputFile(QString::fromStdString((home / "progress.log").string()));
+  downloader.start();
+  const auto temporary = home / "Downloads" / "big.binTMP";
+  const auto finished = home / "Downloads" / "big.bin";
+
+  // Kill the source that is sending once about half has arrived.
+  std::error_code ec;
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < 90000 &&
+         !(std::filesystem::exists(temporary, ec) &&
+           std::filesystem::file_size(temporary, ec) >= static_cast<std::uintmax_t>(size / 2))) {
+    QThread::usleep(500);
+  }
+  std::string killed;
+  for (auto& [address, node] : sources) {
+    if (!node->Status().value("uploads").toArray().isEmpty()) {
+      ::kill(static_cast<pid_t>(node->process().processId()), SIGKILL);
+      node->process().waitForFinished(5000);
+      killed = address;
+    }
+  }
+  ASSERT_FALSE(killed.empty()) << testing::ReadFileBytes(home / "stderr.log");
+  ASSERT_LT(std::filesystem::file_size(temporary, ec), static_cast<std::uintmax_t>(size))
+      << "finished before the source died";
+
+  // The other source finishes the file.
+  ASSERT_TRUE(downloader.waitForFinished(150000));
+  EXPECT_EQ(downloader.exitCode(), 0) << testing::ReadFileBytes(home / "progress.log");
+  ASSERT_TRUE(std::filesystem::exists(finished));
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+  EXPECT_EQ(Md5Hex(testing::ReadFileBytes(finished)), hash);
+  // Resumed, not restarted: once the row showed half done, it never showed less again.
+  bool half = false;
+  for (const auto& line :
+       QString::fromStdString(testing::ReadFileBytes(home / "progress.log")).split('\n')) {
+    const auto columns = line.split('\t');
+    if (columns.size() < 2) continue;
+    const int percent = columns[1].chopped(1).toInt();
+    if (percent >= 45) half = true;
+    if (half) {
+      EXPECT_GE(percent, 40) << line.toStdString();
+    }
+  }
+  EXPECT_TRUE(half);
 }
 
 }  // namespace
