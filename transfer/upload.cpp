@@ -203,10 +203,39 @@ bool Upload::SendFile() {
   return true;
 }
 
+bool Upload::SendBlock() {
+  const std::int64_t remaining = file_size_ - read_position_;
+  if (remaining <= 0 || !started_) return true;
+  const std::int64_t want = std::min<std::int64_t>(remaining, kReadBlockBytes);
+  block_.resize(kReadBlockBytes);
+  std::int64_t got = 0;
+  while (got < want) {
+    const ssize_t n = ::pread(fd_, block_.data() + got, want - got, read_position_ + got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += n;
+  }
+  if (got < want) {
+    SetStatus(true);
+    return false;
+  }
+  // Consecutive packets go out in one send: the bytes on the connection are the same.
+  for (std::int64_t at = 0; at < want; at += kPacketSize) {
+    in_flight_.push_back(std::min<std::int64_t>(kPacketSize, want - at));
+  }
+  read_position_ += want;
+  block_length_ = 0;
+  if (!sender_->Send(std::string_view(block_.data(), static_cast<std::size_t>(want)))) {
+    SetStatus(true);
+    return false;
+  }
+  return true;
+}
+
 bool Upload::SendPackets() {
   while (InUse() && started_ && !is_paused_ && read_position_ < file_size_ &&
          sender_->PendingBytes() < kUploadInFlightBytes) {
-    if (!SendFile()) return false;
+    if (!SendBlock()) return false;
   }
   return InUse();
 }

@@ -34,6 +34,8 @@ class Upload final : public StreamHandler {
  private:
   void Tick();
   // Sends packets until enough are in flight; false when the upload ended meanwhile.
+  // Reads up to one block of whole packets and sends them together.
+  bool SendBlock();
   bool SendPackets();
   bool SendFile();
   void ShowStatus(const std::string& text);
