@@ -326,13 +326,15 @@ void Download::TakeHeader() {
   if (fd_ < 0) {
     temp_path_ = CollapseSeparators(context_.prefs.DLDir + file_name_ + "TMP");
     fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    struct stat info {};
-    if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
-      SetStatus(true);
-      return;
-    }
-    temp_length_ = info.st_size;
   }
+  // The offset comes from what the temporary file holds now, also on a later connection of the
+  // same download: a new source resumes where the last one stopped instead of starting over.
+  struct stat info {};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+    SetStatus(true);
+    return;
+  }
+  temp_length_ = info.st_size;
   const std::string peer = reader_ ? reader_->PeerAddress() : std::string();
   for (auto& source : sources_) {
     if (SameText(source.address, peer)) source.use = "1";

@@ -8,6 +8,7 @@
 #include "core/node.h"
 #include "platform/sim/sim_world.h"
 #include "support/temp_dir.h"
+#include "transfer/transfers.h"
 
 namespace zorvex::testing {
 
@@ -41,6 +42,11 @@ class SimNetwork {
     prefs.MaxConnections = MaxConnectionsFor(prefs.Connection);
     prefs.DLDir = entry.home->path().string() + "/";
     prefs.GatewayList = std::string("Main*") + kGatewayUrl + "|";
+    // The first-run defaults.
+    prefs.DownloadPort = 5503;
+    prefs.MaxULs = 3;
+    prefs.MaxULUsers = 1;
+    node.transfers().StartDownloadListener();
     node.Run();
     nodes.push_back(std::move(entry));
     return node;
