@@ -55,4 +55,11 @@ struct TransferContext {
 // num / den rounded to a whole number, halves to the even neighbour; den > 0.
 std::int64_t RoundHalfEven(std::int64_t num, std::int64_t den);
 
+// The texts of a row whose transfer ended: "Error!" (or "Cancelled") and tag "Error", or the
+// finished texts and tag "Finished".
+void ShowEnding(TransferRow& row, bool failed, bool cancelled, const std::string& size_text);
+
+// Reads up to `want` bytes at `offset`; the number read (short at the end or on an error).
+std::int64_t ReadAt(int fd, char* buffer, std::int64_t want, std::int64_t offset);
+
 }  // namespace zorvex

@@ -88,19 +88,7 @@ void Download::PauseMe() {
 }
 
 void Download::SetStatus(bool failed, bool cancelled) {
-  if (TransferRow* row = Row()) {
-    if (failed) {
-      row->status = cancelled ? "Cancelled" : "Error!";
-      row->tag = "Error";
-    } else {
-      row->percent = "100%";
-      row->time_remaining = "00:00:00";
-      row->rate = "0 Bytes";
-      row->size = size_text_ + "/" + size_text_;
-      row->tag = "Finished";
-      row->status = "Finished";
-    }
-  }
+  if (TransferRow* row = Row()) ShowEnding(*row, failed, cancelled, size_text_);
   ClearDownload();
   if (context_.clear_downloads) context_.ClearRows(false, failed);
   context_.Changed();

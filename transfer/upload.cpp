@@ -97,19 +97,7 @@ void Upload::Connect(const std::string& address, const std::string& path, std::u
 }
 
 void Upload::SetStatus(bool failed, bool cancelled) {
-  if (TransferRow* row = Row()) {
-    if (failed) {
-      row->status = cancelled ? "Cancelled" : "Error!";
-      row->tag = "Error";
-    } else {
-      row->percent = "100%";
-      row->time_remaining = "00:00:00";
-      row->rate = "0 Bytes";
-      row->size = size_text_ + "/" + size_text_;
-      row->tag = "Finished";
-      row->status = "Finished";
-    }
-  }
+  if (TransferRow* row = Row()) ShowEnding(*row, failed, cancelled, size_text_);
   Reset();
   if (context_.clear_uploads) context_.ClearRows(true, failed);
   context_.Changed();
@@ -177,13 +165,7 @@ bool Upload::SendFile() {
   if (read_position_ < block_start_ || read_position_ + length > block_start_ + block_length_) {
     block_.resize(kReadBlockBytes);
     const std::int64_t want = std::min<std::int64_t>(remaining, kReadBlockBytes);
-    std::int64_t got = 0;
-    while (got < want) {
-      const ssize_t n = ::pread(fd_, block_.data() + got, want - got, read_position_ + got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += n;
-    }
+    const std::int64_t got = ReadAt(fd_, block_.data(), want, read_position_);
     // A file that shrank or cannot be read has no bytes to send in place of its own.
     if (got < length) {
       SetStatus(true);
@@ -208,13 +190,7 @@ bool Upload::SendBlock() {
   if (remaining <= 0 || !started_) return true;
   const std::int64_t want = std::min<std::int64_t>(remaining, kReadBlockBytes);
   block_.resize(kReadBlockBytes);
-  std::int64_t got = 0;
-  while (got < want) {
-    const ssize_t n = ::pread(fd_, block_.data() + got, want - got, read_position_ + got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += n;
-  }
+  const std::int64_t got = ReadAt(fd_, block_.data(), want, read_position_);
   if (got < want) {
     SetStatus(true);
     return false;
