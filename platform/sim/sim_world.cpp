@@ -666,6 +666,20 @@ class SimWorld::Engine::RequestImpl final : public PendingRequest {
   TaskHandle handle_;
 };
 
+namespace {
+
+// The port asked for when it is free, or for 0 the first free one from 49152 up; 0 when none.
+template <typename Taken>
+std::uint16_t ChoosePort(std::uint16_t wanted, const Taken& taken) {
+  if (wanted != 0) return taken(wanted) ? 0 : wanted;
+  for (std::uint32_t candidate = 49152; candidate <= 65535; ++candidate) {
+    if (!taken(static_cast<std::uint16_t>(candidate))) return static_cast<std::uint16_t>(candidate);
+  }
+  return 0;
+}
+
+}  // namespace
+
 bool SimWorld::Engine::Bind(SocketImpl& socket, std::uint16_t port) {
   if (socket.bound_ || !HostAlive(socket.host_)) return false;
   const std::uint32_t ip = hosts_[socket.host_].ip;
@@ -674,16 +688,8 @@ bool SimWorld::Engine::Bind(SocketImpl& socket, std::uint16_t port) {
     const auto it = bindings_.find(BindingKey(ip, candidate));
     return it != bindings_.end() && HostAlive(it->second->host_);
   };
-  if (port == 0) {
-    for (std::uint32_t candidate = 49152; candidate <= 65535 && port == 0; ++candidate) {
-      if (!taken(static_cast<std::uint16_t>(candidate))) {
-        port = static_cast<std::uint16_t>(candidate);
-      }
-    }
-    if (port == 0) return false;
-  } else if (taken(port)) {
-    return false;
-  }
+  port = ChoosePort(port, taken);
+  if (port == 0) return false;
   bindings_[BindingKey(ip, port)] = &socket;
   socket.port_ = port;
   socket.bound_ = true;
@@ -817,16 +823,8 @@ bool SimWorld::Engine::Listen(ListenerImpl& listener, std::uint16_t port) {
     const auto it = listeners_.find(BindingKey(ip, candidate));
     return it != listeners_.end() && HostAlive(it->second->host_);
   };
-  if (port == 0) {
-    for (std::uint32_t candidate = 49152; candidate <= 65535 && port == 0; ++candidate) {
-      if (!taken(static_cast<std::uint16_t>(candidate))) {
-        port = static_cast<std::uint16_t>(candidate);
-      }
-    }
-    if (port == 0) return false;
-  } else if (taken(port)) {
-    return false;
-  }
+  port = ChoosePort(port, taken);
+  if (port == 0) return false;
   listeners_[BindingKey(ip, port)] = &listener;
   listener.port_ = port;
   return true;
