@@ -7,6 +7,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "core/address.h"
 #include "settings/ini_store.h"
 
 namespace zorvex {
@@ -23,22 +24,6 @@ class NoEffects final : public PreferenceEffects {
 
 bool IsDigits(std::string_view text) {
   return text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-bool IsDottedIPv4(std::string_view text) {
-  int parts = 0;
-  while (true) {
-    const auto dot = text.find('.');
-    const std::string_view part = text.substr(0, dot);
-    if (part.empty() || part.size() > 3 || !IsDigits(part)) return false;
-    int value = 0;
-    std::from_chars(part.data(), part.data() + part.size(), value);
-    if (value > 255) return false;
-    ++parts;
-    if (dot == std::string_view::npos) break;
-    text.remove_prefix(dot + 1);
-  }
-  return parts == 4;
 }
 
 // A folder as stored: absolute, normalised, ending in "/".

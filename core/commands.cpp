@@ -2,19 +2,12 @@
 
 #include <vector>
 
+#include "core/address.h"
 #include "core/fields.h"
 #include "settings/preferences.h"
 
 namespace zorvex {
 namespace {
-
-std::string Lowered(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
   std::string out;
@@ -33,7 +26,7 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
 
 Command ParseCommand(std::string_view text) {
   if (text.empty()) return NoCommand{};
-  std::string command = Lowered(text);
+  std::string command = LowerCase(text);
   if (command.ends_with("/")) {
     command.pop_back();
   } else if (command.ends_with("/d")) {

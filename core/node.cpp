@@ -103,7 +103,7 @@ bool Node::Parts::ParseMessage(std::string_view message, const std::string& send
     case MessageKind::kConnectIP:
       // Only a neighbour may tell us our address; a stranger could otherwise make us refuse
       // traffic to and from any address it names.
-      if (IsDottedIPv4(classified.payload)) {
+      if (IsHostAddress(classified.payload)) {
         for (const auto& row : peers.rows()) {
           if (SameText(row.address, sender)) {
             prefs.MyIP = std::string(classified.payload);
@@ -284,7 +284,7 @@ std::string Node::GatewayPage() const {
   const Parts& p = *parts_;
   std::vector<std::string> listed;
   auto add = [&listed](const std::string& address) {
-    if (address.empty() || !IsDottedIPv4(address)) return;
+    if (address.empty() || !IsHostAddress(address)) return;
     for (const auto& seen : listed) {
       if (SameText(seen, address)) return;
     }

@@ -6,10 +6,7 @@
 namespace zorvex {
 
 std::vector<GatewayEntry> ParseGatewayPage(std::string_view body, std::size_t* separators) {
-  std::string lowered(body);
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string lowered = LowerCase(body);
   std::vector<GatewayEntry> entries;
   std::size_t count = 0;
   std::size_t pos = 0;
@@ -53,7 +50,9 @@ void Bootstrap::Stop() {
 void Bootstrap::Tick() {
   timer_->Stop();
   if (prefs_.Nickname.empty()) {
-    Finish();
+    // Nothing was offered, so the progress bar is left as it stands.
+    busy_ = false;
+    if (on_idle_) on_idle_();
     return;
   }
   busy_ = true;
@@ -86,7 +85,7 @@ void Bootstrap::GatewayArrived(std::size_t index, const std::string& body) {
     status_.SetProgressMaximum(static_cast<int>(separators));
     for (const auto& entry : entries) {
       // Only addresses can be offered a connection; anything else on the page is skipped.
-      if (!entry.address.empty() && IsDottedIPv4(entry.address)) {
+      if (!entry.address.empty() && IsHostAddress(entry.address)) {
         peers_.SendConnectNew(entry.address);
       }
       status_.SetStatus("Gateway Connection: " + std::to_string(entry.index + 1));

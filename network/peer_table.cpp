@@ -12,7 +12,6 @@
 #include "core/string_builder.h"
 
 namespace zorvex {
-namespace {}  // namespace
 
 int HopsForMissing(int missing) {
   return static_cast<int>(std::lround(missing + missing / 3.0));
@@ -41,7 +40,7 @@ std::string PeerTable::OfferFields() const {
 }
 
 void PeerTable::SendConnectNew(std::string_view address) {
-  if (!IsDottedIPv4(address) || IsPeerOrSelf(address)) return;
+  if (!IsHostAddress(address) || IsPeerOrSelf(address)) return;
   messages_.QueueMessage("ConnectNew:" + OfferFields(), address);
 }
 
@@ -96,11 +95,13 @@ void PeerTable::HandleConnectRqr(const std::string& sender, std::string_view pay
   const auto bar = payload.find('|');
   if (bar == std::string_view::npos) return;
   std::string host(payload.substr(0, bar));
-  const auto hops = ParseDecimal<int>(payload.substr(bar + 1));
-  if (!hops) return;
-  const int h = std::min(*hops, kMaxRequestHops) - 1;
+  // A negative count is malformed; a huge one is read as the cap, so the count can never
+  // overflow below.
+  const auto hops = ParseDecimal<std::int64_t>(payload.substr(bar + 1));
+  if (!hops || *hops < 0) return;
+  const int h = static_cast<int>(std::min<std::int64_t>(*hops, kMaxRequestHops)) - 1;
   if (host.empty()) host = sender;
-  if (!IsDottedIPv4(host)) return;
+  if (!IsHostAddress(host)) return;
 
   if (h >= 0 && !full() && !IsPeerOrSelf(host)) SendConnectNew(host);
   if (h > 0 && !rows_.empty()) {

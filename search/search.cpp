@@ -108,19 +108,19 @@ void Search::ResetSearch() {
   search_id_ = 0;
   query_.clear();
   searched_.clear();
+  searched_set_.clear();
 }
 
 bool Search::IsUserSearched(std::string_view address) const {
-  for (const auto& searched : searched_) {
-    if (SameText(searched, address)) return true;
-  }
-  return false;
+  return searched_set_.contains(LowerCase(address));
 }
 
-void Search::AddSearchedUser(const std::string& address) {
-  if (IsUserSearched(address)) return;
+bool Search::AddSearchedUser(const std::string& address) {
+  if (searched_.size() >= kMaxSearchedUsers) return false;
+  if (!searched_set_.insert(LowerCase(address)).second) return false;
   searched_.push_back(address);
   shown_searched_ = searched_.size();
+  return true;
 }
 
 void Search::SendRequest(const std::string& address) {
@@ -133,17 +133,13 @@ void Search::HandleSearchList(const std::string& sender, std::string_view payloa
   // The payload starts with our query, which may itself hold "|".
   if (query_.empty() || !StartsWithText(payload, query_ + "|")) return;
   const auto fields = SplitFields(payload.substr(query_.size() + 1));
-  if (ParseDecimal<int>(fields[0]) != search_id_) return;
-  AddSearchedUser(sender);
+  // Only a node this search asked may extend it; anyone else could keep it from ever ending.
+  if (ParseDecimal<int>(fields[0]) != search_id_ || !IsUserSearched(sender)) return;
   const std::size_t end = std::min(fields.size(), kMaxListedAddresses + 1);
   for (std::size_t i = 1; i < end; ++i) {
-    const std::string_view address = fields[i];
-    if (address.empty() || !IsDottedIPv4(address) || IsUserSearched(address) ||
-        SameText(address, prefs_.MyIP)) {
-      continue;
-    }
-    AddSearchedUser(std::string(address));
-    SendRequest(std::string(address));
+    const std::string address(fields[i]);
+    if (address.empty() || !IsHostAddress(address) || SameText(address, prefs_.MyIP)) continue;
+    if (AddSearchedUser(address)) SendRequest(address);
   }
   Changed();
 }
@@ -154,7 +150,7 @@ void Search::HandleSearchFound(const std::string& sender, std::string_view paylo
   const auto fields = SplitFields(payload.substr(query_.size() + 1));
   if (fields.size() != 8 || ParseDecimal<int>(fields[0]) != search_id_) return;
   const auto size = ParseDecimal<std::int32_t>(fields[2]);
-  if (!size || results_.size() >= kMaxResults) return;
+  if (!size || *size < 0 || results_.size() >= kMaxResults) return;
   SearchResult row;
   row.file_name = std::string(fields[1]);
   row.category = std::string(fields[6]);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/runtime.h"
@@ -19,13 +20,16 @@ class PeerTable;
 struct Preferences;
 
 inline constexpr int kSearchQuietTicks = 25;
+// One search asks at most this many nodes, so that lists from the nodes asked cannot make it
+// message the whole world.
+inline constexpr std::size_t kMaxSearchedUsers = 2'000;
 
 // One accepted answer, with the texts of its columns.
 struct SearchResult {
   std::string file_name;
-  std::string category;    // the row's icon
-  std::string type;        // lower-case extension or "Unknown"
-  std::string size_text;   // FormatFileSize of size
+  std::string category;   // the row's icon
+  std::string type;       // lower-case extension or "Unknown"
+  std::string size_text;  // FormatFileSize of size
   std::int32_t size = 0;
   std::string hash;
   std::string username;
@@ -74,8 +78,8 @@ class Search {
                                           bool sharing_files);
 
   bool running() const { return running_; }
-  const std::string& query() const { return query_; }          // "" when none runs
-  int search_id() const { return search_id_; }                 // 0 when none runs
+  const std::string& query() const { return query_; }              // "" when none runs
+  int search_id() const { return search_id_; }                     // 0 when none runs
   const std::string& shown_query() const { return shown_query_; }  // "-----" after clearing
   SearchStatus status() const { return status_; }
   std::size_t searched_count() const { return searched_.size(); }
@@ -90,7 +94,8 @@ class Search {
  private:
   bool Start(std::string_view query);
   void ResetSearch();
-  void AddSearchedUser(const std::string& address);
+  // False when the address was asked already or the search asks no more.
+  bool AddSearchedUser(const std::string& address);
   bool IsUserSearched(std::string_view address) const;
   void SendRequest(const std::string& address);
   void Changed();
@@ -107,6 +112,7 @@ class Search {
   int category_ = 0;
   int search_id_ = 0;
   std::vector<std::string> searched_;
+  std::unordered_set<std::string> searched_set_;  // the same, lower-cased
   std::size_t shown_searched_ = 0;
   int idle_ticks_ = -1;
   std::size_t last_searched_count_ = 0;

@@ -28,6 +28,10 @@ inline constexpr int kTuneTicks = 15;
 inline constexpr std::int32_t kTuneStep = 60;
 // A "SourceData:" answer lists a node's neighbours; a real node has at most 12.
 inline constexpr std::size_t kMaxListedSources = 12;
+// Bounds of one download's lists, far above what an honest network fills: the peers it asks
+// whether they hold the file, and the sources it keeps.
+inline constexpr std::size_t kMaxSourcePeersAsked = 2'000;
+inline constexpr std::size_t kMaxSources = 256;
 
 struct TransferContext {
   Runtime& runtime;

@@ -22,18 +22,24 @@ namespace {
 
 constexpr std::int32_t kHashBlockSize = 256 * 1024;
 
+// Advertised rates in kilobytes a second; anything outside this range is not a rate.
+constexpr double kMaxRate = 1e9;
+
 std::optional<double> ParseRate(const std::string& text) {
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value)) {
+  if (error != std::errc{} || end != text.data() + text.size() || !(value >= 0) ||
+      value > kMaxRate) {
     return std::nullopt;
   }
   return value;
 }
 
+// Without an exponent: the smallest rate written out in full takes about 330 characters.
 std::string ShortestDecimal(double value) {
-  char buffer[64];
-  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  char buffer[512];
+  const auto [end, error] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
   if (error != std::errc{}) return "0";
   return std::string(buffer, end);
 }
@@ -61,7 +67,7 @@ void Download::RequestFile(const std::string& name, const std::string& hash, std
   file_hash_ = hash;
   file_name_ = name;
   file_size_ = size;
-  size_text_ = FormatFileSize(size);
+  // The total is shown once the source's header has confirmed it.
   wait_ticks_ = 0;
   StartTimer();
   if (!source.empty() && !SourceSearchedAlready(source)) SourceSearchUser(source);
@@ -120,12 +126,12 @@ void Download::ResetFile() {
   hashing_.reset();
   wait_ticks_ = 0;
   searched_peers_.assign(1, std::string());
+  searched_set_ = {std::string()};
   tune_ticks_ = 0;
   previous_packet_size_ = 0;
   average_rate_ = 0;
   previous_average_rate_ = 0;
   packet_size_ = kPacketSize;
-  header_ = HeaderReader();
   timer_->Stop();
 }
 
@@ -142,19 +148,19 @@ void Download::CloseReader() {
 // --- Sources ---
 
 bool Download::SourceSearchedAlready(const std::string& address) const {
-  for (const auto& peer : searched_peers_) {
-    if (SameText(peer, address)) return true;
-  }
-  return false;
+  return searched_set_.contains(LowerCase(address));
 }
 
-void Download::SourceAddSearched(const std::string& address) {
-  if (!SourceSearchedAlready(address)) searched_peers_.push_back(address);
+bool Download::SourceAddSearched(const std::string& address) {
+  if (searched_peers_.size() > kMaxSourcePeersAsked) return false;
+  if (!searched_set_.insert(LowerCase(address)).second) return false;
+  searched_peers_.push_back(address);
+  return true;
 }
 
 void Download::SourceSearchUser(const std::string& address) {
   if (file_name_.empty() || address.empty()) return;
-  SourceAddSearched(address);
+  if (!SourceAddSearched(address) && !SourceSearchedAlready(address)) return;
   context_.messages.QueueMessage(
       "SourceSearch:" + file_name_ + "|" + file_hash_ + "|" + std::to_string(file_size_), address);
 }
@@ -173,7 +179,7 @@ void Download::SourceFindMore() {
 
 void Download::SourceFound(const std::string& address, const std::string& hash,
                            const std::string& average, const std::string& best) {
-  if (!SameText(hash, file_hash_)) return;
+  if (!SameText(hash, file_hash_) || sources_.size() >= kMaxSources) return;
   for (const auto& source : sources_) {
     if (source.address == address) return;
   }
@@ -263,43 +269,32 @@ void Download::LoseSource() {
 
 // --- The connection ---
 
-void Download::StartReceive(std::unique_ptr<StreamSocket> stream) {
+void Download::StartReceive(std::unique_ptr<StreamSocket> stream,
+                            const TransferHeaderFields& header, std::string rest) {
   CloseReader();
   reader_ = std::move(stream);
   reader_->SetHandler(this);
-  header_ = HeaderReader();
   const std::string peer = reader_->PeerAddress();
+  bool listed = false;
   for (auto& source : sources_) {
     if (SameText(source.address, peer)) {
       source.use = "1";
-      context_.Changed();
-      return;
+      listed = true;
+      break;
     }
   }
-  SetStatus(true);
+  if (!listed) {
+    SetStatus(true);
+    return;
+  }
+  TakeHeader(header, std::move(rest));
 }
 
 void Download::OnData(std::string_view bytes) {
-  if (saving_) return;
-  if (receiving_) {
-    WriteData(bytes);
-    return;
-  }
-  if (bytes.empty()) return;
-  switch (header_.Feed(bytes)) {
-    case HeaderReader::State::kWaiting:
-      return;
-    case HeaderReader::State::kRefused:
-      SetStatus(true);
-      return;
-    case HeaderReader::State::kDone:
-      TakeHeader();
-      return;
-  }
+  if (receiving_ && !saving_) WriteData(bytes);
 }
 
-void Download::TakeHeader() {
-  const TransferHeaderFields& header = header_.header();
+void Download::TakeHeader(const TransferHeaderFields& header, std::string rest) {
   // The name becomes a path in the download folder; a name that would leave it ends the download.
   if (!IsSafeTransferName(header.name) || header.size < 0) {
     SetStatus(true);
@@ -343,7 +338,6 @@ void Download::TakeHeader() {
     return;
   }
   write_offset_ = bytes_received_ = last_tick_bytes_ = *offset;
-  std::string rest = header_.TakeRest();
   if (!reader_->Send(StartMessage(file_name_, *offset))) {
     LoseSource();
     return;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "transfer/context.h"
@@ -29,11 +30,14 @@ class Download final : public StreamHandler {
 
   // Sources.
   bool SourceIPAllow(const std::string& address) const;
-  void StartReceive(std::unique_ptr<StreamSocket> stream);
+  // Takes over a connection whose header has arrived; `rest` is what followed the header.
+  void StartReceive(std::unique_ptr<StreamSocket> stream, const TransferHeaderFields& header,
+                    std::string rest);
   void SourceFindMore();
   void SourceSearchUser(const std::string& address);
   bool SourceSearchedAlready(const std::string& address) const;
-  void SourceAddSearched(const std::string& address);
+  // False when the address was listed already or the list is full.
+  bool SourceAddSearched(const std::string& address);
   void SourceFound(const std::string& address, const std::string& hash, const std::string& average,
                    const std::string& best);
   const std::vector<TransferSource>& sources() const { return sources_; }
@@ -53,7 +57,7 @@ class Download final : public StreamHandler {
   void SwitchSource(int next, int previous);
   int CurrentSource() const;
   void LoseSource();
-  void TakeHeader();
+  void TakeHeader(const TransferHeaderFields& header, std::string rest);
   void WriteData(std::string_view bytes);
   void Complete();
   void Saved(const std::string& hash);
@@ -69,10 +73,10 @@ class Download final : public StreamHandler {
   const int id_;
   std::unique_ptr<Timer> timer_;
   std::unique_ptr<StreamSocket> reader_;
-  HeaderReader header_;
   std::unique_ptr<PendingRequest> hashing_;
   std::vector<TransferSource> sources_;
   std::vector<std::string> searched_peers_;
+  std::unordered_set<std::string> searched_set_;  // the same, lower-cased
 
   std::string file_name_;
   std::string source_ip_;

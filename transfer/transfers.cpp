@@ -11,8 +11,43 @@
 #include "transfer/context.h"
 #include "transfer/download.h"
 #include "transfer/upload.h"
+#include "transfer/wire.h"
 
 namespace zorvex {
+
+namespace {
+
+// Connections from expected peers whose header has not yet arrived. A peer may hold only a few
+// open at once.
+constexpr std::size_t kMaxWaitingConnections = 16;
+
+// An incoming connection until its header names the download it belongs to.
+class WaitingConnection final : public StreamHandler {
+ public:
+  using Arrived = std::function<void(WaitingConnection&, HeaderReader::State)>;
+
+  WaitingConnection(std::unique_ptr<StreamSocket> stream, Arrived arrived)
+      : stream_(std::move(stream)), arrived_(std::move(arrived)) {
+    stream_->SetHandler(this);
+  }
+
+  void OnData(std::string_view bytes) override {
+    const auto state = header_.Feed(bytes);
+    if (state != HeaderReader::State::kWaiting) arrived_(*this, state);
+  }
+  void OnSent(std::size_t) override {}
+  void OnClosed() override { arrived_(*this, HeaderReader::State::kRefused); }
+
+  std::unique_ptr<StreamSocket>& stream() { return stream_; }
+  HeaderReader& header() { return header_; }
+
+ private:
+  std::unique_ptr<StreamSocket> stream_;
+  HeaderReader header_;
+  Arrived arrived_;
+};
+
+}  // namespace
 
 struct Transfers::State {
   State(Runtime& runtime, MessageLayer& messages, const PeerTable& peers, Preferences& prefs,
@@ -21,6 +56,7 @@ struct Transfers::State {
 
   TransferContext context;
   std::unique_ptr<StreamListener> listener;
+  std::vector<std::shared_ptr<WaitingConnection>> waiting;
   // Instances live as long as the program: their indexes are the rows' tags.
   std::vector<std::unique_ptr<Download>> receivers;
   std::vector<std::unique_ptr<Upload>> senders;
@@ -41,6 +77,36 @@ struct Transfers::State {
     const auto id = ParseDecimal<std::size_t>(rows[row].tag);
     if (!id || *id >= table.size()) return nullptr;
     return table[*id].get();
+  }
+
+  // A connection belongs to the download that asked its peer for the file the header names;
+  // any other is closed before it can touch a file.
+  void HeaderArrived(WaitingConnection& connection, HeaderReader::State state) {
+    std::unique_ptr<StreamSocket> stream = std::move(connection.stream());
+    ForgetWaiting(connection);
+    if (state == HeaderReader::State::kDone) {
+      const std::string peer = stream->PeerAddress();
+      const TransferHeaderFields& header = connection.header().header();
+      for (auto& download : receivers) {
+        if (SameText(download->file_name(), header.name) && download->SourceIPAllow(peer)) {
+          download->StartReceive(std::move(stream), header, connection.header().TakeRest());
+          return;
+        }
+      }
+    }
+    context.Dispose(std::move(stream));
+  }
+
+  // Removes the connection from the list; it is freed once the callback it runs in has returned.
+  void ForgetWaiting(WaitingConnection& connection) {
+    for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+      if (it->get() == &connection) {
+        std::shared_ptr<WaitingConnection> held = std::move(*it);
+        waiting.erase(it);
+        context.runtime.Post([held] {});
+        return;
+      }
+    }
   }
 
   std::size_t CountUploads(std::string_view address) const {
@@ -201,15 +267,15 @@ void Transfers::HandleSourceSearch(const std::string& sender, std::string_view p
 }
 
 void Transfers::HandleSourceData(const std::string& sender, std::string_view payload) {
-  (void)sender;
   State& s = *state_;
   const auto fields = SplitFields(payload);
   Download* download = s.FindDownloadByName(fields[0]);
-  if (!download) return;
+  // Only a peer this download asked may widen its search.
+  if (!download || !download->SourceSearchedAlready(sender)) return;
   std::size_t asked = 0;
   for (std::size_t i = 1; i < fields.size() && asked < kMaxListedSources; ++i) {
     const std::string address(fields[i]);
-    if (address.empty() || !IsDottedIPv4(address)) continue;
+    if (address.empty() || !IsHostAddress(address)) continue;
     ++asked;
     if (!download->SourceSearchedAlready(address)) download->SourceSearchUser(address);
   }
@@ -249,13 +315,19 @@ void Transfers::SetChangeListener(std::function<void()> listener) {
 void Transfers::OnIncoming(std::unique_ptr<StreamSocket> stream) {
   State& s = *state_;
   const std::string peer = stream->PeerAddress();
-  for (auto& download : s.receivers) {
-    if (download->SourceIPAllow(peer)) {
-      download->StartReceive(std::move(stream));
-      return;
-    }
-  }
+  bool expected = false;
+  for (auto& download : s.receivers)
+    expected = expected || download->SourceIPAllow(peer);
   // Nobody expects this peer: dropping the stream closes it at once.
+  if (!expected) return;
+  if (s.waiting.size() >= kMaxWaitingConnections) {
+    s.context.Dispose(std::move(s.waiting.front()->stream()));
+    s.waiting.erase(s.waiting.begin());
+  }
+  s.waiting.push_back(std::make_shared<WaitingConnection>(
+      std::move(stream), [&s](WaitingConnection& connection, HeaderReader::State state) {
+        s.HeaderArrived(connection, state);
+      }));
 }
 
 }  // namespace zorvex

@@ -7,6 +7,7 @@
 
 #include "node/node_harness.h"
 #include "share/file_hash.h"
+#include "transfer/context.h"
 
 namespace zorvex {
 namespace {
@@ -142,12 +143,13 @@ TEST_F(TransfersTest, FreshDownloadCompletesAfterHashCheck) {
   AskedDownload("song.mp3", 300000, HashOf(file));
   FakeStream* stream = h.runtime.listeners.back()->Offer(kSource);
   ASSERT_NE(stream, nullptr);
-  EXPECT_EQ(t.Sources(0)[0].use, "1");
   stream->Feed("");  // an empty first read is ignored
   stream->Feed("300000|so");
   EXPECT_EQ(stream->TakeSent(), "");
+  EXPECT_EQ(t.Sources(0)[0].use, "2");
   stream->Feed("ng.mp3|0" + file.substr(0, 1000));
   EXPECT_EQ(stream->TakeSent(), "Start:song.mp3|0");
+  EXPECT_EQ(t.Sources(0)[0].use, "1");
   EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
   Tick();
   EXPECT_EQ(t.download_rows()[0].rate, "0.98 kbs");
@@ -220,16 +222,20 @@ TEST_F(TransfersTest, EmptyFileCompletesAfterStart) {
   EXPECT_TRUE(std::filesystem::exists(h.home / "dl" / "empty.txt"));
 }
 
-TEST_F(TransfersTest, UnsafeOrMalformedHeadersFail) {
-  for (const std::string& header : std::vector<std::string>{
-           "10|../evil|0", "10|/etc/x|0", "10|..|0", "x|a.bin|0", std::string(2000, '7')}) {
-    AskedDownload("a.bin", 10, "H");
+TEST_F(TransfersTest, UnsafeOrMalformedHeadersFailTheConnectionOnly) {
+  AskedDownload("a.bin", 10, "H");
+  for (const std::string& header :
+       std::vector<std::string>{"10|../evil|0", "10|/etc/x|0", "10|..|0", "10|other.bin|0",
+                                "x|a.bin|0", std::string(2000, '7')}) {
     FakeStream* stream = Connected(header);
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(stream->TakeSent(), "") << header;
-    EXPECT_EQ(t.download_rows().back().status, "Error!") << header;
+    EXPECT_TRUE(stream->closed_by_node) << header;
+    EXPECT_EQ(t.download_rows().back().status, "Receiving...") << header;
+    EXPECT_EQ(t.Sources(0)[0].use, "2") << header;
     h.runtime.RunPosted();
   }
+  EXPECT_TRUE(std::filesystem::is_empty(h.home / "dl"));
   EXPECT_FALSE(std::filesystem::exists(h.home / "evilTMP"));
 }
 
@@ -511,6 +517,89 @@ TEST_F(TransfersTest, AnswersSourceSearch) {
                                       "SourceFound:a.bin|" + hash + "|12.5|40 -> 10.0.0.9"}));
   t.HandleSourceSearch(kSource, "a.bin|" + hash + "|11");
   EXPECT_EQ(Sent(), std::vector<std::string>{"SourceData:a.bin|10.0.0.2|10.0.0.3| -> 10.0.0.9"});
+}
+
+// --- What a hostile or confused source can do ---
+
+TEST_F(TransfersTest, ConnectionsGoToTheDownloadTheirHeaderNamesInEitherOrder) {
+  const std::string a = Bytes(3000, 1), b = Bytes(4000, 2);
+  WriteFileBytes(h.home / "dl" / "b.binTMP", b.substr(0, 2000));
+  // Both ask the same source at once.
+  for (const auto& [name, bytes] : {std::pair{"a.bin", a}, std::pair{"b.bin", b}}) {
+    ASSERT_TRUE(
+        t.StartDownload(name, static_cast<std::int32_t>(bytes.size()), HashOf(bytes), kSource));
+    t.HandleSourceFound(kSource, std::string(name) + "|" + HashOf(bytes) + "|1.5|3");
+  }
+  Tick(20);
+  // b's connection arrives first although a comes first in the table.
+  FakeStream* to_b = Connected("4000|B.BIN|0");
+  ASSERT_NE(to_b, nullptr);
+  EXPECT_EQ(to_b->TakeSent(), "Start:B.BIN|0");
+  // A connection naming a file nobody asked this source for touches nothing.
+  FakeStream* stray = Connected("10|c.binTMP|0");
+  ASSERT_NE(stray, nullptr);
+  EXPECT_TRUE(stray->closed_by_node);
+  FakeStream* to_a = Connected("3000|a.bin|0");
+  ASSERT_NE(to_a, nullptr);
+  EXPECT_EQ(to_a->TakeSent(), "Start:a.bin|0");
+  to_a->Feed(a);
+  to_b->Feed(b);
+  h.runtime.RunPosted();
+  EXPECT_EQ(t.download_rows()[0].status, "Finished");
+  EXPECT_EQ(t.download_rows()[1].status, "Finished");
+  EXPECT_EQ(ReadFileBytes(h.home / "dl" / "a.bin"), a);
+  EXPECT_EQ(ReadFileBytes(h.home / "dl" / "B.BIN"), b);
+  EXPECT_FALSE(std::filesystem::exists(h.home / "dl" / "c.binTMP"));
+}
+
+TEST_F(TransfersTest, SourceListsTakeOnlyAskedPeersAndStayBounded) {
+  ASSERT_TRUE(t.StartDownload("a.bin", 100, "H", kSource));
+  Sent();
+  // A peer that was never asked cannot widen the search.
+  t.HandleSourceData("10.0.0.66", "a.bin|10.0.0.4|");
+  EXPECT_TRUE(Sent().empty());
+  t.HandleSourceData(kSource, "a.bin|10.0.0.4|010.0.0.5|224.0.0.9|");
+  EXPECT_EQ(Sent(), std::vector<std::string>{"SourceSearch:a.bin|H|100 -> 10.0.0.4"});
+  // Each asked peer names twelve more: the peers asked stop at the bound.
+  std::size_t asked = 2;
+  for (int i = 0; i < 200; ++i) {
+    std::string list = "a.bin|";
+    for (int k = 0; k < 12; ++k)
+      list += "10.1." + std::to_string(i) + "." + std::to_string(k + 1) + "|";
+    t.HandleSourceData(i == 0 ? "10.0.0.4" : "10.1." + std::to_string(i - 1) + ".1", list);
+    asked += h.Flush().size();
+  }
+  EXPECT_EQ(asked, kMaxSourcePeersAsked);
+  for (int i = 0; i < 300; ++i)
+    t.HandleSourceFound("10.2." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1),
+                        "a.bin|H|1|1");
+  EXPECT_EQ(t.Sources(0).size(), kMaxSources);
+  EXPECT_EQ(t.download_rows()[0].sources, std::to_string(kMaxSources));
+}
+
+TEST_F(TransfersTest, RowAndSourceTextsBeforeTheHeader) {
+  ASSERT_TRUE(t.StartDownload("a.bin", 3000000, "H", kSource));
+  Tick();
+  // The total is unknown until the source's header confirms it.
+  EXPECT_EQ(t.download_rows()[0].size, "0 Bytes/");
+  struct Case {
+    const char* average;
+    const char* best;
+    const char* shown_average;
+    const char* shown_best;
+  };
+  int peer = 10;
+  for (const Case& c : {Case{"1e5", "2.5e-1", "100000", "0.25"},
+                        Case{"12.50", "1000000000", "12.5", "1000000000"}}) {
+    t.HandleSourceFound("10.0.0." + std::to_string(peer++),
+                        std::string("a.bin|H|") + c.average + "|" + c.best);
+    EXPECT_EQ(t.Sources(0).back().average, c.shown_average);
+    EXPECT_EQ(t.Sources(0).back().best, c.shown_best);
+  }
+  for (const char* rate : {"-1", "1e300", "nan", "inf", "1000000001", "0x10", ""}) {
+    t.HandleSourceFound("10.0.0." + std::to_string(peer++), std::string("a.bin|H|") + rate + "|1");
+  }
+  EXPECT_EQ(t.Sources(0).size(), 2u);
 }
 
 }  // namespace

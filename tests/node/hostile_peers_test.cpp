@@ -1,0 +1,224 @@
+// What strangers can send: numbers at every integer boundary, addresses that are not one host,
+// and lists meant to make a node work without end.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "core/address.h"
+#include "node/node_harness.h"
+#include "search/search.h"
+#include "share/shared_files.h"
+#include "transfer/context.h"
+#include "transfer/transfers.h"
+
+namespace zorvex {
+namespace {
+
+using testing::Messages;
+using testing::NodeHarness;
+using Sent = std::vector<std::string>;
+
+TEST(HostileAddressTest, OnlyPlainAddressesOfOneHostPass) {
+  struct Case {
+    const char* text;
+    bool dotted;
+    bool host;
+  };
+  for (const Case& c : {
+           Case{"10.0.0.1", true, true},         Case{"127.0.0.61", true, true},
+           Case{"223.255.255.254", true, true},  Case{"240.0.0.1", true, true},
+           Case{"0.0.0.0", true, false},         Case{"0.1.2.3", true, false},
+           Case{"224.0.0.1", true, false},       Case{"239.255.255.250", true, false},
+           Case{"255.255.255.255", true, false}, Case{"08.0.0.1", false, false},
+           Case{"010.0.0.1", false, false},      Case{"10.0.0.01", false, false},
+           Case{"00.1.1.1", false, false},       Case{"256.0.0.1", false, false},
+           Case{"1.2.3", false, false},          Case{"1.2.3.4.", false, false},
+           Case{"1.2.3.4.5", false, false},      Case{"1..2.3", false, false},
+           Case{"1.2.3.4 ", false, false},       Case{"1234.1.1.1", false, false},
+           Case{"-1.2.3.4", false, false},       Case{"", false, false},
+       }) {
+    EXPECT_EQ(IsDottedIPv4(c.text), c.dotted) << c.text;
+    EXPECT_EQ(IsHostAddress(c.text), c.host) << c.text;
+  }
+}
+
+// One neighbour, room for more: a walk request offers this node to the named host and passes on.
+TEST(HostilePeersTest, WalkRequestsReadTheirHopCountSafely) {
+  const std::string offer = "ConnectNew:Alice|3|0|0 Bytes|1.2.1|1 -> ";
+  struct Case {
+    std::string payload;
+    Sent sent;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"127.0.0.61|-2147483648", {}},
+           {"|-2147483648", {}},
+           {"10.0.0.5|-1", {}},
+           {"10.0.0.5|0", {}},
+           {"10.0.0.5|+3", {}},
+           {"10.0.0.5|99999999999999999999", {}},
+           {"10.0.0.5|1", {offer + "10.0.0.5"}},
+           {"10.0.0.5|2", {offer + "10.0.0.5", "ConnectRqr:10.0.0.5|1 -> 10.0.0.2"}},
+           {"10.0.0.5|2147483647", {offer + "10.0.0.5", "ConnectRqr:10.0.0.5|15 -> 10.0.0.2"}},
+           {"10.0.0.5|4294967296", {offer + "10.0.0.5", "ConnectRqr:10.0.0.5|15 -> 10.0.0.2"}},
+           {"|3", {offer + "10.0.0.9", "ConnectRqr:10.0.0.9|2 -> 10.0.0.2"}},
+           // Addresses that are not one host's are neither offered nor passed on.
+           {"08.0.0.1|3", {}},
+           {"010.0.0.1|3", {}},
+           {"0.0.0.0|3", {}},
+           {"255.255.255.255|3", {}},
+           {"224.0.0.1|3", {}},
+       }) {
+    NodeHarness h;
+    h.AddNeighbours({"10.0.0.2"});
+    h.Flush();
+    EXPECT_EQ(Messages(h.Receive("ConnectRqr:" + c.payload, "10.0.0.9")), c.sent) << c.payload;
+  }
+}
+
+TEST(HostilePeersTest, GatewayAndAddressMessagesTakeOnlyHostAddresses) {
+  NodeHarness h;
+  h.AddNeighbours({"10.0.0.2"});
+  h.Flush();
+  for (const char* bad : {"010.0.0.7", "0.0.0.0", "224.1.1.1"}) {
+    h.Receive(std::string("ConnectIP:") + bad, "10.0.0.2");
+    EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1") << bad;
+  }
+  h.node.preferences().HostCache[0] = "255.255.255.255";
+  h.node.preferences().HostCache[1] = "10.0.0.8";
+  EXPECT_EQ(h.node.GatewayPage(), "10.0.0.1<br>10.0.0.2<br>10.0.0.8<br>");
+}
+
+class HostileSearchTest : public ::testing::Test {
+ protected:
+  HostileSearchTest() {
+    h.AddNeighbours({"10.0.0.2"});
+    h.runtime.draws = {0.4166};  // search number 417
+    EXPECT_TRUE(h.node.search().StartOrCancel("blue"));
+    h.Flush();
+  }
+  Search& search() { return h.node.search(); }
+  static std::string List(int first, int count) {
+    std::string list = "SearchList:blue|417|";
+    for (int i = first; i < first + count; ++i)
+      list += "10." + std::to_string(i / 250 + 100) + "." + std::to_string(i % 250) + ".1|";
+    return list;
+  }
+
+  NodeHarness h;
+};
+
+TEST_F(HostileSearchTest, ListsFromNodesNeverAskedAreIgnored) {
+  EXPECT_TRUE(h.Receive(List(0, 5), "10.0.0.66").empty());
+  EXPECT_EQ(search().searched_count(), 1u);
+  EXPECT_EQ(h.Receive(List(0, 5), "10.0.0.2").size(), 5u);
+}
+
+TEST_F(HostileSearchTest, OneSearchAsksABoundedNumberOfNodesAndStillEnds) {
+  // Every list comes from a node the search asked, each naming 32 new ones.
+  std::string from = "10.0.0.2";
+  std::size_t requests = 0;
+  for (int i = 0; i < 70; ++i) {
+    requests += h.Receive(List(i * 32, 32), from).size();
+    from = "10." + std::to_string(i * 32 / 250 + 100) + "." + std::to_string(i * 32 % 250) + ".1";
+  }
+  EXPECT_EQ(search().searched_count(), kMaxSearchedUsers);
+  EXPECT_EQ(requests, kMaxSearchedUsers - 1);
+  // The lists go on, but nothing grows, so the quiet end comes.
+  for (int tick = 0; tick < kSearchQuietTicks + 1; ++tick) {
+    EXPECT_TRUE(h.Receive(List(5000 + tick * 32, 32), from).empty());
+    search().TimeoutTick();
+  }
+  EXPECT_FALSE(search().running());
+  EXPECT_EQ(search().status(), SearchStatus::kNoResults);
+}
+
+// Numbers at every integer boundary in every numeric field of every family, from several
+// senders, into a node that has neighbours, shares a file, searches and downloads. The node
+// must stay within its bounds; under the sanitizers any overflow ends the test.
+TEST(HostilePeersTest, BoundaryNumbersInEveryFieldKeepTheNodeWithinItsBounds) {
+  const std::vector<std::string> numbers = {"0",
+                                            "1",
+                                            "-1",
+                                            "32767",
+                                            "-32767",
+                                            "32768",
+                                            "-32768",
+                                            "2147483647",
+                                            "-2147483647",
+                                            "2147483648",
+                                            "-2147483648",
+                                            "4294967295",
+                                            "4294967296",
+                                            "-4294967296",
+                                            "99999999999999999999",
+                                            "-99999999999999999999"};
+  const std::string hash(32, 'A');
+  const std::vector<std::string> templates = {
+      "ConnectNew:Bob|#|#|1 Mb|1.2.1|#",
+      "ConnectEst:Bob|#|#|1 Mb|1.2.1|#",
+      "ConnectRqr:10.0.0.77|#",
+      "ConnectRqr:|#",
+      "SearchFor:song|#|#",
+      "SearchList:blue|#|10.0.0.50|",
+      "SearchFound:blue|#|x.mp3|#|Bob|#|" + hash + "|Music|info",
+      "SearchFound:blue|417|x.mp3|#|Bob|#|" + hash + "|Music|info",
+      "SearchDownload:song.mp3|#|Bob|" + hash,
+      "SourceSearch:song.mp3|" + hash + "|#",
+      "SourceData:got.mp3|10.0.0.60|",
+      "SourceFound:got.mp3|" + hash + "|#|#",
+      "MiscError:#",
+      "Ping+",
+      "Pong+",
+  };
+  const std::vector<std::string> senders = {"10.0.0.2", "10.0.0.3", "10.0.0.9", "10.0.0.77",
+                                            "10.0.0.50"};
+
+  NodeHarness h;
+  Preferences& prefs = h.node.preferences();
+  prefs.DownloadPort = 5503;
+  prefs.MaxULs = 2;
+  prefs.MaxULUsers = 1;
+  prefs.DLDir = h.home.path().string() + "/";
+  SharedFile shared;
+  shared.file_name = "song.mp3";
+  shared.size = 3;
+  shared.hash = hash;
+  shared.folder = h.home.path().string() + "/";
+  testing::WriteFileBytes(h.home / "song.mp3", "abc");
+  h.node.shared_files().rows.push_back(shared);
+  h.AddNeighbours({"10.0.0.2", "10.0.0.3"});
+  h.runtime.draws = {0.4166};
+  ASSERT_TRUE(h.node.search().StartOrCancel("blue"));
+  ASSERT_TRUE(h.node.transfers().StartDownload("got.mp3", 1000, hash, "10.0.0.9"));
+  h.Flush();
+
+  std::mt19937 random(20261207);
+  auto pick = [&random](const auto& list) { return list[random() % list.size()]; };
+  for (int round = 0; round < 3000; ++round) {
+    std::string message = pick(templates);
+    for (auto at = message.find('#'); at != std::string::npos; at = message.find('#'))
+      message.replace(at, 1, pick(numbers));
+    const auto sent = h.Receive(message, pick(senders));
+    if (round % 50 == 0) {
+      for (std::size_t t = 0; t < h.runtime.timers.size(); ++t)
+        h.runtime.FireTimer(t);
+      h.runtime.RunPosted();
+    }
+    ASSERT_LE(h.node.peers().size(), static_cast<std::size_t>(prefs.MaxConnections)) << message;
+    ASSERT_LE(h.node.search().results().size(), 10'000u);
+    for (const auto& download : h.node.Snapshot().downloads)
+      ASSERT_LE(download.sources.size(), kMaxSources);
+    for (const auto& d : sent) {
+      ASSERT_TRUE(IsHostAddress(d.address)) << d.message << " -> " << d.address;
+      if (d.message.starts_with("ConnectRqr:")) {
+        const auto hops = std::stoll(d.message.substr(d.message.find('|') + 1));
+        ASSERT_GE(hops, 0) << d.message;
+        ASSERT_LE(hops, kMaxRequestHops) << d.message;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zorvex
