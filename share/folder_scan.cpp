@@ -211,6 +211,7 @@ void FolderScan::LookupFileHash(const std::string& folder, const std::string& na
     return;
   }
   status_.SetStatus(Prefix() + "Hashing " + name);
+  status_.SetStatus(HashProgressLine(table_.rows.size(), name, 0, length));
   const std::int32_t block_size =
       hooks_.hash_block_size ? hooks_.hash_block_size() : kDefaultHashBlockSize;
   auto alive = life_.Watch();
@@ -276,6 +277,18 @@ void FolderScan::Finish() {
   status_.SetStatus("File Scanner (" + std::to_string(shared_count_) + "): Complete!");
   std::stable_sort(table_.rows.begin(), table_.rows.end(), LessIgnoringCase);
   table_.sorted = true;
+}
+
+MyFilesResult FolderScan::UnshareRows(const std::vector<std::size_t>& indices) {
+  const MyFilesResult result = Unshare(table_, total_, indices);
+  if (result == MyFilesResult::kDone) shared_count_ = table_.rows.size();
+  return result;
+}
+
+MyFilesResult FolderScan::DeleteRow(std::optional<std::size_t> selected, UserPrompts& prompts) {
+  const MyFilesResult result = DeleteFromDisk(table_, total_, selected, prompts);
+  if (result == MyFilesResult::kDone) shared_count_ = table_.rows.size();
+  return result;
 }
 
 }  // namespace zorvex

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "core/status.h"
 #include "settings/ini_store.h"
 #include "share/format.h"
+#include "share/my_files.h"
 #include "share/shared_files.h"
 
 namespace zorvex {
@@ -59,8 +61,13 @@ class FolderScan {
   bool scanning() const { return scanning_; }
   bool timer_active() const { return timer_->IsActive(); }
   std::int64_t interval() const { return interval_; }
-  // What `lblSharedCount` shows: the row count of the last completed scan.
+  // What `lblSharedCount` shows: the row count of the last completed scan, or of the table after
+  // a row was removed or deleted since.
   std::size_t shared_count() const { return shared_count_; }
+
+  // My Files' Remove and Delete on the scanned table (see Unshare and DeleteFromDisk).
+  MyFilesResult UnshareRows(const std::vector<std::size_t>& indices);
+  MyFilesResult DeleteRow(std::optional<std::size_t> selected, UserPrompts& prompts);
 
  private:
   struct Level {

@@ -64,7 +64,7 @@ MyFilesResult DeleteFromDisk(SharedFileTable& table, SharedTotal& total,
   if (!selected || *selected >= table.rows.size()) return MyFilesResult::kNoSelection;
   if (table.rows.size() < 2) return MyFilesResult::kLastFile;
   const std::string name = table.rows[*selected].file_name;
-  if (!prompts.AskYesNo(DeleteQuestion(name), "Delete File")) return MyFilesResult::kDeclined;
+  if (!prompts.AskYesNo(DeleteQuestion(name), kAppTitle)) return MyFilesResult::kDeclined;
   // The prompt may have let the table change; find the row again by what it was.
   if (*selected >= table.rows.size() || table.rows[*selected].file_name != name) {
     return MyFilesResult::kNoSelection;

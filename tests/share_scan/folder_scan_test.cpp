@@ -116,6 +116,7 @@ TEST_F(FolderScanTest, StatusLinesOfAFirstScanAndARescan) {
   File("song.txt", 10);
   RunScan();
   EXPECT_EQ(lines, (Names{"Listing Files...", "File Scanner (0): Hashing song.txt",
+                          "File Scanner (0): Hashing song.txt [0%]",
                           "File Scanner (0): Hashing song.txt [100%]",
                           "File Scanner (0): Hashed song.txt", "File Scanner (1): Complete!"}));
   EXPECT_TRUE(table.sorted);
@@ -399,16 +400,22 @@ TEST_F(FolderScanTest, RefreshOnlyWhenIdleAndTicksDuringAScanAreDropped) {
   EXPECT_EQ(scan->interval(), 1000);
 }
 
-TEST_F(FolderScanTest, UnsharedRowComesBackWithTheNextScan) {
+TEST_F(FolderScanTest, RemovedAndDeletedRowsLeaveTheCountAndOnlyUnsharedOnesComeBack) {
   File("a.txt", 10);
   File("b.txt", 10);
+  File("c.txt", 10);
   Share(Root());
   RunScan();
-  ASSERT_EQ(Unshare(table, total, {0}), MyFilesResult::kDone);
+  ASSERT_EQ(scan->shared_count(), 3u);
+  ASSERT_EQ(scan->DeleteRow(2, runtime), MyFilesResult::kDone);
+  EXPECT_EQ(scan->shared_count(), 2u);
+  ASSERT_EQ(scan->UnshareRows({0}), MyFilesResult::kDone);
   EXPECT_EQ(RowNames(), Names{"b.txt"});
+  EXPECT_EQ(scan->shared_count(), 1u);
   RunScan();
   EXPECT_EQ(RowNames(), (Names{"a.txt", "b.txt"}));
-  EXPECT_EQ(runtime.hashing.requests, 2);
+  EXPECT_EQ(scan->shared_count(), 2u);
+  EXPECT_EQ(runtime.hashing.requests, 3);
 }
 
 TEST_F(FolderScanTest, DestroyedScanLeavesNoLiveCallbacks) {

@@ -75,8 +75,10 @@ TEST_F(MyFilesTest, DeleteAsksThenRemovesFileAndRow) {
   runtime.answer_yes = false;
   EXPECT_EQ(DeleteFromDisk(table, total, 1, runtime), MyFilesResult::kDeclined);
   EXPECT_TRUE(fs::exists(dir / "b c.txt"));
-  EXPECT_EQ(DeleteQuestion("b c.txt"),
+  ASSERT_EQ(runtime.questions.size(), 1u);
+  EXPECT_EQ(runtime.questions[0].text,
             "Are you sure you would like to delete b c.txt?  It will be permanently removed.");
+  EXPECT_EQ(runtime.questions[0].title, "Zorvex");
 
   runtime.answer_yes = true;
   EXPECT_EQ(DeleteFromDisk(table, total, 1, runtime), MyFilesResult::kDone);

@@ -108,7 +108,10 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
   void MessageBox(std::string_view text, std::string_view title, PromptIcon icon) override {
     boxes.push_back({std::string(text), std::string(title), icon});
   }
-  bool AskYesNo(std::string_view, std::string_view) override { return answer_yes; }
+  bool AskYesNo(std::string_view text, std::string_view title) override {
+    questions.push_back({std::string(text), std::string(title), PromptIcon::kNone});
+    return answer_yes;
+  }
   void Beep() override { ++beeps; }
 
   // RandomSource: scripted draws, then 0.
@@ -129,6 +132,7 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
   std::vector<ShownBox> boxes;
   int beeps = 0;
   bool answer_yes = true;
+  std::vector<ShownBox> questions;
   std::deque<double> draws;
   std::string local_address = "10.0.0.1";
   bool bind_succeeds = true;
