@@ -28,6 +28,7 @@
 #include "network/peer_table.h"
 #include "platform/qt/qt_runtime.h"
 #include "platform/qt/single_instance.h"
+#include "platform/qt/terminal_text.h"
 #include "search/search.h"
 #include "transfer/transfers.h"
 
@@ -77,8 +78,9 @@ class ExitSignals {
   std::unique_ptr<QSocketNotifier> notifier_;
 };
 
+// Status lines carry strangers' texts: a terminal sees them escaped.
 void Say(const std::string& text) {
-  std::cerr << text << std::endl;
+  std::cerr << TerminalText(text) << std::endl;
 }
 
 // --search: waits for a neighbour, searches once, prints every result as it arrives as one
@@ -112,8 +114,9 @@ class OneSearch {
     const auto& results = node_.search().results();
     for (; printed_ < results.size(); ++printed_) {
       const SearchResult& r = results[printed_];
-      std::cout << r.file_name << '\t' << r.size << '\t' << r.hash << '\t' << r.username << '\t'
-                << r.speed << '\t' << r.source << '\t' << r.media_info << '\n';
+      std::cout << TerminalText(r.file_name) << '\t' << r.size << '\t' << TerminalText(r.hash)
+                << '\t' << TerminalText(r.username) << '\t' << r.speed << '\t' << r.source << '\t'
+                << TerminalText(r.media_info) << '\n';
     }
     std::cout << std::flush;
     if (started_ && !node_.search().running()) Finish(results.empty() ? 1 : 0, {});
@@ -163,7 +166,7 @@ class OneGet {
     const auto& rows = node_.transfers().download_rows();
     if (rows.empty()) return;
     const TransferRow& row = rows.back();
-    std::cout << row.file_name << '\t' << row.percent << '\t' << row.rate << '\t'
+    std::cout << TerminalText(row.file_name) << '\t' << row.percent << '\t' << row.rate << '\t'
               << row.time_remaining << '\t' << row.size << '\t' << row.sources << '\t' << row.status
               << std::endl;
     if (row.tag == "Finished") Finish(0, {});

@@ -19,17 +19,10 @@
 #include <QUdpSocket>
 #include <QUrl>
 
+#include "platform/qt/terminal_text.h"
+
 namespace zorvex {
 namespace {
-
-// Text as one terminal line: line breaks would split a record.
-std::string OneLine(std::string_view text) {
-  std::string line(text);
-  for (char& c : line) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  return line;
-}
 
 std::uint64_t FreshSeed() {
   std::random_device device;
@@ -160,9 +153,19 @@ class QtDatagramSocket final : public DatagramSocket {
 
 class QtPendingRequest final : public PendingRequest {
  public:
-  QtPendingRequest(QNetworkReply* reply, std::function<void(std::string)> done)
-      : reply_(reply), done_(std::move(done)) {
+  // A page that grows past `max_bytes`, or takes longer than `whole` altogether however steadily
+  // it trickles in, is given up as a failed fetch.
+  QtPendingRequest(QNetworkReply* reply, std::function<void(std::string)> done,
+                   std::chrono::milliseconds whole, qint64 max_bytes)
+      : reply_(reply), done_(std::move(done)), max_bytes_(max_bytes) {
     QObject::connect(reply, &QNetworkReply::finished, [this] { Finished(); });
+    QObject::connect(reply, &QNetworkReply::downloadProgress,
+                     [reply, max_bytes](qint64 got, qint64) {
+                       if (got > max_bytes) reply->abort();
+                     });
+    deadline_.setSingleShot(true);
+    QObject::connect(&deadline_, &QTimer::timeout, [reply] { reply->abort(); });
+    deadline_.start(whole);
   }
 
   ~QtPendingRequest() override {
@@ -180,9 +183,10 @@ class QtPendingRequest final : public PendingRequest {
     QNetworkReply* reply = reply_.data();
     if (!reply) return;
     reply_.clear();
+    deadline_.stop();
     QObject::disconnect(reply, nullptr, nullptr, nullptr);
     std::string body;
-    if (reply->error() == QNetworkReply::NoError) {
+    if (reply->error() == QNetworkReply::NoError && reply->bytesAvailable() <= max_bytes_) {
       const QByteArray bytes = reply->readAll();
       body.assign(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     }
@@ -194,6 +198,8 @@ class QtPendingRequest final : public PendingRequest {
 
   QPointer<QNetworkReply> reply_;
   std::function<void(std::string)> done_;
+  qint64 max_bytes_;
+  QTimer deadline_;
 };
 
 }  // namespace
@@ -202,11 +208,11 @@ TerminalPrompts::TerminalPrompts() : out_(std::cerr) {}
 TerminalPrompts::TerminalPrompts(std::ostream& out) : out_(out) {}
 
 void TerminalPrompts::MessageBox(std::string_view text, std::string_view title, PromptIcon) {
-  out_ << "message box \"" << OneLine(title) << "\": " << OneLine(text) << std::endl;
+  out_ << "message box \"" << TerminalText(title) << "\": " << TerminalText(text) << std::endl;
 }
 
 bool TerminalPrompts::AskYesNo(std::string_view text, std::string_view title) {
-  out_ << "question \"" << OneLine(title) << "\": " << OneLine(text) << " (answered yes)"
+  out_ << "question \"" << TerminalText(title) << "\": " << TerminalText(text) << " (answered yes)"
        << std::endl;
   return true;
 }
@@ -283,7 +289,8 @@ std::unique_ptr<PendingRequest> QtRuntime::HttpGet(const std::string& url,
   if (!text.contains(QStringLiteral("://"))) text.prepend(QStringLiteral("http://"));
   QNetworkRequest request{QUrl(text)};
   request.setTransferTimeout(static_cast<int>(http_timeout_.count()));
-  return std::make_unique<QtPendingRequest>(network_->get(request), std::move(done));
+  return std::make_unique<QtPendingRequest>(network_->get(request), std::move(done),
+                                            http_whole_timeout_, kMaxHttpBodyBytes);
 }
 
 }  // namespace zorvex

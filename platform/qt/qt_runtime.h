@@ -60,8 +60,11 @@ class QtRuntime final : public Runtime {
 
   // Replaces the terminal prompts (for a desktop client); the object must outlive the runtime.
   void SetPrompts(UserPrompts& prompts) { prompts_ = &prompts; }
-  // Tests shorten the 10 s transfer time-out of HTTP requests.
-  void SetHttpTimeout(std::chrono::milliseconds timeout) { http_timeout_ = timeout; }
+  // Tests shorten the time-outs of HTTP requests: 10 s of silence, 30 s altogether.
+  void SetHttpTimeout(std::chrono::milliseconds silence, std::chrono::milliseconds whole) {
+    http_timeout_ = silence;
+    http_whole_timeout_ = whole;
+  }
 
   // The dotted address the node binds, "0.0.0.0" for any.
   std::string BindAddress() const;
@@ -72,11 +75,15 @@ class QtRuntime final : public Runtime {
   QObject context_;  // owner of queued calls: they die with the runtime
   std::unique_ptr<QNetworkAccessManager> network_;
   std::chrono::milliseconds http_timeout_{10000};
+  std::chrono::milliseconds http_whole_timeout_{30000};
   SeededRandom random_;
   QtHashingService hashing_;
   TerminalPrompts terminal_prompts_;
   UserPrompts* prompts_;
 };
+
+// A gateway page lists a few dozen addresses; a body beyond this is not one.
+inline constexpr qint64 kMaxHttpBodyBytes = 256 * 1024;
 
 // The first non-loopback IPv4 address of an interface that is up, else "127.0.0.1".
 std::string PrimaryIPv4Address();

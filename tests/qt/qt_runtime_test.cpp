@@ -11,8 +11,10 @@
 #include <QHttpServerResponse>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUdpSocket>
 
+#include "platform/qt/terminal_text.h"
 #include "qt/qt_test_support.h"
 
 namespace zorvex {
@@ -254,8 +256,35 @@ TEST_F(QtRuntimeHttpTest, CancelledRequestNeverCallsBackAndSilentServerTimesOut)
   SpinFor(100ms);
   EXPECT_FALSE(called);
 
-  runtime.SetHttpTimeout(200ms);
+  runtime.SetHttpTimeout(200ms, 5s);
   EXPECT_EQ(Get(silent_url), "");
+}
+
+// A gateway that never stops talking, or talks too much, cannot hold up the bootstrap.
+TEST_F(QtRuntimeHttpTest, TricklingAndOversizedPagesFail) {
+  QTcpServer trickle;
+  ASSERT_TRUE(trickle.listen(QHostAddress::LocalHost, 0));
+  std::vector<std::unique_ptr<QTcpSocket>> clients;
+  QObject::connect(&trickle, &QTcpServer::newConnection, [&] {
+    clients.emplace_back(trickle.nextPendingConnection());
+    clients.back()->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+  });
+  QTimer drip;
+  QObject::connect(&drip, &QTimer::timeout, [&] {
+    for (auto& client : clients)
+      client->write("1");
+  });
+  drip.start(20);
+  runtime.SetHttpTimeout(150ms, 600ms);
+  EXPECT_EQ(Get("127.0.0.1:" + std::to_string(trickle.serverPort()) + "/gateway.php"), "");
+
+  server.route("/fits.php",
+               [] { return QHttpServerResponse("text/html", QByteArray(kMaxHttpBodyBytes, 'x')); });
+  server.route("/big.php", [] {
+    return QHttpServerResponse("text/html", QByteArray(kMaxHttpBodyBytes + 1, 'x'));
+  });
+  EXPECT_EQ(Get(Url("/fits.php")), std::string(kMaxHttpBodyBytes, 'x'));
+  EXPECT_EQ(Get(Url("/big.php")), "");
 }
 
 TEST_F(QtRuntimeHttpTest, CallbackMayDestroyItsRequest) {
@@ -282,6 +311,27 @@ TEST(TerminalPromptsTest, EveryPromptIsOneLine) {
             "beep\n"
             "question \"Exit\": Sure? Really? (answered yes)\n"
             "message box \"\": Invalid Command!\n");
+}
+
+TEST(TerminalTextTest, ControlBytesAreEscapedAndUtf8Passes) {
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"Error Received: plain", "Error Received: plain"},
+           {"two\r\nlines", "two  lines"},
+           {"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
+           {"tab\there\x7f", "tab\\x09here\\x7f"},
+           {std::string("nul\0end", 7), "nul\\x00end"},
+           {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5 \xc5\x9b",
+            "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5 \xc5\x9b"},
+           {"csi \xc2\x9b and \x9b", "csi \\xc2\\x9b and \\x9b"},
+           {"latin \xe9t\xe9 \xc3", "latin \\xe9t\\xe9 \\xc3"},
+           {"overlong \xc0\xaf \xe0\x80\xaf", "overlong \\xc0\\xaf \\xe0\\x80\\xaf"},
+       }) {
+    EXPECT_EQ(TerminalText(c.in), c.out) << c.in;
+  }
 }
 
 TEST(TerminalPromptsTest, RuntimeUsesTerminalPromptsUntilReplaced) {
