@@ -57,8 +57,12 @@ class StreamHandler {
   virtual void OnData(std::string_view bytes) = 0;
   // Send completion: `bytes` more of what was handed to Send have left for the wire.
   virtual void OnSent(std::size_t bytes) = 0;
-  // The far side closed, or the connection failed; nothing arrives after it.
+  // The far side closed the connection in order; nothing arrives after it.
   virtual void OnClosed() = 0;
+  // The connection broke instead: refused, reset, unreachable, or closed by the far side while
+  // bytes of ours were still on their way. Nothing arrives after it. Unless a handler tells the
+  // two apart, a failure is a close.
+  virtual void OnFailed() { OnClosed(); }
 };
 
 class StreamSocket {

@@ -409,6 +409,14 @@ void Download::OnClosed() {
   LoseSource();
 }
 
+void Download::OnFailed() {
+  // A broken connection costs its source whatever state the download is in.
+  if (saving_) return;
+  context_.Dispose(std::move(reader_));
+  reader_.reset();
+  LoseSource();
+}
+
 // --- The rate timer ---
 
 void Download::Tick() {

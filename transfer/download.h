@@ -50,6 +50,7 @@ class Download final : public StreamHandler {
   void OnData(std::string_view bytes) override;
   void OnSent(std::size_t) override {}
   void OnClosed() override;
+  void OnFailed() override;
 
  private:
   void Tick();

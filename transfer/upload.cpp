@@ -236,6 +236,10 @@ void Upload::OnClosed() {
   SetStatus(read_position_ < file_size_ || !started_);
 }
 
+void Upload::OnFailed() {
+  SetStatus(true);
+}
+
 void Upload::Tick() {
   const std::int64_t rate = RoundHalfEven((bytes_confirmed_ - last_tick_bytes_) * 100, 1024);
   Preferences& prefs = context_.prefs;

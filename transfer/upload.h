@@ -30,6 +30,7 @@ class Upload final : public StreamHandler {
   void OnData(std::string_view bytes) override;
   void OnSent(std::size_t bytes) override;
   void OnClosed() override;
+  void OnFailed() override;
 
  private:
   void Tick();

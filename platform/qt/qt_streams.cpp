@@ -67,8 +67,10 @@ void QtStreamSocket::Watch() {
   QObject::connect(socket, &QTcpSocket::readyRead, [this] { Guarded([this] { Read(); }); });
   QObject::connect(socket, &QTcpSocket::bytesWritten,
                    [this](qint64 bytes) { Guarded([this, bytes] { Written(bytes); }); });
-  QObject::connect(socket, &QTcpSocket::disconnected, [this] { Guarded([this] { Lost(); }); });
-  QObject::connect(socket, &QTcpSocket::errorOccurred, [this] { Guarded([this] { Lost(); }); });
+  QObject::connect(socket, &QTcpSocket::disconnected, [this] { Guarded([this] { Lost(false); }); });
+  QObject::connect(socket, &QTcpSocket::errorOccurred, [this](QAbstractSocket::SocketError error) {
+    Guarded([this, error] { Lost(error != QAbstractSocket::RemoteHostClosedError); });
+  });
 }
 
 template <typename F>
@@ -116,7 +118,7 @@ void QtStreamSocket::Connect(const std::string& address, std::uint16_t port) {
 void QtStreamSocket::FailLater() {
   state_ = State::kConnecting;
   QTimer::singleShot(0, socket_.get(), [this, alive = alive_] {
-    if (*alive) Guarded([this] { Lost(); });
+    if (*alive) Guarded([this] { Lost(true); });
   });
 }
 
@@ -161,8 +163,10 @@ void QtStreamSocket::Written(qint64 bytes) {
   handler_->OnSent(static_cast<std::size_t>(bytes));
 }
 
-void QtStreamSocket::Lost() {
+void QtStreamSocket::Lost(bool failed) {
   if (state_ != State::kConnecting && state_ != State::kOpen) return;
+  // Bytes still waiting to leave never reach the far side: that is no orderly end.
+  failed = failed || state_ == State::kConnecting || socket_->bytesToWrite() > 0;
   if (state_ == State::kOpen && handler_ && socket_->bytesAvailable() > 0) {
     // The last bytes before the close still count.
     const auto alive = alive_;
@@ -170,7 +174,12 @@ void QtStreamSocket::Lost() {
     if (!*alive || state_ != State::kOpen) return;
   }
   state_ = State::kClosed;
-  if (handler_) handler_->OnClosed();
+  if (!handler_) return;
+  if (failed) {
+    handler_->OnFailed();
+  } else {
+    handler_->OnClosed();
+  }
 }
 
 // --- QtStreamListener ---

@@ -46,7 +46,7 @@ class QtStreamSocket final : public StreamSocket {
   void Connected();
   void Read();
   void Written(qint64 bytes);
-  void Lost();
+  void Lost(bool failed);
   void FailLater();
   // Runs a callback step; the handler may destroy this object inside it.
   template <typename F>

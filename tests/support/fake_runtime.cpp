@@ -106,7 +106,7 @@ void FakeStream::AcceptConnect() {
 void FakeStream::RefuseConnect() {
   if (!connecting) return;
   connecting = false;
-  if (handler) handler->OnClosed();
+  if (handler) handler->OnFailed();
 }
 
 void FakeStream::Feed(std::string_view bytes) {
@@ -123,6 +123,12 @@ void FakeStream::CloseFromPeer() {
   if (!open) return;
   open = false;
   if (handler) handler->OnClosed();
+}
+
+void FakeStream::FailFromPeer() {
+  if (!open) return;
+  open = false;
+  if (handler) handler->OnFailed();
 }
 
 std::string FakeStream::TakeSent() {

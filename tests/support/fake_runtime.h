@@ -47,10 +47,11 @@ class FakeStream : public StreamSocket {
 
   // The far side: each call reaches the handler at once, when it is open and has one.
   void AcceptConnect();  // OnConnected
-  void RefuseConnect();  // OnClosed
+  void RefuseConnect();  // OnFailed
   void Feed(std::string_view bytes);
   void ConfirmSent();  // OnSent with everything unconfirmed
   void CloseFromPeer();
+  void FailFromPeer();  // a reset: OnFailed
   std::string TakeSent();
 
   FakeRuntime& owner;

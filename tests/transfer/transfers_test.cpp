@@ -446,6 +446,32 @@ TEST_F(TransfersTest, UploadEndings) {
   stream->RefuseConnect();
   EXPECT_EQ(t.upload_rows()[3].status, "Error!");
   EXPECT_EQ(t.upload_rows()[3].tag, "Error");
+
+  // Once the whole file was read, an orderly close finishes the upload and a reset fails it.
+  const std::string small = Shared("s.bin", Bytes(1000));
+  for (const bool reset : {false, true}) {
+    stream = Upload("s.bin|5503|Bob|" + small);
+    stream->AcceptConnect();
+    stream->Feed("Start:s.bin|0");
+    ASSERT_EQ(stream->TakeSent().size(), std::string("1000|s.bin|0").size() + 1000);
+    reset ? stream->FailFromPeer() : stream->CloseFromPeer();
+    EXPECT_EQ(t.upload_rows().back().status, reset ? "Error!" : "Finished");
+  }
+}
+
+TEST_F(TransfersTest, ABrokenDownloadConnectionCostsItsSourceWhateverTheState) {
+  AskedDownload("a.bin", 100000, "H");
+  FakeStream* stream = Connected("100000|a.bin|0");
+  stream->Feed(Bytes(5000));
+  t.FindMoreSources(0);  // searching: an orderly close is not acted on
+  stream->CloseFromPeer();
+  EXPECT_EQ(t.Sources(0)[0].use, "1");
+  AskedDownload("b.bin", 100000, "H", "10.0.0.8");
+  stream = Connected("100000|b.bin|0", "10.0.0.8");
+  ASSERT_NE(stream, nullptr);
+  t.FindMoreSources(1);
+  stream->FailFromPeer();
+  EXPECT_EQ(t.Sources(1)[0].use, "-1");
 }
 
 TEST_F(TransfersTest, UnreadableUploadFileFailsWithoutBytes) {
