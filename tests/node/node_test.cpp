@@ -1,4 +1,4 @@
-#include "core/node.h"
+#include "node/node.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/commands.h"
+#include "node/commands.h"
 
 namespace zorvex {
 namespace {
