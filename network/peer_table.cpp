@@ -9,7 +9,7 @@
 #include "core/fields.h"
 #include "core/message_layer.h"
 #include "core/string_builder.h"
-#include "node/node.h"
+#include "core/version.h"
 
 namespace zorvex {
 namespace {}  // namespace
