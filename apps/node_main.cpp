@@ -24,8 +24,8 @@
 
 #include "apps/node_options.h"
 #include "apps/node_status.h"
-#include "core/node.h"
 #include "network/peer_table.h"
+#include "node/node.h"
 #include "platform/qt/qt_runtime.h"
 #include "platform/qt/single_instance.h"
 #include "platform/qt/terminal_text.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/node.h"
+#include "node/node.h"
 #include "settings/preferences.h"
 #include "settings/validation.h"
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/node.h"
+#include "node/node.h"
 
 namespace zorvex {
 

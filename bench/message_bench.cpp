@@ -9,7 +9,7 @@
 #include <string>
 
 #include "core/message_layer.h"
-#include "core/node.h"
+#include "node/node.h"
 #include "platform/sim/sim_world.h"
 
 int main(int argc, char** argv) {

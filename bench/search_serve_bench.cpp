@@ -10,8 +10,8 @@
 #include <string>
 
 #include "core/message_layer.h"
-#include "core/node.h"
 #include "network/peer_table.h"
+#include "node/node.h"
 #include "platform/sim/sim_world.h"
 #include "search/search_server.h"
 #include "share/shared_files.h"

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "core/message_layer.h"
-#include "core/node.h"
 #include "network/peer_table.h"
+#include "node/node.h"
 #include "platform/sim/sim_world.h"
 
 namespace {

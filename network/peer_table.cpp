@@ -8,8 +8,8 @@
 #include "core/address.h"
 #include "core/fields.h"
 #include "core/message_layer.h"
-#include "core/node.h"
 #include "core/string_builder.h"
+#include "core/version.h"
 
 namespace zorvex {
 

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "core/message_layer.h"
-#include "core/node.h"
 #include "network/bootstrap.h"
 #include "network/liveness.h"
 #include "network/peer_table.h"
+#include "node/node.h"
 #include "support/fake_runtime.h"
 #include "support/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "core/node.h"
+#include "node/node.h"
 
 #include <gtest/gtest.h>
 
@@ -15,21 +15,23 @@ using testing::Messages;
 using testing::NodeHarness;
 using Sent = std::vector<std::string>;
 
-TEST(NodeTest, MiscErrorShowsTheTextAndBeeps) {
+class NodeTest : public ::testing::Test {
+ protected:
   NodeHarness h;
+};
+
+TEST_F(NodeTest, MiscErrorShowsTheTextAndBeeps) {
   EXPECT_TRUE(h.Receive("MiscError:Busy", "10.0.0.2").empty());
   EXPECT_EQ(h.node.Snapshot().status_line, "Error Received: Busy");
   EXPECT_EQ(h.runtime.beeps, 1);
 }
 
-TEST(NodeTest, PresenceProbesAreAnsweredForAnyone) {
-  NodeHarness h;
+TEST_F(NodeTest, PresenceProbesAreAnsweredForAnyone) {
   EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
   EXPECT_EQ(Messages(h.Receive("Ping+x", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
 }
 
-TEST(NodeTest, OnlyANeighbourMayTellUsOurAddress) {
-  NodeHarness h;
+TEST_F(NodeTest, OnlyANeighbourMayTellUsOurAddress) {
   h.Receive("ConnectIP:192.0.2.1", "10.0.0.9");
   EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
   h.AddNeighbours({"10.0.0.2"});
@@ -42,8 +44,7 @@ TEST(NodeTest, OnlyANeighbourMayTellUsOurAddress) {
   EXPECT_TRUE(h.Flush().empty());
 }
 
-TEST(NodeTest, LinkCommands) {
-  NodeHarness h;
+TEST_F(NodeTest, LinkCommands) {
   h.node.RunCommand("zx://connect|10.0.0.7/");
   EXPECT_EQ(Messages(h.Flush()), Sent{"ConnectNew:Alice|3|0|0 Bytes|1.2.1|0 -> 10.0.0.7"});
   h.node.RunCommand("zx://get|a.mp3|1234|0123456789abcdef0123456789abcde");
@@ -56,8 +57,7 @@ TEST(NodeTest, LinkCommands) {
   EXPECT_EQ(h.runtime.boxes[1].icon, PromptIcon::kNone);
 }
 
-TEST(NodeTest, StartUpLoadsPreferencesAndNamesWhatIsMissing) {
-  NodeHarness h;
+TEST_F(NodeTest, StartUpLoadsPreferencesAndNamesWhatIsMissing) {
   Node fresh(h.runtime, NodeOptions{.home = h.home.path()});
   EXPECT_EQ(fresh.Start(), StartResult::kNeedsSettings);
   EXPECT_EQ(
@@ -84,8 +84,7 @@ TEST(NodeTest, StartUpLoadsPreferencesAndNamesWhatIsMissing) {
   EXPECT_EQ(unbound.Start(), StartResult::kBindFailed);
 }
 
-TEST(NodeTest, ExitSavesTheCacheAndSaysGoodbyeToEveryNeighbour) {
-  NodeHarness h;
+TEST_F(NodeTest, ExitSavesTheCacheAndSaysGoodbyeToEveryNeighbour) {
   h.node.LoadPreferences();
   h.node.preferences().Nickname = "Alice";
   h.node.preferences().MyIP = "10.0.0.1";
@@ -103,8 +102,7 @@ TEST(NodeTest, ExitSavesTheCacheAndSaysGoodbyeToEveryNeighbour) {
   EXPECT_EQ(store.ReadINI("Uploads", "Best", h.node.PreferencesFile()), "0");
 }
 
-TEST(NodeTest, ExitWithoutLoadedPreferencesKeepsTheStoredOnes) {
-  NodeHarness h;
+TEST_F(NodeTest, ExitWithoutLoadedPreferencesKeepsTheStoredOnes) {
   IniStore store;
   store.WriteINI("Cache", "Cache", "10.0.4.1|", h.node.PreferencesFile());
   h.node.preferences().HostCache[0] = "10.9.9.9";
@@ -112,16 +110,14 @@ TEST(NodeTest, ExitWithoutLoadedPreferencesKeepsTheStoredOnes) {
   EXPECT_EQ(store.ReadINI("Cache", "Cache", h.node.PreferencesFile()), "10.0.4.1|");
 }
 
-TEST(NodeTest, GatewayPageListsUsNeighboursAndCacheOnce) {
-  NodeHarness h;
+TEST_F(NodeTest, GatewayPageListsUsNeighboursAndCacheOnce) {
   h.AddNeighbours({"10.0.0.2", "10.0.0.3"});
   h.node.preferences().HostCache[0] = "10.0.0.3";
   h.node.preferences().HostCache[1] = "10.0.5.5";
   EXPECT_EQ(h.node.GatewayPage(), "10.0.0.1<br>10.0.0.2<br>10.0.0.3<br>10.0.5.5<br>");
 }
 
-TEST(NodeTest, MalformedMessagesOfEveryFamilyAreCountedAndHarmless) {
-  NodeHarness h;
+TEST_F(NodeTest, MalformedMessagesOfEveryFamilyAreCountedAndHarmless) {
   h.AddNeighbours({"10.0.0.2"});
   const std::string huge(60000, '9');
   const std::vector<std::string> messages = {"SearchDownload:",
@@ -162,8 +158,7 @@ TEST(NodeTest, MalformedMessagesOfEveryFamilyAreCountedAndHarmless) {
   EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
 }
 
-TEST(NodeTest, RandomBytesNeverStopTheNodeAnswering) {
-  NodeHarness h;
+TEST_F(NodeTest, RandomBytesNeverStopTheNodeAnswering) {
   h.AddNeighbours({"10.0.0.2"});
   const auto before = h.node.messages().counters().in;
   std::mt19937 random(3);

@@ -11,63 +11,17 @@
 
 #include "platform/qt/qt_runtime.h"
 #include "qt/qt_test_support.h"
+#include "support/stream_recorder.h"
 
 namespace zorvex {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Acceptor;
+using testing::Pattern;
+using testing::Recorder;
 using testing::SpinFor;
 using testing::SpinUntil;
-
-class Recorder final : public StreamHandler {
- public:
-  void OnConnected() override {
-    ++connected;
-    if (on_connected) on_connected();
-  }
-  void OnData(std::string_view bytes) override {
-    data.append(bytes);
-    if (on_data) on_data();
-  }
-  void OnSent(std::size_t bytes) override { sent += bytes; }
-  void OnClosed() override {
-    ++closed;
-    if (on_closed) on_closed();
-  }
-
-  int connected = 0;
-  std::string data;
-  std::size_t sent = 0;
-  int closed = 0;
-  std::function<void()> on_connected;
-  std::function<void()> on_data;
-  std::function<void()> on_closed;
-};
-
-class Acceptor final : public StreamListenerHandler {
- public:
-  void OnIncoming(std::unique_ptr<StreamSocket> stream) override {
-    peers.push_back(stream->PeerAddress());
-    if (drop) return;
-    recorders.push_back(std::make_unique<Recorder>());
-    stream->SetHandler(recorders.back().get());
-    streams.push_back(std::move(stream));
-    if (on_incoming) on_incoming();
-  }
-
-  bool drop = false;
-  std::vector<std::string> peers;
-  std::vector<std::unique_ptr<StreamSocket>> streams;
-  std::vector<std::unique_ptr<Recorder>> recorders;
-  std::function<void()> on_incoming;
-};
-
-std::string Pattern(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
-  return bytes;
-}
 
 // A listener on 127.0.0.1 at a free port and a stream connected to it from 127.0.0.1.
 struct Loopback {

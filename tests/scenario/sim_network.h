@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/node.h"
+#include "node/node.h"
 #include "platform/sim/sim_world.h"
 #include "support/temp_dir.h"
 #include "transfer/transfers.h"

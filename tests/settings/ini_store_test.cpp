@@ -21,23 +21,26 @@ std::string EnHexOfContainer(const std::string& value) {
   return codec.EncodeString(value, true);
 }
 
-TEST(IniStoreFormatTest, NicknameBobIsStoredAsTheKnownLines) {
+class IniStoreTest : public ::testing::Test {
+ protected:
   TempDir dir;
+  const std::filesystem::path file = dir / "prefs.dll";
   IniStore store;
-  store.WriteINI("Preferences", "Nickname", "Bob", dir / "prefs.dll");
-  EXPECT_EQ(ReadFileBytes(dir / "prefs.dll"),
+};
+
+TEST_F(IniStoreTest, NicknameBobIsStoredAsTheKnownLines) {
+  store.WriteINI("Preferences", "Nickname", "Bob", file);
+  EXPECT_EQ(ReadFileBytes(file),
             "[507265666572656E636573]\r\n"
             "4E69636B6E616D65=4845330D4F030000000300420262026F010D19\r\n");
-  EXPECT_EQ(store.ReadINI("Preferences", "Nickname", dir / "prefs.dll"), "Bob");
+  EXPECT_EQ(store.ReadINI("Preferences", "Nickname", file), "Bob");
 }
 
-TEST(IniStoreFormatTest, OneCharacterValueIsStoredPlain) {
-  TempDir dir;
-  IniStore store;
-  store.WriteINI("Preferences", "Connection", "1", dir / "prefs.dll");
-  store.WriteINI("Shared", "Directories", "/home/a/|", dir / "prefs.dll");
-  store.WriteINI("Preferences", "MaxULs", "3", dir / "prefs.dll");
-  EXPECT_EQ(ReadFileBytes(dir / "prefs.dll"),
+TEST_F(IniStoreTest, OneCharacterValueIsStoredPlain) {
+  store.WriteINI("Preferences", "Connection", "1", file);
+  store.WriteINI("Shared", "Directories", "/home/a/|", file);
+  store.WriteINI("Preferences", "MaxULs", "3", file);
+  EXPECT_EQ(ReadFileBytes(file),
             "[507265666572656E636573]\r\n"
             "436F6E6E656374696F6E=4845300D31\r\n"
             "4D6178554C73=4845300D33\r\n"
@@ -46,9 +49,7 @@ TEST(IniStoreFormatTest, OneCharacterValueIsStoredPlain) {
                 EnHexOfContainer("/home/a/|") + "\r\n");
 }
 
-TEST(IniStoreFormatTest, RewritingAKeyReplacesItsLineInPlace) {
-  TempDir dir;
-  const auto file = dir / "prefs.dll";
+TEST_F(IniStoreTest, RewritingAKeyReplacesItsLineInPlace) {
   WriteFileBytes(file,
                  "; kept comment\n"
                  "[4F74686572]\n"
@@ -72,9 +73,7 @@ TEST(IniStoreFormatTest, RewritingAKeyReplacesItsLineInPlace) {
             "\n");
 }
 
-TEST(IniStoreFormatTest, NamesMatchInEitherCaseAndTheFirstSectionWins) {
-  TempDir dir;
-  const auto file = dir / "prefs.dll";
+TEST_F(IniStoreTest, NamesMatchInEitherCaseAndTheFirstSectionWins) {
   WriteFileBytes(file,
                  "[507265666572656e636573]\r\n"
                  "4e69636b6e616d65=4845300d61\r\n"
@@ -87,19 +86,14 @@ TEST(IniStoreFormatTest, NamesMatchInEitherCaseAndTheFirstSectionWins) {
   EXPECT_EQ(sections[0].entries.size(), 1u);
 }
 
-TEST(IniStoreFormatTest, AFileWithoutFinalNewLineGetsOneBeforeNewLines) {
-  TempDir dir;
-  const auto file = dir / "prefs.dll";
+TEST_F(IniStoreTest, AFileWithoutFinalNewLineGetsOneBeforeNewLines) {
   WriteFileBytes(file, "[41]\r\n42=4845300D31");
   IniStore store;
   store.WriteINI("A", "C", "2", file);
   EXPECT_EQ(ReadFileBytes(file), "[41]\r\n42=4845300D31\r\n43=4845300D32\r\n");
 }
 
-TEST(IniStoreReadTest, AbsentEmptyAndDamagedValuesReadAsEmpty) {
-  TempDir dir;
-  const auto file = dir / "prefs.dll";
-  IniStore store;
+TEST_F(IniStoreTest, AbsentEmptyAndDamagedValuesReadAsEmpty) {
   EXPECT_EQ(store.ReadINI("Preferences", "Nickname", file), "");
   WriteFileBytes(file,
                  "[53]\r\n"
@@ -117,10 +111,7 @@ TEST(IniStoreReadTest, AbsentEmptyAndDamagedValuesReadAsEmpty) {
   EXPECT_EQ(store.ReadINI("S", "NotHex", ""), "");
 }
 
-TEST(IniStoreWriteTest, EmptyArgumentsWriteNothing) {
-  TempDir dir;
-  const auto file = dir / "prefs.dll";
-  IniStore store;
+TEST_F(IniStoreTest, EmptyArgumentsWriteNothing) {
   store.WriteINI("Shared", "Directories", "/a/|", file);
   const std::string before = ReadFileBytes(file);
   store.WriteINI("Shared", "Directories", "", file);
@@ -131,10 +122,7 @@ TEST(IniStoreWriteTest, EmptyArgumentsWriteNothing) {
   EXPECT_EQ(store.ReadINI("Shared", "Directories", file), "/a/|");
 }
 
-TEST(IniStoreWriteTest, ValuesRoundTripUpToTheReadLimit) {
-  TempDir dir;
-  const auto file = dir / "prefs.dll";
-  IniStore store;
+TEST_F(IniStoreTest, ValuesRoundTripUpToTheReadLimit) {
   std::mt19937 random(11);
   int checked = 0;
   for (int alphabet : {1, 2, 5, 16, 64, 255}) {
@@ -154,10 +142,7 @@ TEST(IniStoreWriteTest, ValuesRoundTripUpToTheReadLimit) {
   EXPECT_GT(checked, 100);
 }
 
-TEST(IniStoreWriteTest, CompressedValuesBeyondTheLimitReadAsEmpty) {
-  TempDir dir;
-  const auto file = dir / "prefs.dll";
-  IniStore store;
+TEST_F(IniStoreTest, CompressedValuesBeyondTheLimitReadAsEmpty) {
   std::string value;
   for (int i = 0; i < 300; ++i)
     value += "10.0." + std::to_string(i) + ".1|";
@@ -166,17 +151,13 @@ TEST(IniStoreWriteTest, CompressedValuesBeyondTheLimitReadAsEmpty) {
   EXPECT_EQ(store.ReadINI("Cache", "Cache", file), "");
 }
 
-TEST(IniStoreWriteTest, DoubledSeparatorsNameTheSameFile) {
-  TempDir dir;
-  IniStore store;
+TEST_F(IniStoreTest, DoubledSeparatorsNameTheSameFile) {
   store.WriteINI("A", "B", "value", dir.path().string() + "//prefs.dll");
-  EXPECT_EQ(store.ReadINI("A", "B", dir / "prefs.dll"), "value");
-  EXPECT_TRUE(std::filesystem::exists(dir / "prefs.dll"));
+  EXPECT_EQ(store.ReadINI("A", "B", file), "value");
+  EXPECT_TRUE(std::filesystem::exists(file));
 }
 
-TEST(IniStoreCacheTest, ChangesOnDiskAreSeen) {
-  TempDir dir;
-  const auto file = dir / "prefs.dll";
+TEST_F(IniStoreTest, ChangesOnDiskAreSeen) {
   IniStore reader;
   IniStore writer;
   writer.WriteINI("A", "B", "first", file);
@@ -191,11 +172,9 @@ TEST(IniStoreCacheTest, ChangesOnDiskAreSeen) {
   EXPECT_EQ(reader.ReadINI("A", "B", file), "second");
 }
 
-TEST(IniStoreCacheTest, WritesLeaveNoTemporaryFiles) {
-  TempDir dir;
-  IniStore store;
+TEST_F(IniStoreTest, WritesLeaveNoTemporaryFiles) {
   for (int i = 0; i < 20; ++i)
-    store.WriteINI("S", "K" + std::to_string(i), "v", dir / "prefs.dll");
+    store.WriteINI("S", "K" + std::to_string(i), "v", file);
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
     (void)entry;
@@ -204,12 +183,10 @@ TEST(IniStoreCacheTest, WritesLeaveNoTemporaryFiles) {
   EXPECT_EQ(files, 1);
 }
 
-TEST(IniStoreCacheTest, AFailedWriteIsNotKeptAndNothingBreaks) {
+TEST_F(IniStoreTest, AFailedWriteIsNotKeptAndNothingBreaks) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
-  TempDir dir;
   const auto folder = dir / "locked";
   std::filesystem::create_directory(folder);
-  IniStore store;
   store.WriteINI("A", "B", "kept", folder / "prefs.dll");
   ::chmod(folder.c_str(), 0500);
   store.WriteINI("A", "B", "lost", folder / "prefs.dll");
@@ -217,31 +194,29 @@ TEST(IniStoreCacheTest, AFailedWriteIsNotKeptAndNothingBreaks) {
   ::chmod(folder.c_str(), 0700);
 }
 
-TEST(IniStoreCacheTest, AFolderThatCannotHoldTheFileKeepsNothing) {
-  TempDir dir;
-  IniStore store;
-  const auto file = dir / "missing-folder" / "prefs.dll";
-  store.WriteINI("A", "B", "lost", file);
-  EXPECT_EQ(store.ReadINI("A", "B", file), "");
-  EXPECT_FALSE(std::filesystem::exists(file));
+TEST_F(IniStoreTest, AFolderThatCannotHoldTheFileKeepsNothing) {
+  const auto missing = dir / "missing-folder" / "prefs.dll";
+  store.WriteINI("A", "B", "lost", missing);
+  EXPECT_EQ(store.ReadINI("A", "B", missing), "");
+  EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
-TEST(IniStoreBatchTest, BatchedWritesReachTheFileOnceAtTheEnd) {
-  TempDir dir;
-  const auto file = dir / "FileDatabase.dll";
-  IniStore store;
+TEST_F(IniStoreTest, BatchedWritesReachTheFileOnceAtTheEnd) {
+  const auto database = dir / "FileDatabase.dll";
   {
-    IniStore::Batch batch(store, file);
+    IniStore::Batch batch(store, database);
     for (int i = 0; i < 500; ++i) {
       store.WriteINI("/music/song" + std::to_string(i) + ".mp3", "4096",
-                     "0123456789ABCDEF0123456789ABCDEF", file);
+                     "0123456789ABCDEF0123456789ABCDEF", database);
     }
-    EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_EQ(store.ReadINI("/music/song7.mp3", "4096", file), "0123456789ABCDEF0123456789ABCDEF");
+    EXPECT_FALSE(std::filesystem::exists(database));
+    EXPECT_EQ(store.ReadINI("/music/song7.mp3", "4096", database),
+              "0123456789ABCDEF0123456789ABCDEF");
   }
   IniStore fresh;
-  EXPECT_EQ(fresh.ReadINI("/music/song499.mp3", "4096", file), "0123456789ABCDEF0123456789ABCDEF");
-  EXPECT_EQ(fresh.RawSections(file).size(), 500u);
+  EXPECT_EQ(fresh.ReadINI("/music/song499.mp3", "4096", database),
+            "0123456789ABCDEF0123456789ABCDEF");
+  EXPECT_EQ(fresh.RawSections(database).size(), 500u);
 }
 
 }  // namespace

@@ -11,27 +11,22 @@
 namespace zorvex {
 namespace {
 
-TEST(GetExtensionTest, TakesTheLowerCasedPartAfterTheLastDot) {
+TEST(GetExtensionTest, LowerCasedAsciiAfterTheLastDot) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"Song.MP3", "mp3"}, {"clip.QT", "qt"},         {"archive.tar.gz", "gz"},
-      {"a.b.mp3", "mp3"},  {"MiXeD.TxT", "txt"},      {".hidden", "hidden"},
-      {"x.Z", "z"},        {"name.A1-B_2", "a1-b_2"},
+      {"Song.MP3", "mp3"},
+      {"archive.tar.gz", "gz"},
+      {".hidden", "hidden"},
+      {"name.A1-B_2", "a1-b_2"},
+      {"README", "Unknown"},
+      {"", "Unknown"},
+      {"trailing.", ""},
+      {"a.b.", ""},
+      {".", ""},
+      {"x.\xC4Z\xE9", "\xC4z\xE9"},
+      {"x.@[`{", "@[`{"},
   };
   for (const auto& [name, extension] : cases)
     EXPECT_EQ(GetExtension(name), extension) << name;
-}
-
-TEST(GetExtensionTest, NoDotGivesUnknownAndATrailingDotGivesEmpty) {
-  EXPECT_EQ(GetExtension("README"), "Unknown");
-  EXPECT_EQ(GetExtension(""), "Unknown");
-  EXPECT_EQ(GetExtension("trailing."), "");
-  EXPECT_EQ(GetExtension("a.b."), "");
-  EXPECT_EQ(GetExtension("."), "");
-}
-
-TEST(GetExtensionTest, LowersAsciiLettersOnly) {
-  EXPECT_EQ(GetExtension("x.\xC4Z\xE9"), "\xC4z\xE9");
-  EXPECT_EQ(GetExtension("x.@[`{"), "@[`{");
 }
 
 // Every listed extension, in the order of the lists.
@@ -93,13 +88,8 @@ TEST(GetCategoryNameTest, EnumAndCodeAgree) {
 
 TEST(GetFileCategoryTest, ClassifiesByTheLastExtension) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"Song.MP3", "Music"},       {"clip.QT", "Video"},
-      {"README", "Unknown"},       {"archive.tar.gz", "Software/Archive"},
-      {"trailing.", "Unknown"},    {"photo.Jpg", "Image"},
-      {"notes.txt", "Document"},   {"setup.EXE", "Software/Archive"},
-      {"movie.mpeg", "Video"},     {"track.midi", "Music"},
-      {"a.b.mp3", "Music"},        {"mp3.doc", "Document"},
-      {"file.unknown", "Unknown"}, {"page.html", "Unknown"},
+      {"Song.MP3", "Music"},    {"README", "Unknown"},   {"archive.tar.gz", "Software/Archive"},
+      {"trailing.", "Unknown"}, {"mp3.doc", "Document"}, {"page.html", "Unknown"},
   };
   for (const auto& [name, category] : cases)
     EXPECT_EQ(GetFileCategory(name), category) << name;

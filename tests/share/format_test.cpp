@@ -11,53 +11,29 @@
 namespace zorvex {
 namespace {
 
-TEST(FormatFileSizeTest, BytesBelow1024IncludingNegatives) {
+TEST(FormatFileSizeTest, UnitsOf1024AndHalvesToEven) {
   const std::vector<std::pair<std::int32_t, std::string>> cases = {
       {0, "0 Bytes"},
       {1, "1 Bytes"},
-      {512, "512 Bytes"},
       {1023, "1023 Bytes"},
       {-1, "-1 Bytes"},
       {-1024, "-1024 Bytes"},
       {-5000000, "-5000000 Bytes"},
       {std::numeric_limits<std::int32_t>::min(), "-2147483648 Bytes"},
-  };
-  for (const auto& [bytes, text] : cases)
-    EXPECT_EQ(FormatFileSize(bytes), text) << bytes;
-}
-
-TEST(FormatFileSizeTest, KilobytesOf1024) {
-  const std::vector<std::pair<std::int32_t, std::string>> cases = {
-      {1024, "1 Kb"},    {1025, "1 Kb"},         {1034, "1.01 Kb"},    {1536, "1.5 Kb"},
-      {10240, "10 Kb"},  {102400, "100 Kb"},     {1023999, "1000 Kb"}, {1018880, "995 Kb"},
-      {1075, "1.05 Kb"}, {1023990, "999.99 Kb"},
-  };
-  for (const auto& [bytes, text] : cases)
-    EXPECT_EQ(FormatFileSize(bytes), text) << bytes;
-}
-
-TEST(FormatFileSizeTest, MegabytesOf1024000) {
-  const std::vector<std::pair<std::int32_t, std::string>> cases = {
-      {1024000, "1 Mb"}, {1048576, "1.02 Mb"},    {1075200, "1.05 Mb"},  {1536000, "1.5 Mb"},
-      {2048000, "2 Mb"}, {1023999999, "1000 Mb"}, {102400000, "100 Mb"},
-  };
-  for (const auto& [bytes, text] : cases)
-    EXPECT_EQ(FormatFileSize(bytes), text) << bytes;
-}
-
-TEST(FormatFileSizeTest, GigabytesOf1024000000) {
-  const std::vector<std::pair<std::int32_t, std::string>> cases = {
+      {1024, "1 Kb"},
+      {1025, "1 Kb"},
+      {1034, "1.01 Kb"},
+      {1536, "1.5 Kb"},
+      {1023999, "1000 Kb"},
+      {1018880, "995 Kb"},
+      {1075, "1.05 Kb"},
+      {1023990, "999.99 Kb"},
+      {1024000, "1 Mb"},
+      {1048576, "1.02 Mb"},
+      {1023999999, "1000 Mb"},
       {1024000000, "1 Gb"},
       {1536000000, "1.5 Gb"},
-      {2048000000, "2 Gb"},
       {std::numeric_limits<std::int32_t>::max(), "2.1 Gb"},
-  };
-  for (const auto& [bytes, text] : cases)
-    EXPECT_EQ(FormatFileSize(bytes), text) << bytes;
-}
-
-TEST(FormatFileSizeTest, ExactHalvesRoundToEven) {
-  const std::vector<std::pair<std::int32_t, std::string>> cases = {
       {1152, "1.12 Kb"},        // 1.125
       {1408, "1.38 Kb"},        // 1.375
       {1029120, "1 Mb"},        // 1.005
@@ -72,38 +48,26 @@ TEST(FormatFileSizeTest, ExactHalvesRoundToEven) {
     EXPECT_EQ(FormatFileSize(bytes), text) << bytes;
 }
 
-TEST(FormatDurationTest, TwoDigitHoursMinutesSeconds) {
+TEST(FormatDurationTest, HoursMinutesSecondsNeverNegative) {
   const std::vector<std::pair<std::int64_t, std::string>> cases = {
-      {0, "00:00:00"},     {9, "00:00:09"},    {45, "00:00:45"},   {59, "00:00:59"},
-      {60, "00:01:00"},    {61, "00:01:01"},   {225, "00:03:45"},  {599, "00:09:59"},
-      {3599, "00:59:59"},  {3600, "01:00:00"}, {3661, "01:01:01"}, {36000, "10:00:00"},
-      {86399, "23:59:59"},
+      {0, "00:00:00"},     {9, "00:00:09"},     {59, "00:00:59"},     {60, "00:01:00"},
+      {225, "00:03:45"},   {3599, "00:59:59"},  {3600, "01:00:00"},   {3661, "01:01:01"},
+      {86399, "23:59:59"}, {86400, "24:00:00"}, {359999, "99:59:59"}, {360000, "100:00:00"},
+      {-1, "00:00:00"},    {-3600, "00:00:00"},
   };
   for (const auto& [seconds, text] : cases)
     EXPECT_EQ(FormatDuration(seconds), text) << seconds;
 }
 
-TEST(FormatDurationTest, LongAndNegativeDurations) {
-  EXPECT_EQ(FormatDuration(86400), "24:00:00");
-  EXPECT_EQ(FormatDuration(359999), "99:59:59");
-  EXPECT_EQ(FormatDuration(360000), "100:00:00");
-  EXPECT_EQ(FormatDuration(-1), "00:00:00");
-  EXPECT_EQ(FormatDuration(-3600), "00:00:00");
-}
-
-TEST(ConnectionSpeedNameTest, NamesEveryIndex) {
+TEST(ConnectionSpeedNameTest, NamesEveryIndexAndDashesOtherwise) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"0", "------"}, {"1", "56k"}, {"2", "33.6k"}, {"3", "28.8k"}, {"4", "Satellite"},
       {"5", "ISDN"},   {"6", "DSL"}, {"7", "Cable"}, {"8", "T1"},    {"9", "T3"},
   };
   for (const auto& [index, name] : cases)
     EXPECT_EQ(ConnectionSpeedName(index), name) << index;
-}
-
-TEST(ConnectionSpeedNameTest, AnyOtherTextIsDashes) {
-  for (const char* index : {"", "10", "07", " 7", "7 ", "-1", "+7", "a", "T1", "7.0"}) {
+  for (const char* index : {"", "10", "07", " 7", "7 ", "-1", "+7", "a", "T1", "7.0"})
     EXPECT_EQ(ConnectionSpeedName(index), "------") << '"' << index << '"';
-  }
 }
 
 TEST(FormatHundredthsTest, ShortestDecimalForm) {

@@ -24,19 +24,13 @@ class ScriptedRandom final : public RandomSource {
 
 const double kJustBelowOne = std::nextafter(1.0, 0.0);
 
-TEST(RandomInRangeTest, SearchNumberRange) {
-  ScriptedRandom random({0.0, kJustBelowOne, 0.5, 0.001, 0.999});
+TEST(RandomInRangeTest, FloorOfTheScaledDrawPlusLow) {
+  ScriptedRandom random({0.0, kJustBelowOne, 0.5, 0.001, 0.05, kJustBelowOne, 0.5});
   EXPECT_EQ(RandomInRange(999, 1, random), 1);
   EXPECT_EQ(RandomInRange(999, 1, random), 999);
   EXPECT_EQ(RandomInRange(999, 1, random), 500);  // 499.5 + 1
   EXPECT_EQ(RandomInRange(999, 1, random), 1);    // 0.999 + 1
-  EXPECT_EQ(RandomInRange(999, 1, random), 999);  // 998.001 + 1
-}
-
-TEST(RandomInRangeTest, TakesTheFloorBelowZero) {
-  ScriptedRandom random({0.05, 0.0, kJustBelowOne, 0.5});
-  EXPECT_EQ(RandomInRange(10, -5, random), -5);  // -4.5
-  EXPECT_EQ(RandomInRange(10, -5, random), -5);
+  EXPECT_EQ(RandomInRange(10, -5, random), -5);   // -4.5: the floor below zero
   EXPECT_EQ(RandomInRange(10, -5, random), 4);
   EXPECT_EQ(RandomInRange(0, 7, random), 7);
 }

@@ -8,74 +8,16 @@
 #include <vector>
 
 #include "platform/sim/sim_world.h"
+#include "support/stream_recorder.h"
 
 namespace zorvex {
 namespace {
 
+using testing::Acceptor;
+using testing::Pattern;
+using testing::Recorder;
+
 constexpr std::uint16_t kPort = 5000;
-
-// Every callback of one stream, stamped with virtual time.
-class Recorder final : public StreamHandler {
- public:
-  explicit Recorder(const SimWorld& world) : world_(world) {}
-
-  void OnConnected() override {
-    connected_at.push_back(world_.NowMs());
-    if (on_connected) on_connected();
-  }
-  void OnData(std::string_view bytes) override {
-    data.append(bytes);
-    chunks.push_back(bytes.size());
-    data_at.push_back(world_.NowMs());
-    if (on_data) on_data();
-  }
-  void OnSent(std::size_t bytes) override {
-    sent += bytes;
-    sent_at.emplace_back(world_.NowMs(), sent);
-  }
-  void OnClosed() override {
-    closed_at.push_back(world_.NowMs());
-    if (on_closed) on_closed();
-  }
-  std::size_t Calls() const {
-    return connected_at.size() + chunks.size() + sent_at.size() + closed_at.size();
-  }
-
-  std::vector<std::int64_t> connected_at;
-  std::string data;
-  std::vector<std::size_t> chunks;
-  std::vector<std::int64_t> data_at;
-  std::size_t sent = 0;
-  std::vector<std::pair<std::int64_t, std::size_t>> sent_at;  // time, running total
-  std::vector<std::int64_t> closed_at;
-  std::function<void()> on_connected;
-  std::function<void()> on_data;
-  std::function<void()> on_closed;
-
- private:
-  const SimWorld& world_;
-};
-
-// Keeps every accepted stream with a recorder of its own.
-class Acceptor final : public StreamListenerHandler {
- public:
-  explicit Acceptor(const SimWorld& world) : world_(world) {}
-  void OnIncoming(std::unique_ptr<StreamSocket> stream) override {
-    incoming_at.push_back(world_.NowMs());
-    if (drop) return;
-    recorders.push_back(std::make_unique<Recorder>(world_));
-    stream->SetHandler(recorders.back().get());
-    streams.push_back(std::move(stream));
-  }
-
-  bool drop = false;
-  std::vector<std::int64_t> incoming_at;
-  std::vector<std::unique_ptr<StreamSocket>> streams;
-  std::vector<std::unique_ptr<Recorder>> recorders;
-
- private:
-  const SimWorld& world_;
-};
 
 // Two hosts, a listener on the second and a connected stream from the first.
 struct Pair {
@@ -102,13 +44,6 @@ struct Pair {
   Recorder out{world};
   std::unique_ptr<StreamSocket> client;
 };
-
-std::string Pattern(std::size_t size) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
-  return bytes;
-}
 
 TEST(SimStreamsTest, ConnectTakesALatencyEachWayAndBytesFlowBothWays) {
   Pair p(1, {.latency_ms = 20});

@@ -86,8 +86,12 @@ TEST_F(SearchServerTest, BadRequestsAreNotAnswered) {
   EXPECT_EQ(h.Receive("SearchFor:bc|0|5", "10.0.0.7").size(), 2u);
 }
 
-TEST(SearchTest, RefusedWithoutNeighboursOrWithAShortQuery) {
+class SearchTest : public ::testing::Test {
+ protected:
   NodeHarness h;
+};
+
+TEST_F(SearchTest, RefusedWithoutNeighboursOrWithAShortQuery) {
   EXPECT_FALSE(h.node.search().StartOrCancel("blue moon"));
   ASSERT_EQ(h.runtime.boxes.size(), 1u);
   EXPECT_EQ(h.runtime.boxes[0].text, "You must be connected in order to search!");
@@ -205,8 +209,7 @@ TEST_F(SearchWalkTest, CancelWithoutResultsSaysSoAndDownloadsAreChecked) {
   EXPECT_TRUE(search().ghosted()[0]);
 }
 
-TEST(SearchTest, LinkCommandsSearch) {
-  NodeHarness h;
+TEST_F(SearchTest, LinkCommandsSearch) {
   h.AddNeighbours({"10.0.0.2"});
   h.node.RunCommand("zx://search|free%20music/d");
   EXPECT_TRUE(h.node.search().running());

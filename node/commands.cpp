@@ -1,4 +1,4 @@
-#include "core/commands.h"
+#include "node/commands.h"
 
 #include <vector>
 

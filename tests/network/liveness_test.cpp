@@ -18,8 +18,12 @@ void TickTimes(NodeHarness& h, int ticks) {
     h.node.liveness().Tick();
 }
 
-TEST(LivenessTest, ASilentNeighbourGoesAtTheSecondSweep) {
+class LivenessTest : public ::testing::Test {
+ protected:
   NodeHarness h;
+};
+
+TEST_F(LivenessTest, ASilentNeighbourGoesAtTheSecondSweep) {
   h.AddNeighbours({"10.0.0.2"});
   TickTimes(h, 179);
   EXPECT_TRUE(h.Flush().empty());
@@ -39,8 +43,7 @@ TEST(LivenessTest, ASilentNeighbourGoesAtTheSecondSweep) {
   EXPECT_TRUE(h.node.bootstrap().timer_active());
 }
 
-TEST(LivenessTest, PingOrPongBetweenSweepsKeepsANeighbour) {
-  NodeHarness h;
+TEST_F(LivenessTest, PingOrPongBetweenSweepsKeepsANeighbour) {
   h.AddNeighbours({"10.0.0.2", "10.0.0.3"});
   TickTimes(h, 210);
   h.Flush();
@@ -51,15 +54,13 @@ TEST(LivenessTest, PingOrPongBetweenSweepsKeepsANeighbour) {
   EXPECT_EQ(h.node.peers().size(), 2u);
 }
 
-TEST(LivenessTest, StrangersAreNotAnswered) {
-  NodeHarness h;
+TEST_F(LivenessTest, StrangersAreNotAnswered) {
   h.AddNeighbours({"10.0.0.2"});
   EXPECT_TRUE(h.Receive("Ping+", "10.0.0.9").empty());
   EXPECT_TRUE(h.Receive("Pong+", "10.0.0.9").empty());
 }
 
-TEST(LivenessTest, OnlyPendingRowsArePingedAndDropped) {
-  NodeHarness h;
+TEST_F(LivenessTest, OnlyPendingRowsArePingedAndDropped) {
   h.AddNeighbours({"10.0.0.2", "10.0.0.3", "10.0.0.4"});
   TickTimes(h, 210);
   h.Flush();
@@ -76,8 +77,7 @@ TEST(LivenessTest, OnlyPendingRowsArePingedAndDropped) {
   EXPECT_FALSE(h.node.peers().rows()[1].confirmed);
 }
 
-TEST(LivenessTest, AllPendingAtTheSweepEmptiesTheTableAndStartsTheBootstrap) {
-  NodeHarness h;
+TEST_F(LivenessTest, AllPendingAtTheSweepEmptiesTheTableAndStartsTheBootstrap) {
   h.AddNeighbours({"10.0.0.2", "10.0.0.3", "10.0.0.4"});
   TickTimes(h, 420);
   EXPECT_EQ(h.node.peers().size(), 0u);

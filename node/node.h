@@ -12,13 +12,11 @@
 #include <vector>
 
 #include "core/runtime.h"
+#include "core/version.h"
 #include "settings/preferences.h"
 #include "transfer/transfers.h"
 
 namespace zorvex {
-
-inline constexpr std::string_view kVersion = "1.2.1";
-inline constexpr std::uint16_t kMessagePort = 620;
 
 struct NodeOptions {
   std::filesystem::path home;  // program folder: prefs.dll, FileDatabase.dll, Downloads/

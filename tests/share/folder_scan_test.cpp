@@ -160,9 +160,9 @@ TEST_F(FolderScanTest, TrailingSeparatorMakesNoDifference) {
   EXPECT_EQ(without.size(), 2u);
 }
 
-TEST_F(FolderScanTest, NestedFoldersAreWalkedDepthFirst) {
+TEST_F(FolderScanTest, NestedFoldersAreWalkedDepthFirstThenSortedIgnoringCase) {
   File("top1.txt", 3);
-  File("top2.txt", 3);
+  File("Top2.txt", 3);
   File("top3.txt", 3);
   File("sub/c.txt", 3);
   File("sub/d.txt", 3);
@@ -179,16 +179,7 @@ TEST_F(FolderScanTest, NestedFoldersAreWalkedDepthFirst) {
   std::sort(positions.begin(), positions.end());
   EXPECT_EQ(positions[2] - positions[0], 2u);
   // The completed list is sorted by name, case ignored.
-  EXPECT_EQ(RowNames(), (Names{"c.txt", "d.txt", "e.txt", "top1.txt", "top2.txt", "top3.txt"}));
-}
-
-TEST_F(FolderScanTest, CompletedListIsSortedByNameIgnoringCase) {
-  File("b.txt", 3);
-  File("A.txt", 3);
-  File("c.txt", 3);
-  Share(Root());
-  RunScan();
-  EXPECT_EQ(RowNames(), (Names{"A.txt", "b.txt", "c.txt"}));
+  EXPECT_EQ(RowNames(), (Names{"c.txt", "d.txt", "e.txt", "top1.txt", "Top2.txt", "top3.txt"}));
 }
 
 TEST_F(FolderScanTest, OverlappingFoldersListFilesTwice) {

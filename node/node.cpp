@@ -1,16 +1,16 @@
-#include "core/node.h"
+#include "node/node.h"
 
 #include <optional>
 #include <system_error>
 
 #include "core/address.h"
-#include "core/commands.h"
 #include "core/dispatcher.h"
 #include "core/message_layer.h"
 #include "core/status.h"
 #include "network/bootstrap.h"
 #include "network/liveness.h"
 #include "network/peer_table.h"
+#include "node/commands.h"
 #include "search/search.h"
 #include "search/search_server.h"
 #include "settings/ini_store.h"
