@@ -414,7 +414,8 @@ class SimWorld::Engine {
   void PeerGone(const ConnectionPtr& c, int side);
   // Tells the other side, after the bytes already on their way, that this side is gone.
   void SignalClose(const ConnectionPtr& c, int side);
-  void NotifyClosedLater(const ConnectionPtr& c, int side);
+  // A cut: the side hears of it from its loop, as a failure.
+  void NotifyFailedLater(const ConnectionPtr& c, int side);
   void Retire(const ConnectionPtr& c);
   void AbortHostStreams(std::uint32_t host);
 

@@ -144,7 +144,7 @@ void SimWorld::Engine::Refuse(const ConnectionPtr& c) {
   if (out.state != EndState::kConnecting) return;
   out.state = EndState::kClosed;
   Retire(c);
-  if (StreamHandler* handler = HandlerOf(out)) handler->OnClosed();
+  if (StreamHandler* handler = HandlerOf(out)) handler->OnFailed();
 }
 
 void SimWorld::Engine::Established(const ConnectionPtr& c) {
@@ -304,20 +304,27 @@ void SimWorld::Engine::PeerGone(const ConnectionPtr& c, int side) {
   StreamEnd& end = c->ends[side];
   const bool reports = end.state == EndState::kOpen || end.state == EndState::kConnecting;
   if (end.state == EndState::kClosed) return;
+  // Bytes of this end still on their way will never be read: no orderly end for it.
+  const bool unsent = !end.pending.empty() || end.leaving > 0;
   end.state = EndState::kClosed;
   end.pending.clear();
   end.pending_offset = 0;
   end.leaving = 0;
   end.unread.clear();
   Retire(c);
-  if (reports) {
-    if (StreamHandler* handler = HandlerOf(end)) handler->OnClosed();
+  if (!reports) return;
+  if (StreamHandler* handler = HandlerOf(end)) {
+    if (unsent) {
+      handler->OnFailed();
+    } else {
+      handler->OnClosed();
+    }
   }
 }
 
-void SimWorld::Engine::NotifyClosedLater(const ConnectionPtr& c, int side) {
+void SimWorld::Engine::NotifyFailedLater(const ConnectionPtr& c, int side) {
   AddTask(c->ends[side].host, 0, [this, c, side] {
-    if (StreamHandler* handler = HandlerOf(c->ends[side])) handler->OnClosed();
+    if (StreamHandler* handler = HandlerOf(c->ends[side])) handler->OnFailed();
   });
 }
 
@@ -343,7 +350,7 @@ std::size_t SimWorld::Engine::CutStreams(std::uint32_t a, std::uint32_t b) {
       end.pending_offset = 0;
       end.leaving = 0;
       end.unread.clear();
-      if (reports) NotifyClosedLater(c, side);
+      if (reports) NotifyFailedLater(c, side);
     }
     Retire(c);
   }

@@ -91,6 +91,7 @@ TEST(QtStreamsTest, CloseFromEitherSideReportsClosedOnceOnTheOther) {
   EXPECT_EQ(l.In().data, "Close");
   SpinFor(100ms);
   EXPECT_EQ(l.In().closed, 1);
+  EXPECT_EQ(l.In().failed, 0);
   EXPECT_EQ(l.out.closed, 0);
   EXPECT_FALSE(l.Server().Send("x"));
 
@@ -106,6 +107,7 @@ TEST(QtStreamsTest, CloseFromEitherSideReportsClosedOnceOnTheOther) {
   EXPECT_EQ(out.data, "last words");
   SpinFor(100ms);
   EXPECT_EQ(out.closed, 1);
+  EXPECT_EQ(out.failed, 0);
   EXPECT_EQ(l.acceptor.recorders[1]->closed, 0);
 }
 
@@ -113,9 +115,11 @@ TEST(QtStreamsTest, DestroyingAbortsSilentlyEvenInsideCallbacks) {
   Loopback l;
   ASSERT_TRUE(l.Connect());
   // The accepting side drops its stream from inside OnData.
+  // The sender still has bytes queued: it hears of a failure, not of a close.
   l.In().on_data = [&] { l.acceptor.streams.clear(); };
-  ASSERT_TRUE(l.client->Send("hello"));
+  ASSERT_TRUE(l.client->Send(std::string(64 << 20, 'x')));
   ASSERT_TRUE(SpinUntil([&] { return l.out.closed == 1; }));
+  EXPECT_EQ(l.out.failed, 1);
   EXPECT_EQ(l.acceptor.recorders[0]->closed, 0);
 
   // The connecting side drops itself from OnConnected.
@@ -167,6 +171,7 @@ TEST(QtStreamsTest, ConnectToAClosedPortReportsClosed) {
   ASSERT_TRUE(SpinUntil([&] { return out.closed == 2; }));
   SpinFor(50ms);
   EXPECT_EQ(out.closed, 2);
+  EXPECT_EQ(out.failed, 2);
 }
 
 TEST(QtStreamsTest, StreamsUseTheNodesOwnAddress) {

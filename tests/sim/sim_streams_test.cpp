@@ -144,7 +144,8 @@ TEST(SimStreamsTest, CuttingTheRouteClosesBothEndsMidTransfer) {
   p.world.RunFor(5000);
   EXPECT_EQ(p.out.closed_at.size(), 1u);
   EXPECT_EQ(p.In().closed_at.size(), 1u);
-  EXPECT_EQ(p.In().data.size(), received);  // what was on the way is lost
+  EXPECT_EQ(p.out.failed + p.In().failed, 2);  // a cut is no orderly close
+  EXPECT_EQ(p.In().data.size(), received);     // what was on the way is lost
   EXPECT_FALSE(p.client->Send("more"));
   EXPECT_FALSE(p.Server().Send("more"));
   EXPECT_EQ(p.client->PendingBytes(), 0u);
@@ -168,6 +169,7 @@ TEST(SimStreamsTest, FailedConnectsReportClosed) {
   EXPECT_EQ(nobody_out.closed_at, (std::vector<std::int64_t>{30}));
   EXPECT_EQ(bad_out.closed_at, (std::vector<std::int64_t>{0}));
   EXPECT_EQ(absent_out.closed_at, (std::vector<std::int64_t>{130 - 100}));
+  EXPECT_EQ(nobody_out.failed + bad_out.failed + absent_out.failed, 3);
   EXPECT_TRUE(nobody_out.connected_at.empty());
 
   p.world.SetHostOnline("10.0.0.2", false);
@@ -233,6 +235,7 @@ TEST(SimStreamsTest, CloseSendsWhatIsQueuedAndDestroyAborts) {
   p.world.RunFor(5000);
   EXPECT_EQ(p.In().data, Pattern(100 * 1024) + "Close");
   EXPECT_EQ(p.In().closed_at.size(), 1u);
+  EXPECT_EQ(p.In().failed, 0);
   EXPECT_EQ(p.out.Calls(), calls);
 
   // Destroying an open stream loses its queue; the far side hears of it after a latency.

@@ -41,12 +41,18 @@ class Recorder final : public StreamHandler {
     closed_at.push_back(now_());
     if (on_closed) on_closed();
   }
+  // Counted as a close too; `failed` tells how many of the closes were failures.
+  void OnFailed() override {
+    ++failed;
+    OnClosed();
+  }
   std::size_t Calls() const {
     return connected_at.size() + chunks.size() + sent_at.size() + closed_at.size();
   }
 
   int connected = 0;
   int closed = 0;
+  int failed = 0;
   std::vector<std::int64_t> connected_at;
   std::string data;
   std::vector<std::size_t> chunks;
