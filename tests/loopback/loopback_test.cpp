@@ -25,6 +25,7 @@
 #include <map>
 #include <memory>
 
+#include "core/rc4.h"
 #include "support/temp_dir.h"
 
 namespace zorvex {
@@ -376,6 +377,60 @@ TEST(LoopbackTest, ADownloadSurvivesItsUploaderDyingAndResumesFromAnother) {
     }
   }
   EXPECT_TRUE(half);
+}
+
+// A stranger's datagram with the most negative hop count once killed every node with a
+// neighbour; the node must still answer afterwards.
+TEST(LoopbackTest, AHostileWalkRequestLeavesTheNodeAnswering) {
+  if (!CanBindPort620("127.0.0.7") || !CanBindPort620("127.0.0.61")) {
+    GTEST_SKIP() << "no right to bind port 620";
+  }
+  RunningNode a("127.0.0.7", {"--gateway", "Nowhere=127.0.0.7:9/gateway.php"});
+  ASSERT_TRUE(a.WaitUntilUp()) << a.ErrorOutput();
+
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in self{};
+  self.sin_family = AF_INET;
+  self.sin_port = htons(620);
+  ::inet_pton(AF_INET, "127.0.0.61", &self.sin_addr);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self), 0);
+  timeval wait{0, 200'000};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  sockaddr_in node{};
+  node.sin_family = AF_INET;
+  node.sin_port = htons(620);
+  ::inet_pton(AF_INET, "127.0.0.7", &node.sin_addr);
+  Rc4 cipher;
+  auto send = [&](const std::string& text) {
+    const std::string bytes = cipher.RC4String(text, kMessageKey);
+    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&node), sizeof node);
+  };
+  // Every message that comes back within the time, deciphered.
+  auto replies = [&](int timeout_ms) {
+    std::vector<std::string> out;
+    QElapsedTimer clock;
+    clock.start();
+    char buffer[2048];
+    while (clock.elapsed() < timeout_ms) {
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n > 0) out.push_back(cipher.RC4String(std::string(buffer, n), kMessageKey));
+    }
+    return out;
+  };
+
+  send("ConnectEst:Stranger|3|1|0 Bytes|1.2.1|1");
+  ASSERT_TRUE(WaitFor([&] { return a.HasNeighbour("127.0.0.61"); }, 5000)) << a.ErrorOutput();
+  replies(500);
+  send("ConnectRqr:127.0.0.61|-2147483648");
+  send("ConnectRqr:|-2147483648");
+  send("Ping-");
+  const auto answers = replies(2000);
+  ::close(fd);
+  EXPECT_EQ(answers, std::vector<std::string>{"Pong-"});
+  EXPECT_EQ(a.process().state(), QProcess::Running) << a.ErrorOutput();
+  a.Terminate();
+  EXPECT_EQ(a.process().exitStatus(), QProcess::NormalExit);
 }
 
 }  // namespace
