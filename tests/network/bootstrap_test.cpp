@@ -85,6 +85,15 @@ TEST_F(BootstrapTest, WithoutANicknameNothingIsOffered) {
   EXPECT_TRUE(h.runtime.http_urls.empty());
   EXPECT_TRUE(h.Flush().empty());
   EXPECT_FALSE(h.node.bootstrap().busy());
+
+  // Nothing ran, so the progress bar keeps what it showed.
+  StatusModel status;
+  status.SetProgress(7);
+  Bootstrap own(h.runtime, h.node.peers(), h.node.preferences(), status);
+  own.StartConnecting(0);
+  own.Tick();
+  EXPECT_EQ(status.progress(), 7);
+  EXPECT_FALSE(own.busy());
 }
 
 TEST(GatewayPageTest, PiecesBeforeEachBreak) {
