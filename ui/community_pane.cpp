@@ -28,6 +28,7 @@ CommunityPane::CommunityPane(NodeEvents& events, QWidget* parent)
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
   view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view_->verticalHeader()->hide();
+  view_->setWordWrap(false);
   view_->horizontalHeader()->setStretchLastSection(true);
   view_->setColumnWidth(0, 200);
   SortOnHeaderClick(view_, proxy, nullptr, nullptr);

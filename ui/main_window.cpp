@@ -186,6 +186,8 @@ QWidget* MainWindow::BuildExplorerBar() {
     body->addWidget(button);
   }
   outer->addWidget(bar_body_, 1);
+  // Keeps the collapse button at the top while the body is hidden.
+  outer->addStretch(0);
   return bar_;
 }
 
@@ -281,7 +283,9 @@ void MainWindow::ShowPane(int index) {
 void MainWindow::ApplySectionRules() {
   const QString tag = QString::number(current_pane_);
   for (QGroupBox* section : sections_) {
-    section->setVisible(section->property("tag").toString() == tag);
+    const QVariant wanted = section->property("wanted");
+    section->setVisible(section->property("tag").toString() == tag &&
+                        (!wanted.isValid() || wanted.toBool()));
   }
   search_->ApplyInfoRule(current_pane_ == 2);
 }
@@ -293,7 +297,7 @@ void MainWindow::ToggleExplorerBar() {
     hide_bar_->setToolTip(QStringLiteral("Minimize Explorer Bar"));
     bar_expanded_ = true;
   } else {
-    bar_->setFixedWidth(kBarCollapsedWidth + 2 * hide_bar_->sizeHint().width());
+    bar_->setFixedWidth(std::max(kBarCollapsedWidth, hide_bar_->sizeHint().width() + 6));
     hide_bar_->setText(QStringLiteral(">"));
     hide_bar_->setToolTip(QStringLiteral("Maximize Explorer Bar"));
     bar_expanded_ = false;

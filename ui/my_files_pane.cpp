@@ -74,6 +74,7 @@ MyFilesPane::MyFilesPane(NodeEvents& events, std::function<void(const QString&)>
   view_->setSelectionMode(QAbstractItemView::SingleSelection);
   view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view_->verticalHeader()->hide();
+  view_->setWordWrap(false);
   view_->horizontalHeader()->setStretchLastSection(true);
   view_->setColumnWidth(0, 240);
   view_->setColumnWidth(2, 260);
@@ -101,12 +102,11 @@ MyFilesPane::MyFilesPane(NodeEvents& events, std::function<void(const QString&)>
   connect(links_[3], &QToolButton::clicked, this, [this] { CopyLink(); });
   connect(links_[4], &QToolButton::clicked, this, [this] { ShowFindPanel(); });
 
-  // Details and find panel share one bar section; each shows on demand.
-  details_ = TaskSection(QStringLiteral("smMenuFileDetails"), QString(), QStringLiteral("1"));
-  details_->setFlat(true);
-  stats_ = new QGroupBox(QStringLiteral("File Details"), details_);
-  stats_->setObjectName(QStringLiteral("smMyFilesStats"));
-  auto* form = new QFormLayout(stats_);
+  // Details and find panel are sections of the pane that show on demand.
+  stats_ = TaskSection(QStringLiteral("smMyFilesStats"), QStringLiteral("File Details"),
+                       QStringLiteral("1"));
+  auto* form = new QFormLayout;
+  static_cast<QVBoxLayout*>(stats_->layout())->addLayout(form);
   auto add = [this, form](const QString& caption, const QString& name, const QString& text) {
     auto* label = new QLabel(text, stats_);
     label->setObjectName(name);
@@ -124,12 +124,10 @@ MyFilesPane::MyFilesPane(NodeEvents& events, std::function<void(const QString&)>
   kind_ = new QLabel(stats_);
   kind_->setObjectName(QStringLiteral("imgMyFilesKind"));
   form->addRow(kind_);
-  stats_->hide();
-  details_->layout()->addWidget(stats_);
+  Want(stats_, false);
 
-  find_ = new QGroupBox(QStringLiteral("Find File"), details_);
-  find_->setObjectName(QStringLiteral("smSearch"));
-  auto* find_layout = new QVBoxLayout(find_);
+  find_ = TaskSection(QStringLiteral("smSearch"), QStringLiteral("Find File"), QStringLiteral("1"));
+  auto* find_layout = static_cast<QVBoxLayout*>(find_->layout());
   find_layout->addWidget(new QLabel(QStringLiteral("Keyword(s):"), find_));
   keywords_ = new QLineEdit(find_);
   keywords_->setObjectName(QStringLiteral("txtMyFilesSearch"));
@@ -142,8 +140,7 @@ MyFilesPane::MyFilesPane(NodeEvents& events, std::function<void(const QString&)>
   buttons->addWidget(find_button_);
   buttons->addWidget(cancel_);
   find_layout->addLayout(buttons);
-  find_->hide();
-  details_->layout()->addWidget(find_);
+  Want(find_, false);
   connect(keywords_, &QLineEdit::returnPressed, this, [this] { FindNext(); });
   connect(find_button_, &QPushButton::clicked, this, [this] { FindNext(); });
   connect(cancel_, &QPushButton::clicked, this, [this] { CloseFindPanel(); });
@@ -175,8 +172,8 @@ void MyFilesPane::RowClicked() {
   const auto row = SelectedRow();
   if (!row) return;
   const SharedFile& file = node_.shared_files().rows[*row];
-  find_->hide();
-  stats_->show();
+  Want(find_, false);
+  Want(stats_, true);
   size_->setText(FromBytes(file.size_text));
   ext_->setText(FromBytes(GetExtension(file.file_name)));
   const std::string_view category = GetFileCategory(file.file_name);
@@ -187,16 +184,21 @@ void MyFilesPane::RowClicked() {
     links_[i]->setEnabled(true);
 }
 
+void MyFilesPane::Want(QGroupBox* panel, bool wanted) {
+  panel->setProperty("wanted", wanted);
+  panel->setVisible(wanted && isVisible());
+}
+
 void MyFilesPane::ShowFindPanel() {
-  stats_->hide();
-  find_->show();
+  Want(stats_, false);
+  Want(find_, true);
   keywords_->setFocus();
 }
 
 void MyFilesPane::CloseFindPanel() {
   finder_.Cancel();
   find_button_->setText(FromBytes(finder_.caption()));
-  find_->hide();
+  Want(find_, false);
   keywords_->clear();
 }
 

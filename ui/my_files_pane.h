@@ -30,7 +30,7 @@ class MyFilesPane final : public QWidget, public NodeObserver {
               QWidget* parent = nullptr);
   ~MyFilesPane() override;
 
-  QList<QGroupBox*> Sections() const { return {tasks_, details_}; }
+  QList<QGroupBox*> Sections() const { return {tasks_, stats_, find_}; }
 
   void ShowFindPanel();
   void CloseFindPanel();
@@ -52,6 +52,7 @@ class MyFilesPane final : public QWidget, public NodeObserver {
   std::optional<std::size_t> SelectedRow() const;
   void RowClicked();
   void UpdateCounts();
+  void Want(QGroupBox* panel, bool wanted);
   void ShowMenu(const QPoint& at);
 
   NodeEvents& events_;
@@ -66,7 +67,6 @@ class MyFilesPane final : public QWidget, public NodeObserver {
 
   QGroupBox* tasks_ = nullptr;
   QToolButton* links_[5] = {};
-  QGroupBox* details_ = nullptr;
   QGroupBox* stats_ = nullptr;
   QLabel* size_ = nullptr;
   QLabel* ext_ = nullptr;

@@ -86,6 +86,7 @@ SearchPane::SearchPane(NodeEvents& events, std::filesystem::path, QWidget* paren
   view_->setSelectionMode(QAbstractItemView::SingleSelection);
   view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view_->verticalHeader()->hide();
+  view_->setWordWrap(false);
   view_->horizontalHeader()->setStretchLastSection(true);
   view_->setColumnWidth(0, 240);
   view_->setContextMenuPolicy(Qt::CustomContextMenu);

@@ -51,6 +51,7 @@ QTableView* TransferView(const QString& name, const QString& tip, QAbstractItemM
   view->setSelectionMode(QAbstractItemView::SingleSelection);
   view->setEditTriggers(QAbstractItemView::NoEditTriggers);
   view->verticalHeader()->hide();
+  view->setWordWrap(false);
   view->horizontalHeader()->setStretchLastSection(true);
   view->setColumnWidth(0, 220);
   view->setColumnWidth(1, 110);
