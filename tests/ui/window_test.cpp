@@ -142,7 +142,7 @@ TEST(MainWindowTest, ExitRunsTheExitSequenceOnce) {
   EXPECT_EQ(exits, 1);
 }
 
-class MyFilesTest : public ::testing::Test {
+class MyFilesPaneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     d.Share(0, "Live Song.mp3", 3000);
@@ -164,7 +164,7 @@ class MyFilesTest : public ::testing::Test {
   QTableView* view = nullptr;
 };
 
-TEST_F(MyFilesTest, RowsDetailsAndLinks) {
+TEST_F(MyFilesPaneTest, RowsDetailsAndLinks) {
   ASSERT_EQ(view->model()->rowCount(), 3);
   EXPECT_EQ(view->model()->headerData(1, Qt::Horizontal).toString(), "File Size");
   EXPECT_FALSE(Find<QToolButton>(d.window.get(), "FileTasks0")->isEnabled());
@@ -176,7 +176,7 @@ TEST_F(MyFilesTest, RowsDetailsAndLinks) {
   EXPECT_EQ(Text(d.window.get(), "lblMyFilesFileSize"), "1000 Bytes");
 }
 
-TEST_F(MyFilesTest, FindWalksTheMatchesThenSaysNoMore) {
+TEST_F(MyFilesPaneTest, FindWalksTheMatchesThenSaysNoMore) {
   pane->ShowFindPanel();
   auto* keywords = Find<QLineEdit>(d.window.get(), "txtMyFilesSearch");
   auto* find = Find<QPushButton>(d.window.get(), "btnMyFilesSearch");
@@ -195,7 +195,7 @@ TEST_F(MyFilesTest, FindWalksTheMatchesThenSaysNoMore) {
   EXPECT_EQ(Text(d.window.get(), "lblStatus"), "No Shared Items Found!");
 }
 
-TEST_F(MyFilesTest, UnshareAndDeleteAskAndKeepTheLastFile) {
+TEST_F(MyFilesPaneTest, UnshareAndDeleteAskAndKeepTheLastFile) {
   Select(2);
   pane->UnshareSelected();
   EXPECT_EQ(view->model()->rowCount(), 2);
