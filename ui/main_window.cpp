@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
 #include <QProgressBar>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -29,6 +28,11 @@
 #include "ui/task_links.h"
 #include "ui/text.h"
 #include "ui/transfers_pane.h"
+
+// The icon lives in the library's resources, which a static library must register itself.
+static void InitUiResources() {
+  Q_INIT_RESOURCE(zorvex);
+}
 
 namespace zorvex::ui {
 namespace {
@@ -52,17 +56,9 @@ constexpr MenuButton kMenuButtons[6] = {
     {"Settings", "Modify My Settings", QStyle::SP_FileDialogDetailedView},
 };
 
+// An SVG, so that it stays sharp at any scale.
 QIcon ProductIcon() {
-  QPixmap pixmap(64, 64);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setBrush(QColor(0x2a, 0x6f, 0xdb));
-  painter.setPen(Qt::NoPen);
-  painter.drawEllipse(2, 2, 60, 60);
-  painter.setPen(QPen(Qt::white, 8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-  painter.drawPolyline(QPolygon({QPoint(18, 18), QPoint(46, 18), QPoint(18, 46), QPoint(46, 46)}));
-  return QIcon(pixmap);
+  return QIcon(QStringLiteral(":/icons/zorvex.svg"));
 }
 
 double LeadingRate(const std::string& text) {
@@ -81,6 +77,7 @@ QString TrayTipText(const QString& text) {
 
 MainWindow::MainWindow(NodeEvents& events, std::filesystem::path home, QWidget* parent)
     : QMainWindow(parent), events_(events), node_(events.node()), home_(std::move(home)) {
+  InitUiResources();
   setObjectName(QStringLiteral("frmMain"));
   setWindowIcon(ProductIcon());
   tray_available_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };

@@ -55,6 +55,8 @@ TEST(MainWindowTest, TitleButtonsAndHoverTexts) {
     EXPECT_EQ(button->toolTip(), b.hover);
   }
   EXPECT_EQ(ui::TrayTipText(QString(80, QLatin1Char('x'))).size(), 63);
+  // The product icon is drawn from its SVG at any size.
+  EXPECT_FALSE(d.window->windowIcon().pixmap(256).isNull());
 }
 
 TEST(MainWindowTest, PaneSwitchingFollowsTheBarRules) {
