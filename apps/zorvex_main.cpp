@@ -21,6 +21,7 @@
 #include "ui/gui_prompts.h"
 #include "ui/main_window.h"
 #include "ui/settings_dialog.h"
+#include "ui/startup.h"
 #include "ui/transfers_pane.h"
 
 namespace zorvex {
@@ -150,10 +151,8 @@ int Main(int argc, char** argv) {
   NodeEvents events(node, runtime);
 
   if (!node.BindMessageSocket()) {
-    Critical(QStringLiteral("Could not bind the program to port 620."),
-             QStringLiteral("Port 620 is privileged on Linux. Allow this program once with:\n"
-                            "sudo setcap cap_net_bind_service=+ep ") +
-                 QCoreApplication::applicationFilePath());
+    Critical(QString::fromLatin1(ui::kBindFailureText),
+             ui::BindFailureHint(QCoreApplication::applicationFilePath()));
     return 1;
   }
   ui::MainWindow main_window(events, home);
@@ -169,11 +168,7 @@ int Main(int argc, char** argv) {
   });
 
   node.LoadPreferences();
-  if (!node.MissingEssentials().empty()) {
-    ui::SettingsDialog wizard(events, home, hooks);
-    wizard.exec();
-    if (!node.MissingEssentials().empty()) return 1;
-  }
+  if (!ui::CompleteSettings(events, home, hooks)) return 1;
   main_window.show();
   node.Run();
   if (!pending_link.empty()) {

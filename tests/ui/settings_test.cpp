@@ -10,6 +10,7 @@
 
 #include "settings/ini_store.h"
 #include "ui/settings_dialog.h"
+#include "ui/startup.h"
 #include "ui_fixture.h"
 
 namespace zorvex {
@@ -164,6 +165,33 @@ TEST(SettingsDialogTest, StartsOnUploadsWithBackDisabledAndApplySaves) {
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(d.net[0].preferences().MaxULs, 7);
   EXPECT_EQ(d.net[0].preferences().MaxULUsers, 2);
+}
+
+TEST(StartupTest, TheWizardRunsModallyUntilTheEssentialsAreThere) {
+  FreshNode fresh;
+  ASSERT_FALSE(fresh.node->MissingEssentials().empty());
+  bool drove = false;
+  QTimer::singleShot(0, [&] {
+    auto* wizard = dynamic_cast<ui::SettingsDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(wizard, nullptr);
+    drove = true;
+    wizard->SetFolderPicker([&] { return QString::fromStdString(fresh.shared.path().string()); });
+    Find<QLineEdit>(wizard, "txtNickname")->setText("newcomer");
+    for (int page = 0; page < 6; ++page) {
+      if (page == 2) Find<QPushButton>(wizard, "btnAddFolder")->click();
+      Find<QPushButton>(wizard, "MainButtons0")->click();
+    }
+  });
+  EXPECT_TRUE(ui::CompleteSettings(*fresh.events, fresh.home.path(), {}));
+  EXPECT_TRUE(drove);
+  EXPECT_EQ(fresh.node->preferences().Nickname, "newcomer");
+}
+
+TEST(StartupTest, ABindFailureNamesTheOneTimeFix) {
+  EXPECT_STREQ(ui::kBindFailureText, "Could not bind the program to port 620.");
+  EXPECT_TRUE(
+      ui::BindFailureHint(QStringLiteral("/usr/bin/zorvex"))
+          .endsWith(QStringLiteral("sudo setcap cap_net_bind_service=+ep /usr/bin/zorvex")));
 }
 
 }  // namespace
