@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
