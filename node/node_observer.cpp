@@ -126,6 +126,7 @@ void NodeEvents::Flush() {
       }
     }
   }
+  NoticeEndedDownloads();
   const int other = std::exchange(other_, 0);
   std::optional<std::string> status = std::exchange(status_, std::nullopt);
   for (NodeObserver* o : observers_) {
@@ -133,6 +134,22 @@ void NodeEvents::Flush() {
     if (other & kCountersBit) o->CountersChanged();
     if (other & kSearchBit) o->SearchStateChanged();
     if (other & kConnectionBit) o->ConnectionChanged();
+  }
+}
+
+void NodeEvents::NoticeEndedDownloads() {
+  const auto& rows = node_.transfers().download_rows();
+  // Clearing removes rows anywhere: only rows that stay in place can be compared.
+  if (download_ended_.size() > rows.size()) download_ended_.clear();
+  const std::size_t known = download_ended_.size();
+  download_ended_.resize(rows.size(), false);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const bool ended = rows[i].tag == "Finished" || rows[i].tag == "Error";
+    const bool newly = ended && !download_ended_[i] && i < known;
+    download_ended_[i] = ended;
+    if (!newly) continue;
+    for (NodeObserver* o : observers_)
+      o->DownloadEnded(rows[i].file_name, rows[i].tag == "Finished");
   }
 }
 

@@ -34,6 +34,8 @@ class NodeObserver {
   virtual void SearchStateChanged() {}
   // Connection indicator, strength and the "Connect" label.
   virtual void ConnectionChanged() {}
+  // A download row was tagged "Finished" (true) or "Error" (false).
+  virtual void DownloadEnded(const std::string& /*file_name*/, bool /*finished*/) {}
 };
 
 class NodeEvents {
@@ -69,6 +71,7 @@ class NodeEvents {
   void MarkOther(int bit);
   void Schedule();
   std::size_t CurrentRows(NodeList list) const;
+  void NoticeEndedDownloads();
 
   Node& node_;
   Runtime& runtime_;
@@ -80,6 +83,8 @@ class NodeEvents {
   std::optional<std::string> status_;
   bool scheduled_ = false;
   std::shared_ptr<bool> alive_;
+  // Whether each download row had ended when last seen, to tell each ending once.
+  std::vector<bool> download_ended_;
 };
 
 }  // namespace zorvex

@@ -372,7 +372,11 @@ void MainWindow::RunCommand(const std::string& command) {
   BringForward();
   if (command.empty()) return;
   node_.RunCommand(command);
-  if (std::holds_alternative<SearchCommand>(ParseCommand(command))) ShowPane(2);
+  const Command parsed = ParseCommand(command);
+  if (const auto* search = std::get_if<SearchCommand>(&parsed); search && !search->text.empty()) {
+    search_->SetQueryText(FromBytes(search->text));
+    ShowPane(2);
+  }
 }
 
 void MainWindow::SetStatusText(const QString& text) {

@@ -165,6 +165,10 @@ void SearchPane::StartOrCancel() {
   events_.Flush();
 }
 
+void SearchPane::SetQueryText(const QString& text) {
+  query_->setText(text);
+}
+
 void SearchPane::ClearResults() {
   node_.search().ClearResults();
   events_.Flush();

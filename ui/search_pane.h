@@ -32,6 +32,8 @@ class SearchPane final : public QWidget, public NodeObserver {
   void ApplyInfoRule(bool on_pane);
 
   void StartOrCancel();
+  // A search started by a link shows its text in the query box.
+  void SetQueryText(const QString& text);
   void ClearResults();
   void DownloadSelected();
 

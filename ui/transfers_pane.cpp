@@ -60,10 +60,6 @@ QTableView* TransferView(const QString& name, const QString& tip, QAbstractItemM
   return view;
 }
 
-bool Ended(const std::string& tag) {
-  return tag == "Finished" || tag == "Error";
-}
-
 }  // namespace
 
 TransfersPane::TransfersPane(NodeEvents& events, QWidget* parent)
@@ -262,30 +258,8 @@ void TransfersPane::ShowMenu(bool uploads, const QPoint& at) {
   events_.Flush();
 }
 
-void TransfersPane::NoticeEnded() {
-  const auto& rows = node_.transfers().download_rows();
-  seen_tags_.resize(rows.size());
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    if (Ended(rows[i].tag) && !Ended(seen_tags_[i]) && ended_) {
-      ended_(FromBytes(rows[i].file_name), rows[i].tag == "Finished");
-    }
-    seen_tags_[i] = rows[i].tag;
-  }
-}
-
-void TransfersPane::RowsChanged(NodeList list, std::size_t, std::size_t) {
-  if (list == NodeList::kDownloads) NoticeEnded();
-}
-
-void TransfersPane::RowsAdded(NodeList list, std::size_t, std::size_t) {
-  if (list == NodeList::kDownloads) NoticeEnded();
-}
-
-void TransfersPane::ListReset(NodeList list) {
-  if (list != NodeList::kDownloads) return;
-  seen_tags_.clear();
-  for (const auto& row : node_.transfers().download_rows())
-    seen_tags_.push_back(row.tag);
+void TransfersPane::DownloadEnded(const std::string& file_name, bool finished) {
+  if (ended_) ended_(FromBytes(file_name), finished);
 }
 
 }  // namespace zorvex::ui

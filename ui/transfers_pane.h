@@ -39,9 +39,7 @@ class TransfersPane final : public QWidget, public NodeObserver {
     ended_ = std::move(listener);
   }
 
-  void RowsChanged(NodeList list, std::size_t first, std::size_t count) override;
-  void ListReset(NodeList list) override;
-  void RowsAdded(NodeList list, std::size_t first, std::size_t count) override;
+  void DownloadEnded(const std::string& file_name, bool finished) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -51,7 +49,6 @@ class TransfersPane final : public QWidget, public NodeObserver {
   void EnableLinks(bool on);
   void MenuChange(bool on);
   void ShowMenu(bool uploads, const QPoint& at);
-  void NoticeEnded();
 
   NodeEvents& events_;
   Node& node_;
@@ -66,7 +63,6 @@ class TransfersPane final : public QWidget, public NodeObserver {
   QGroupBox* section_ = nullptr;
   QToolButton* links_[5] = {};
   bool uploads_selected_ = false;
-  std::vector<std::string> seen_tags_;
   std::function<void(const QString&, bool)> ended_;
 };
 

@@ -106,6 +106,7 @@ TEST(ShellTest, StartPageLinksAndForwardedSearchShowTheirPanes) {
   d.window->RunCommand("zx://search|common%20tune/");
   EXPECT_EQ(d.window->current_pane(), 2);
   EXPECT_EQ(d.net[0].search().query(), "common tune");
+  EXPECT_EQ(Find<QLineEdit>(d.window.get(), "txtSearch")->text(), "common tune");
   d.Run(5000);
   EXPECT_EQ(Find<QTableView>(d.window.get(), "Results")->model()->rowCount(), 1);
 }
