@@ -74,6 +74,9 @@ int Main(const std::filesystem::path& out) {
   ok &= Save(d.window.get(), out / "transfers.png");
   d.window->ShowPane(4);
   ok &= Save(d.window.get(), out / "community.png");
+  ui::SettingsDialog settings(*d.events, d.net.nodes[0].home->path(), {});
+  settings.show();
+  ok &= Save(&settings, out / "settings.png");
   return ok ? 0 : 1;
 }
 

@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include "settings/ini_store.h"
+#include "share/folder_scan.h"
 #include "ui/settings_dialog.h"
 #include "ui/startup.h"
 #include "ui_fixture.h"
@@ -165,6 +166,53 @@ TEST(SettingsDialogTest, StartsOnUploadsWithBackDisabledAndApplySaves) {
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(d.net[0].preferences().MaxULs, 7);
   EXPECT_EQ(d.net[0].preferences().MaxULUsers, 2);
+}
+
+TEST(SettingsDialogTest, GatewayPanelAndTheScanAfterClosing) {
+  testing::DesktopNetwork d(1);
+  testing::TempDir more;
+  const auto database = d.net.nodes[0].home->path() / "FileDatabase.dll";
+  testing::WriteFileBytes(database, "[x]\n");
+  {
+    ui::SettingsDialog dialog(*d.events, d.net.nodes[0].home->path(), {});
+    dialog.show();
+    QStringList answers = {QStringLiteral("Backup"), QStringLiteral("backup.example/gateway.php")};
+    QStringList prompts;
+    dialog.SetInputBox([&](const QString& prompt) {
+      prompts << prompt;
+      return answers.takeFirst();
+    });
+    for (int page = 1; page < 4; ++page) {
+      if (page == 2) {
+        dialog.SetFolderPicker([&] { return QString::fromStdString(more.path().string()); });
+        Find<QPushButton>(&dialog, "btnAddFolder")->click();
+      }
+      ASSERT_EQ(Next(dialog), "") << page;
+    }
+    EXPECT_EQ(Topic(dialog), "Other Options");
+    Find<QPushButton>(&dialog, "btnModifyHosts")->click();
+    EXPECT_EQ(Topic(dialog), "Gateways");
+    EXPECT_FALSE(Find<QPushButton>(&dialog, "MainButtons0")->isEnabled());
+    auto* hosts = Find<QListWidget>(&dialog, "lvHosts");
+    const int before = hosts->count();
+    Find<QPushButton>(&dialog, "btnAddHost")->click();
+    EXPECT_EQ(prompts, QStringList({"Please enter the name of the gateway below:",
+                                    "Please enter the gateways address below."}));
+    ASSERT_EQ(hosts->count(), before + 1);
+    EXPECT_EQ(hosts->item(before)->text(), "Backup");
+    Find<QPushButton>(&dialog, "MainButtons1")->click();
+    EXPECT_EQ(Topic(dialog), "Other Options");
+    EXPECT_TRUE(Find<QPushButton>(&dialog, "MainButtons0")->isEnabled());
+    Find<QPushButton>(&dialog, "MainButtons3")->click();
+    EXPECT_FALSE(dialog.isVisible());
+  }
+  // A folder was added: the hash database goes and a scan comes a second later.
+  EXPECT_FALSE(std::filesystem::exists(database));
+  EXPECT_TRUE(d.net[0].folder_scan().timer_active());
+  EXPECT_EQ(d.net[0].folder_scan().interval(), 1000);
+  IniStore store;
+  EXPECT_NE(store.ReadINI("Hosts", "Addresses", d.net[0].PreferencesFile()).find("Backup*"),
+            std::string::npos);
 }
 
 TEST(StartupTest, TheWizardRunsModallyUntilTheEssentialsAreThere) {
