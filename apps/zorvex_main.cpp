@@ -15,6 +15,7 @@
 
 #include "core/node.h"
 #include "node/node_observer.h"
+#include "platform/qt/exit_signals.h"
 #include "platform/qt/qt_runtime.h"
 #include "platform/qt/single_instance.h"
 #include "settings/desktop_integration.h"
@@ -82,6 +83,7 @@ void Critical(const QString& text, const QString& detail = {}) {
 }
 
 int Main(int argc, char** argv) {
+  ExitSignalWatch exit_signals;
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("zorvex"));
@@ -169,6 +171,13 @@ int Main(int argc, char** argv) {
 
   node.LoadPreferences();
   if (!ui::CompleteSettings(events, home, hooks)) return 1;
+  // Logging out sends SIGTERM: the tray's Exit runs then; a second signal ends at once.
+  bool signalled = false;
+  exit_signals.Watch([&main_window, &signalled] {
+    if (signalled) QCoreApplication::exit(1);
+    signalled = true;
+    main_window.Exit();
+  });
   main_window.show();
   node.Run();
   if (!pending_link.empty()) {
