@@ -85,7 +85,7 @@ TEST(SettingsWizardTest, RefusesEachInvalidPageThenFinishesIntoSavedPreferences)
       {3, "txtDLPort", "65537",
        "Your download port must be between port 1 and 65536.  Default is 0."},
       {3, "txtDLPort", "65536", ""},
-      {4, nullptr, nullptr, ""},
+      {4, nullptr, nullptr, "You must have at least one gateway to connect to."},
   };
   for (const auto& s : steps) {
     ASSERT_EQ(wizard.current_page(), s.page) << s.message;
@@ -107,6 +107,23 @@ TEST(SettingsWizardTest, RefusesEachInvalidPageThenFinishesIntoSavedPreferences)
       EXPECT_EQ(wizard.last_message()->windowTitle(), "Share Error!");
       wizard.last_message()->close();
       EXPECT_EQ(Find<QListWidget>(&wizard, "SharedFileList")->count(), 1);
+      EXPECT_EQ(Next(wizard), "");
+    }
+    if (s.page == 3 && !*s.message) {
+      // The only gateway removed on the panel: page 4 refuses until one is added again.
+      Find<QPushButton>(&wizard, "btnModifyHosts")->click();
+      auto* hosts = Find<QListWidget>(&wizard, "lvHosts");
+      hosts->setCurrentRow(0);
+      Find<QPushButton>(&wizard, "btnRemoveHost")->click();
+      ASSERT_EQ(hosts->count(), 0);
+      Find<QPushButton>(&wizard, "MainButtons1")->click();
+    }
+    if (s.page == 4) {
+      QStringList answers = {QStringLiteral("Main"), QStringLiteral("gw.example/gateway.php")};
+      wizard.SetInputBox([&](const QString&) { return answers.takeFirst(); });
+      Find<QPushButton>(&wizard, "btnModifyHosts")->click();
+      Find<QPushButton>(&wizard, "btnAddHost")->click();
+      Find<QPushButton>(&wizard, "MainButtons1")->click();
       EXPECT_EQ(Next(wizard), "");
     }
   }
