@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QSystemTrayIcon>
 #include <QTableView>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -76,6 +77,10 @@ TEST_F(TransfersPaneTest, PauseCancelAndAutomaticClearing) {
         Status(1) == "Receiving..." && downloads->model()->index(1, 1).data().toString() != "0%";
   }
   ASSERT_TRUE(receiving);
+  d.Run(1000);
+  // The tray's hover text carries the rates while bytes move.
+  EXPECT_TRUE(d.window->tray()->toolTip().startsWith("Zorvex - down "))
+      << d.window->tray()->toolTip().toStdString();
   downloads->selectRow(1);
   auto* pause = Find<QToolButton>(d.window.get(), "TransferMenu1");
   d.window->transfers()->PauseOrResume();
