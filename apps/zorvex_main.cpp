@@ -186,6 +186,8 @@ int Main(int argc, char** argv) {
   }
   const int status = app.exec();
   window = nullptr;
+  // Boxes the node might still raise while it is taken down have no window to belong to.
+  prompts.SetParent({});
   return status;
 }
 

@@ -57,7 +57,9 @@ class FolderScan {
   void Tick();
 
   // Runs after the scan changed the table (for views).
-  void SetOnTableChanged(std::function<void()> listener) { on_table_changed_ = std::move(listener); }
+  void SetOnTableChanged(std::function<void()> listener) {
+    on_table_changed_ = std::move(listener);
+  }
 
   bool scanning() const { return scanning_; }
   bool timer_active() const { return timer_->IsActive(); }
