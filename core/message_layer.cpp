@@ -44,6 +44,7 @@ std::string MessageLayer::LocalAddress() const {
 void MessageLayer::QueueMessage(std::string_view message, std::string_view address) {
   if (shut_down_ || SameText(address, my_ip_) || SameText(address, "127.0.0.1")) return;
   outgoing_.push_back({std::string(message), std::string(address)});
+  if (activity_) activity_();
 }
 
 void MessageLayer::QueueIncoming(std::string payload, std::string sender) {
@@ -53,6 +54,7 @@ void MessageLayer::QueueIncoming(std::string payload, std::string sender) {
   }
   incoming_bytes_ += payload.size();
   incoming_.push_back({std::move(payload), std::move(sender)});
+  if (activity_) activity_();
 }
 
 void MessageLayer::OnDatagram(std::string payload, std::string sender) {
@@ -106,6 +108,7 @@ void MessageLayer::CountPacket(PacketKind kind) {
                            : kind == PacketKind::kOut ? counters_.out
                                                       : counters_.bad;
   counter = NextCount(counter);
+  if (activity_) activity_();
 }
 
 std::string MessageLayer::QueueDisplay() const {

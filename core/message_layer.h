@@ -62,6 +62,8 @@ class MessageLayer final : public DatagramHandler {
   void Tick();
 
   void CountPacket(PacketKind kind);
+  // Runs when the counters or the queues changed (for views).
+  void SetActivityListener(std::function<void()> listener) { activity_ = std::move(listener); }
   const PacketCounters& counters() const { return counters_; }
   // "outgoing - incoming", e.g. "3 - 0".
   std::string QueueDisplay() const;
@@ -90,6 +92,7 @@ class MessageLayer final : public DatagramHandler {
   std::size_t incoming_bytes_ = 0;
   bool shut_down_ = false;
   PacketCounters counters_;
+  std::function<void()> activity_;
 };
 
 }  // namespace zorvex

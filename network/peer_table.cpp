@@ -155,6 +155,7 @@ bool PeerTable::Confirm(std::string_view address) {
   for (auto& row : rows_) {
     if (SameText(row.address, address)) {
       row.confirmed = true;
+      if (on_changed_) on_changed_();
       return true;
     }
   }
@@ -165,6 +166,7 @@ void PeerTable::SetPending(std::string_view address) {
   for (auto& row : rows_) {
     if (SameText(row.address, address)) row.confirmed = false;
   }
+  if (on_changed_) on_changed_();
 }
 
 void PeerTable::AddRow(const std::string& address) {
@@ -184,6 +186,7 @@ void PeerTable::UpdatePeerSummary() {
                   ? static_cast<int>(std::nearbyint(static_cast<double>(rows_.size()) * 100.0 /
                                                     prefs_.MaxConnections))
                   : 0;
+  if (on_changed_) on_changed_();
 }
 
 }  // namespace zorvex

@@ -41,6 +41,8 @@ class PeerTable {
   void SetOfferFacts(std::function<OfferFacts()> facts) { facts_ = std::move(facts); }
   // Runs after a neighbour was added (the liveness timer starts then).
   void SetOnNeighbourAdded(std::function<void()> callback) { on_added_ = std::move(callback); }
+  // Runs after rows were added, removed or re-marked (for views).
+  void SetOnChanged(std::function<void()> callback) { on_changed_ = std::move(callback); }
 
   bool IsPeerOrSelf(std::string_view address) const;
   void SendConnectNew(std::string_view address);
@@ -77,6 +79,7 @@ class PeerTable {
   RandomSource& random_;
   std::function<OfferFacts()> facts_;
   std::function<void()> on_added_;
+  std::function<void()> on_changed_;
   std::vector<Neighbour> rows_;
   std::string neighbour_list_;
   bool connected_ = false;

@@ -87,6 +87,7 @@ std::string FolderScan::Prefix() const {
 void FolderScan::ScanSharedFolders() {
   table_.sorted = false;
   table_.rows.clear();
+  if (on_table_changed_) on_table_changed_();
   const std::string directories =
       store_.ReadINI(keys::kSharedDirectories.section, keys::kSharedDirectories.key, prefs_file_);
   if (directories.empty()) {
@@ -259,6 +260,7 @@ void FolderScan::EntryDone(const std::string& folder, const std::string& name, s
     row.folder = folder;
     row.base_name = name.substr(0, name.size() - std::min(name.size(), extension.size() + 1));
     table_.rows.push_back(std::move(row));
+    if (on_table_changed_) on_table_changed_();
   }
   Step(&FolderScan::NextEntry);
 }
@@ -277,6 +279,7 @@ void FolderScan::Finish() {
   status_.SetStatus("File Scanner (" + std::to_string(shared_count_) + "): Complete!");
   std::stable_sort(table_.rows.begin(), table_.rows.end(), LessIgnoringCase);
   table_.sorted = true;
+  if (on_table_changed_) on_table_changed_();
 }
 
 MyFilesResult FolderScan::UnshareRows(const std::vector<std::size_t>& indices) {

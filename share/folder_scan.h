@@ -58,6 +58,11 @@ class FolderScan {
   // already rebuilds the whole table.
   void Tick();
 
+  // Runs after the scan changed the table (for views).
+  void SetOnTableChanged(std::function<void()> listener) {
+    on_table_changed_ = std::move(listener);
+  }
+
   bool scanning() const { return scanning_; }
   bool timer_active() const { return timer_->IsActive(); }
   std::int64_t interval() const { return interval_; }
@@ -105,6 +110,7 @@ class FolderScan {
   std::vector<Level> levels_;
   std::unique_ptr<IniStore::Batch> batch_;
   std::unique_ptr<PendingRequest> hashing_;
+  std::function<void()> on_table_changed_;
   LifeToken life_;
 };
 

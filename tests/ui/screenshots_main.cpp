@@ -1,0 +1,89 @@
+// Saves a picture of the wizard and of each pane, with the windows running against a simulated
+// network in this process. scripts/screenshots runs it under Xvfb.
+
+#include <filesystem>
+#include <iostream>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTableView>
+#include <QToolButton>
+
+#include "network/peer_table.h"
+#include "ui/search_pane.h"
+#include "ui/settings_dialog.h"
+#include "ui_fixture.h"
+
+namespace zorvex {
+namespace {
+
+bool Save(QWidget* widget, const std::filesystem::path& file) {
+  QCoreApplication::processEvents();
+  const bool ok = widget->grab().save(QString::fromStdString(file.string()));
+  std::cout << (ok ? "saved " : "could not save ") << file.string() << std::endl;
+  return ok;
+}
+
+int Main(const std::filesystem::path& out) {
+  std::filesystem::create_directories(out);
+  bool ok = true;
+  {
+    SimWorld world(5);
+    auto host = world.CreateHost("10.0.0.1");
+    testing::TempDir home;
+    Node node(*host, NodeOptions{.home = home.path()});
+    node.BindMessageSocket();
+    node.LoadPreferences();
+    NodeEvents events(node, *host);
+    ui::SettingsDialog wizard(events, home.path(), {});
+    wizard.show();
+    ok &= Save(&wizard, out / "wizard.png");
+  }
+  testing::DesktopNetwork d(8, 77);
+  d.Share(0, "holiday video.avi", 700'000);
+  d.Share(0, "Live Song.mp3", 300'000);
+  d.Share(0, "notes for the band.txt", 4'000);
+  const char* names[] = {"",
+                         "open tune - first light.mp3",
+                         "open tune - river.mp3",
+                         "open tune (live).mp3",
+                         "open tune sheet.pdf",
+                         "open tune demo.ogg",
+                         "open tune remix.mp3",
+                         "open tune video.avi"};
+  for (std::size_t i = 1; i < 8; ++i)
+    d.Share(i, names[i], 1'500'000 * i);
+  d.Run(120'000);
+  d.window->resize(1100, 640);
+  ok &= Save(d.window.get(), out / "start.png");
+  d.window->ShowPane(1);
+  d.window->findChild<QTableView*>(QStringLiteral("MyFiles"))->selectRow(1);
+  ok &= Save(d.window.get(), out / "my-files.png");
+  d.window->ShowPane(2);
+  auto* query = d.window->findChild<QLineEdit*>(QStringLiteral("txtSearch"));
+  query->setText(QStringLiteral("open tune"));
+  d.window->search()->StartOrCancel();
+  d.Run(4000);
+  ok &= Save(d.window.get(), out / "search.png");
+  d.window->search()->results_view()->selectRow(0);
+  d.window->search()->DownloadSelected();
+  d.window->search()->results_view()->selectRow(4);
+  d.window->search()->DownloadSelected();
+  d.Run(23'000);
+  d.window->ShowPane(3);
+  ok &= Save(d.window.get(), out / "transfers.png");
+  d.window->ShowPane(4);
+  ok &= Save(d.window.get(), out / "community.png");
+  ui::SettingsDialog settings(*d.events, d.net.nodes[0].home->path(), {});
+  settings.show();
+  ok &= Save(&settings, out / "settings.png");
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace zorvex
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  return zorvex::Main(argc > 1 ? argv[1] : "screenshots");
+}

@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "settings/ini_store.h"
+#include "share/folder_scan.h"
+#include "ui/settings_dialog.h"
+#include "ui/startup.h"
+#include "ui_fixture.h"
+
+namespace zorvex {
+namespace {
+
+using testing::TempDir;
+
+// A node that starts for the first time: nothing stored.
+struct FreshNode {
+  FreshNode() : world(5), host(world.CreateHost("10.0.0.1")) {
+    node = std::make_unique<Node>(*host, NodeOptions{.home = home.path()});
+    node->BindMessageSocket();
+    node->LoadPreferences();
+    events = std::make_unique<NodeEvents>(*node, *host);
+  }
+  SimWorld world;
+  std::unique_ptr<SimHost> host;
+  TempDir home;
+  TempDir shared;
+  std::unique_ptr<Node> node;
+  std::unique_ptr<NodeEvents> events;
+};
+
+template <typename T>
+T* Find(QWidget* root, const char* name) {
+  T* found = root->findChild<T*>(QString::fromLatin1(name));
+  EXPECT_NE(found, nullptr) << name;
+  return found;
+}
+
+QString Topic(ui::SettingsDialog& dialog) {
+  return Find<QLabel>(&dialog, "lblTopicName")->text();
+}
+
+// Clicks Next; returns the message the page refused with, or "" when it passed.
+QString Next(ui::SettingsDialog& dialog) {
+  Find<QPushButton>(&dialog, "MainButtons0")->click();
+  QMessageBox* box = dialog.last_message();
+  if (!box) return {};
+  const QString text = box->text();
+  EXPECT_EQ(box->windowTitle(), "Settings Error!");
+  EXPECT_EQ(box->icon(), QMessageBox::Critical);
+  box->close();
+  QCoreApplication::processEvents();
+  return text;
+}
+
+TEST(SettingsWizardTest, RefusesEachInvalidPageThenFinishesIntoSavedPreferences) {
+  FreshNode fresh;
+  ui::SettingsDialog wizard(*fresh.events, fresh.home.path(), {});
+  wizard.SetFolderPicker([&] { return QString::fromStdString(fresh.shared.path().string()); });
+  wizard.show();
+  EXPECT_TRUE(wizard.wizard());
+  EXPECT_EQ(Topic(wizard), "Welcome!");
+  EXPECT_FALSE(Find<QPushButton>(&wizard, "MainButtons2")->isEnabled());
+  EXPECT_FALSE(Find<QPushButton>(&wizard, "MainButtons3")->isVisible());
+
+  const struct {
+    int page;
+    const char* field;
+    const char* value;
+    const char* message;  // "" for a pass
+  } steps[] = {
+      {0, "txtNickname", "abc", "Please select a nickname with 4 or more letters."},
+      {0, "txtNickname", "ab|c", "You may not use these symbols in your nickname: | ~"},
+      {0, "txtNickname", "abcd", ""},
+      {1, "txtMaxULs", "11",
+       "You must allow at least 1 upload and no more then 10.  Default is 3."},
+      {1, "txtMaxULs", "10", ""},
+      {2, nullptr, nullptr, "You must share at least one folder with one file in it."},
+      {3, "txtDLPort", "65537",
+       "Your download port must be between port 1 and 65536.  Default is 0."},
+      {3, "txtDLPort", "65536", ""},
+      {4, nullptr, nullptr, "You must have at least one gateway to connect to."},
+  };
+  for (const auto& s : steps) {
+    ASSERT_EQ(wizard.current_page(), s.page) << s.message;
+    if (s.field) Find<QLineEdit>(&wizard, s.field)->setText(s.value);
+    const QString message = Next(wizard);
+    EXPECT_EQ(message, s.message) << "page " << s.page;
+    if (*s.message && s.field) {
+      EXPECT_EQ(wizard.focusWidget(), Find<QLineEdit>(&wizard, s.field));
+    }
+    if (s.page == 2 && *s.message) {
+      Find<QPushButton>(&wizard, "btnAddFolder")->click();
+      ASSERT_EQ(Find<QListWidget>(&wizard, "SharedFileList")->count(), 1);
+      // The same folder again, in another letter case, is refused.
+      wizard.SetFolderPicker(
+          [&] { return QString::fromStdString(fresh.shared.path().string()).toUpper(); });
+      Find<QPushButton>(&wizard, "btnAddFolder")->click();
+      ASSERT_NE(wizard.last_message(), nullptr);
+      EXPECT_EQ(wizard.last_message()->text(), "File is already being shared!");
+      EXPECT_EQ(wizard.last_message()->windowTitle(), "Share Error!");
+      wizard.last_message()->close();
+      EXPECT_EQ(Find<QListWidget>(&wizard, "SharedFileList")->count(), 1);
+      EXPECT_EQ(Next(wizard), "");
+    }
+    if (s.page == 3 && !*s.message) {
+      // The only gateway removed on the panel: page 4 refuses until one is added again.
+      Find<QPushButton>(&wizard, "btnModifyHosts")->click();
+      auto* hosts = Find<QListWidget>(&wizard, "lvHosts");
+      hosts->setCurrentRow(0);
+      Find<QPushButton>(&wizard, "btnRemoveHost")->click();
+      ASSERT_EQ(hosts->count(), 0);
+      Find<QPushButton>(&wizard, "MainButtons1")->click();
+    }
+    if (s.page == 4) {
+      QStringList answers = {QStringLiteral("Main"), QStringLiteral("gw.example/gateway.php")};
+      wizard.SetInputBox([&](const QString&) { return answers.takeFirst(); });
+      Find<QPushButton>(&wizard, "btnModifyHosts")->click();
+      Find<QPushButton>(&wizard, "btnAddHost")->click();
+      Find<QPushButton>(&wizard, "MainButtons1")->click();
+      EXPECT_EQ(Next(wizard), "");
+    }
+  }
+  EXPECT_EQ(Topic(wizard), "Complete!");
+  EXPECT_EQ(Find<QPushButton>(&wizard, "MainButtons0")->text(), "&Finish");
+
+  // Closing before finishing is refused.
+  wizard.reject();
+  ASSERT_NE(wizard.last_message(), nullptr);
+  EXPECT_EQ(wizard.last_message()->text(), "You must complete setting up your options!");
+  EXPECT_EQ(wizard.last_message()->windowTitle(), "Error!");
+  wizard.last_message()->close();
+  EXPECT_TRUE(wizard.isVisible());
+
+  Find<QPushButton>(&wizard, "MainButtons0")->click();
+  EXPECT_FALSE(wizard.isVisible());
+  EXPECT_EQ(fresh.node->preferences().Nickname, "abcd");
+  IniStore store;
+  EXPECT_EQ(store.ReadINI("Preferences", "Nickname", fresh.home.path() / "prefs.dll"), "abcd");
+  EXPECT_TRUE(fresh.node->MissingEssentials().size() <= 1);  // only the address, in the sim
+}
+
+TEST(SettingsWizardTest, UploadFieldsTakeOnlyDigitsAndCheckInOrder) {
+  FreshNode fresh;
+  ui::SettingsDialog wizard(*fresh.events, fresh.home.path(), {});
+  wizard.show();
+  Find<QLineEdit>(&wizard, "txtNickname")->setText("someone");
+  EXPECT_EQ(Next(wizard), "");
+  auto* max = Find<QLineEdit>(&wizard, "txtMaxULs");
+  auto* per_user = Find<QLineEdit>(&wizard, "txtMaxPerUser");
+  max->clear();
+  QTest::keyClicks(max, "1a.0x");
+  EXPECT_EQ(max->text(), "10");
+  per_user->clear();
+  EXPECT_EQ(Next(wizard), "Please select a max amount of uploads per user.  Default is 1.");
+  EXPECT_EQ(wizard.focusWidget(), per_user);
+  per_user->setText("11");
+  EXPECT_EQ(Next(wizard),
+            "You must allow at least one slot per person and no more then 10.  Default is 1.");
+  per_user->setText("2");
+  EXPECT_EQ(Next(wizard), "");
+  EXPECT_EQ(Topic(wizard), "Shared Folders");
+}
+
+TEST(SettingsDialogTest, StartsOnUploadsWithBackDisabledAndApplySaves) {
+  testing::DesktopNetwork d(1);
+  ui::SettingsDialog dialog(*d.events, d.net.nodes[0].home->path(), {});
+  dialog.show();
+  EXPECT_FALSE(dialog.wizard());
+  EXPECT_EQ(Topic(dialog), "Uploads");
+  EXPECT_FALSE(Find<QPushButton>(&dialog, "MainButtons1")->isEnabled());
+  EXPECT_TRUE(Find<QPushButton>(&dialog, "MainButtons3")->isVisible());
+  EXPECT_EQ(Find<QCheckBox>(&dialog, "chkWithWindows")->text(), "Start Zorvex when I log in");
+  Find<QLineEdit>(&dialog, "txtMaxULs")->setText("7");
+  Find<QLineEdit>(&dialog, "txtMaxPerUser")->setText("2");
+  Find<QPushButton>(&dialog, "MainButtons3")->click();
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(d.net[0].preferences().MaxULs, 7);
+  EXPECT_EQ(d.net[0].preferences().MaxULUsers, 2);
+}
+
+TEST(SettingsDialogTest, GatewayPanelAndTheScanAfterClosing) {
+  testing::DesktopNetwork d(1);
+  testing::TempDir more;
+  const auto database = d.net.nodes[0].home->path() / "FileDatabase.dll";
+  testing::WriteFileBytes(database, "[x]\n");
+  {
+    ui::SettingsDialog dialog(*d.events, d.net.nodes[0].home->path(), {});
+    dialog.show();
+    QStringList answers = {QStringLiteral("Backup"), QStringLiteral("backup.example/gateway.php")};
+    QStringList prompts;
+    dialog.SetInputBox([&](const QString& prompt) {
+      prompts << prompt;
+      return answers.takeFirst();
+    });
+    for (int page = 1; page < 4; ++page) {
+      if (page == 2) {
+        dialog.SetFolderPicker([&] { return QString::fromStdString(more.path().string()); });
+        Find<QPushButton>(&dialog, "btnAddFolder")->click();
+      }
+      ASSERT_EQ(Next(dialog), "") << page;
+    }
+    EXPECT_EQ(Topic(dialog), "Other Options");
+    Find<QPushButton>(&dialog, "btnModifyHosts")->click();
+    EXPECT_EQ(Topic(dialog), "Gateways");
+    EXPECT_FALSE(Find<QPushButton>(&dialog, "MainButtons0")->isEnabled());
+    auto* hosts = Find<QListWidget>(&dialog, "lvHosts");
+    const int before = hosts->count();
+    Find<QPushButton>(&dialog, "btnAddHost")->click();
+    EXPECT_EQ(prompts, QStringList({"Please enter the name of the gateway below:",
+                                    "Please enter the gateways address below."}));
+    ASSERT_EQ(hosts->count(), before + 1);
+    EXPECT_EQ(hosts->item(before)->text(), "Backup");
+    Find<QPushButton>(&dialog, "MainButtons1")->click();
+    EXPECT_EQ(Topic(dialog), "Other Options");
+    EXPECT_TRUE(Find<QPushButton>(&dialog, "MainButtons0")->isEnabled());
+    Find<QPushButton>(&dialog, "MainButtons3")->click();
+    EXPECT_FALSE(dialog.isVisible());
+  }
+  // A folder was added: the hash database goes and a scan comes a second later.
+  EXPECT_FALSE(std::filesystem::exists(database));
+  EXPECT_TRUE(d.net[0].folder_scan().timer_active());
+  EXPECT_EQ(d.net[0].folder_scan().interval(), 1000);
+  IniStore store;
+  EXPECT_NE(store.ReadINI("Hosts", "Addresses", d.net[0].PreferencesFile()).find("Backup*"),
+            std::string::npos);
+}
+
+TEST(StartupTest, TheWizardRunsModallyUntilTheEssentialsAreThere) {
+  FreshNode fresh;
+  ASSERT_FALSE(fresh.node->MissingEssentials().empty());
+  bool drove = false;
+  QTimer::singleShot(0, [&] {
+    auto* wizard = dynamic_cast<ui::SettingsDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(wizard, nullptr);
+    drove = true;
+    wizard->SetFolderPicker([&] { return QString::fromStdString(fresh.shared.path().string()); });
+    Find<QLineEdit>(wizard, "txtNickname")->setText("newcomer");
+    for (int page = 0; page < 6; ++page) {
+      if (page == 2) Find<QPushButton>(wizard, "btnAddFolder")->click();
+      Find<QPushButton>(wizard, "MainButtons0")->click();
+    }
+  });
+  EXPECT_TRUE(ui::CompleteSettings(*fresh.events, fresh.home.path(), {}));
+  EXPECT_TRUE(drove);
+  EXPECT_EQ(fresh.node->preferences().Nickname, "newcomer");
+}
+
+TEST(StartupTest, ABindFailureNamesTheOneTimeFix) {
+  EXPECT_STREQ(ui::kBindFailureText, "Could not bind the program to port 620.");
+  EXPECT_TRUE(
+      ui::BindFailureHint(QStringLiteral("/usr/bin/zorvex"))
+          .endsWith(QStringLiteral("sudo setcap cap_net_bind_service=+ep /usr/bin/zorvex")));
+}
+
+}  // namespace
+}  // namespace zorvex
