@@ -1,7 +1,6 @@
 // zorvex-node: one node without a window, on the Qt platform, until SIGINT or SIGTERM.
 
 #include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,7 +17,6 @@
 #include <QHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
-#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -26,6 +24,7 @@
 #include "apps/node_status.h"
 #include "network/peer_table.h"
 #include "node/node.h"
+#include "platform/qt/exit_signals.h"
 #include "platform/qt/qt_runtime.h"
 #include "platform/qt/single_instance.h"
 #include "platform/qt/terminal_text.h"
@@ -39,44 +38,6 @@ std::filesystem::path DefaultHome() {
   const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
   return std::filesystem::path(data.toStdString()) / "zorvex";
 }
-
-// SIGINT and SIGTERM arrive as readable records on a descriptor instead of in a handler, so the
-// loop sees them as ordinary events and no state is shared with a handler.
-class ExitSignals {
- public:
-  ExitSignals() {
-    sigemptyset(&mask_);
-    sigaddset(&mask_, SIGINT);
-    sigaddset(&mask_, SIGTERM);
-    // Before any thread exists, so that every later thread inherits the mask.
-    pthread_sigmask(SIG_BLOCK, &mask_, nullptr);
-  }
-  ~ExitSignals() {
-    notifier_.reset();
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ExitSignals(const ExitSignals&) = delete;
-  ExitSignals& operator=(const ExitSignals&) = delete;
-
-  // Calls `on_signal` on the loop for every signal that arrives.
-  bool Watch(std::function<void()> on_signal) {
-    fd_ = ::signalfd(-1, &mask_, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (fd_ < 0) return false;
-    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated,
-                     [this, on_signal = std::move(on_signal)] {
-                       signalfd_siginfo info;
-                       while (::read(fd_, &info, sizeof info) == sizeof info)
-                         on_signal();
-                     });
-    return true;
-  }
-
- private:
-  sigset_t mask_;
-  int fd_ = -1;
-  std::unique_ptr<QSocketNotifier> notifier_;
-};
 
 // Status lines carry strangers' texts: a terminal sees them escaped.
 void Say(const std::string& text) {
@@ -190,7 +151,7 @@ class OneGet {
 };
 
 int Main(int argc, char** argv) {
-  ExitSignals exit_signals;
+  ExitSignalWatch exit_signals;
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("zorvex"));

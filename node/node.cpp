@@ -280,6 +280,16 @@ bool Node::DownloadResult(std::size_t row) {
                                               request->source);
 }
 
+std::optional<int> Node::hash_speed() const {
+  return parts_->hash_speed;
+}
+
+void Node::SetHashSpeed(int index) {
+  parts_->hash_speed = index;
+  parts_->store.WriteINI(keys::kHashSpeed.section, keys::kHashSpeed.key, std::to_string(index),
+                         parts_->PrefsFile());
+}
+
 std::string Node::GatewayPage() const {
   const Parts& p = *parts_;
   std::vector<std::string> listed;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -132,6 +133,11 @@ class Node {
 
   // Downloads a row of the search results, after the checks the search pane makes.
   bool DownloadResult(std::size_t row);
+
+  // The "Hash Buffer:" list: its stored index (none when nothing valid is stored), and a new
+  // choice, stored at once; the scan reads it before each file.
+  std::optional<int> hash_speed() const;
+  void SetHashSpeed(int index);
 
  private:
   struct Parts;

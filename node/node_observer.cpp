@@ -155,7 +155,7 @@ void NodeEvents::NoticeEndedDownloads() {
 
 MyFilesResult NodeEvents::Unshare(std::size_t row) {
   Flush();
-  const MyFilesResult result = zorvex::Unshare(node_.shared_files(), node_.shared_total(), {row});
+  const MyFilesResult result = node_.folder_scan().UnshareRows({row});
   if (result == MyFilesResult::kDone) {
     announced_[Index(NodeList::kSharedFiles)] = CurrentRows(NodeList::kSharedFiles);
     for (NodeObserver* o : observers_)
@@ -183,8 +183,7 @@ class YesPrompts final : public UserPrompts {
 MyFilesResult NodeEvents::Delete(std::size_t row) {
   Flush();
   YesPrompts prompts(runtime_.Prompts());
-  const MyFilesResult result =
-      DeleteFromDisk(node_.shared_files(), node_.shared_total(), row, prompts);
+  const MyFilesResult result = node_.folder_scan().DeleteRow(row, prompts);
   if (result == MyFilesResult::kDone) {
     announced_[Index(NodeList::kSharedFiles)] = CurrentRows(NodeList::kSharedFiles);
     for (NodeObserver* o : observers_)

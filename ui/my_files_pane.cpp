@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -42,6 +43,27 @@ QStyle::StandardPixmap CategoryPixmap(std::string_view category) {
   return QStyle::SP_FileIcon;
 }
 
+// The "Hash Buffer:" list stores its choice when it loses the focus.
+class HashSpeedList final : public QComboBox {
+ public:
+  HashSpeedList(Node& node, QWidget* parent) : QComboBox(parent), node_(node) {
+    setObjectName(QStringLiteral("cmbHashSpeed"));
+    addItems({QStringLiteral("256 KB"), QStringLiteral("100 KB"), QStringLiteral("8 KB"),
+              QStringLiteral("3 KB")});
+    const auto stored = node.hash_speed();
+    setCurrentIndex(stored && *stored >= 0 && *stored < count() ? *stored : 0);
+  }
+
+ protected:
+  void focusOutEvent(QFocusEvent* event) override {
+    QComboBox::focusOutEvent(event);
+    node_.SetHashSpeed(currentIndex());
+  }
+
+ private:
+  Node& node_;
+};
+
 }  // namespace
 
 MyFilesPane::MyFilesPane(NodeEvents& events, std::function<void(const QString&)> set_status,
@@ -62,6 +84,8 @@ MyFilesPane::MyFilesPane(NodeEvents& events, std::function<void(const QString&)>
   total_->setObjectName(QStringLiteral("lblTotalFileSize"));
   counts->addWidget(total_);
   counts->addStretch(1);
+  counts->addWidget(new QLabel(QStringLiteral("Hash Buffer:"), this));
+  counts->addWidget(new HashSpeedList(node_, this));
   layout->addLayout(counts);
 
   model_ = SharedFilesModel(events_, this);
@@ -311,10 +335,7 @@ void MyFilesPane::ShowMenu(const QPoint& at) {
 }
 
 void MyFilesPane::UpdateCounts() {
-  const FolderScan& scan = node_.folder_scan();
-  const std::size_t count =
-      scan.scanning() ? scan.shared_count() : node_.shared_files().rows.size();
-  shared_count_->setText(QString::number(count));
+  shared_count_->setText(QString::number(node_.folder_scan().shared_count()));
   total_->setText(FromBytes(node_.shared_total().ShownText()));
 }
 

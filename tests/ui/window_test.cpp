@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
+#include <QApplication>
+#include <QComboBox>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +15,7 @@
 
 #include "core/message_layer.h"
 #include "network/peer_table.h"
+#include "settings/ini_store.h"
 #include "ui/my_files_pane.h"
 #include "ui_fixture.h"
 
@@ -176,6 +180,18 @@ TEST_F(MyFilesPaneTest, RowsDetailsAndLinks) {
   EXPECT_EQ(Text(d.window.get(), "lblMyFilesType"), "Document");
   EXPECT_EQ(Text(d.window.get(), "lblMyFilesOtherInfo"), "None");
   EXPECT_EQ(Text(d.window.get(), "lblMyFilesFileSize"), "1000 Bytes");
+}
+
+TEST_F(MyFilesPaneTest, HashBufferChoiceIsStoredWhenTheListLosesTheFocus) {
+  auto* list = Find<QComboBox>(d.window.get(), "cmbHashSpeed");
+  EXPECT_EQ(list->currentText(), "256 KB");
+  ASSERT_EQ(list->count(), 4);
+  EXPECT_EQ(list->itemText(3), "3 KB");
+  list->setCurrentIndex(2);
+  QFocusEvent leave(QEvent::FocusOut);
+  QApplication::sendEvent(list, &leave);
+  EXPECT_EQ(d.net[0].hash_speed(), 2);
+  EXPECT_EQ(d.net[0].store().ReadINI("Preferences", "HashSpeed", d.net[0].PreferencesFile()), "2");
 }
 
 TEST_F(MyFilesPaneTest, FindWalksTheMatchesThenSaysNoMore) {
