@@ -155,6 +155,10 @@ void Conversations::Close(std::uint64_t id) {
   }
 }
 
+void Conversations::SetMinimized(std::uint64_t id, bool minimized) {
+  if (Conversation* conversation = Mutable(id)) conversation->minimized = minimized;
+}
+
 void Conversations::ToggleAway() {
   if (SameText(away_caption_, kAwayCaptionOff)) {
     ShowIMWindows(false);

@@ -93,6 +93,8 @@ class Conversations {
   // Asks whether to clear the conversation; on yes empties it. True when it was cleared.
   bool AskClear(std::uint64_t id);
   void Close(std::uint64_t id);
+  // A window tells whether it is minimized: a new line then sounds the beep.
+  void SetMinimized(std::uint64_t id, bool minimized);
 
   // The away link: a click toggles away mode.
   void ToggleAway();

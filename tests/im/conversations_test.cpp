@@ -149,7 +149,7 @@ TEST_F(ConversationsTest, AMessageForAnotherAddressIsNotShownInAWindow) {
 
 TEST_F(ConversationsTest, AMinimizedWindowBeepsAtANewLine) {
   Say("10.0.0.2", "Bob", "hi");
-  const_cast<Conversation&>(Only()).minimized = true;
+  im().SetMinimized(Only().id, true);
   Say("10.0.0.2", "Bob", "still there?");
   EXPECT_EQ(h.runtime.beeps, 2);
 }
