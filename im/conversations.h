@@ -51,7 +51,8 @@ struct Conversation {
 struct ConversationEvent {
   enum class Kind {
     kOpened,       // a conversation was loaded (possibly hidden)
-    kLine,         // a line was appended: `nickname` and `message`, `incoming` when not sent here
+    kLine,         // a line was appended: `nickname` and `message`, `incoming` when not sent
+                   // here; visibility, nickname and caption may have changed with it
     kChanged,      // nickname, caption, visibility or text changed otherwise
     kClosed,       // the conversation is gone; `id` is no longer found
     kAwayChanged,  // the away link's caption changed
