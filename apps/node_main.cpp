@@ -21,7 +21,9 @@
 #include <QTimer>
 
 #include "apps/node_options.h"
+#include "apps/node_requests.h"
 #include "apps/node_status.h"
+#include "im/conversations.h"
 #include "network/peer_table.h"
 #include "node/node.h"
 #include "platform/qt/exit_signals.h"
@@ -184,6 +186,20 @@ int Main(int argc, char** argv) {
     Say("zorvex-node: Zorvex is not running for " + home.string() + ".");
     return 1;
   }
+  if (line->request) {
+    const auto answer = SendRequest(home, EncodeNodeRequest(*line->request));
+    const auto reply = answer ? DecodeNodeReply(*answer) : std::nullopt;
+    if (!reply) {
+      Say("You Must Have the Client Open!");
+      return 1;
+    }
+    if (reply->ok) {
+      std::cout << TerminalText(reply->text) << std::endl;
+      return 0;
+    }
+    Say(reply->text);
+    return 1;
+  }
   if (!line->command.empty()) {
     if (ForwardCommand(home, line->command)) return 0;
     Say("You Must Have the Client Open!");
@@ -196,7 +212,12 @@ int Main(int argc, char** argv) {
       [&running](std::string command) {
         if (running) running->RunCommand(command);
       },
-      [&running] { return running ? StatusJson(running->Snapshot()) : std::string("{}\n"); });
+      [&running] { return running ? StatusJson(running->Snapshot()) : std::string("{}\n"); },
+      [&running](std::string bytes) {
+        const auto request = DecodeNodeRequest(bytes);
+        if (!running || !request) return EncodeNodeReply({false, "zorvex-node: not understood"});
+        return EncodeNodeReply(RunNodeRequest(*running, *request));
+      });
   switch (instance.Listen(home)) {
     case InstanceClaim::kOtherCopy:
       Say("You already have Zorvex running!");
@@ -215,6 +236,12 @@ int Main(int argc, char** argv) {
   QtRuntime runtime(line->bind);
   Node node(runtime, NodeOptions{.home = home});
   node.SetStatusListener([](const std::string& text) { Say("status: " + text); });
+  node.conversations().SetListener([&node](const ConversationEvent& event) {
+    if (event.kind != ConversationEvent::Kind::kLine || !event.incoming) return;
+    const Conversation* conversation = node.conversations().Find(event.id);
+    if (!conversation) return;
+    Say("im: " + event.nickname + " (" + conversation->peer_address + "): " + event.message);
+  });
 
   std::unique_ptr<QHttpServer> gateway;
   if (line->gateway_host) {
@@ -250,6 +277,7 @@ int Main(int argc, char** argv) {
           QCoreApplication::exit(1);
           return;
         }
+        if (!node.ConfirmExit()) return;
         exiting = true;
         node.Exit([] { QCoreApplication::quit(); });
       })) {
@@ -257,6 +285,7 @@ int Main(int argc, char** argv) {
     return 1;
   }
   running = &node;
+  if (line->start_away) node.SetAway(true);
   node.Run();
   std::unique_ptr<OneGet> one_get;
   if (line->get) one_get = std::make_unique<OneGet>(node, *line->get);

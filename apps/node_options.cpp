@@ -114,6 +114,83 @@ std::optional<std::string> ApplyOption(std::string_view name, const std::string&
   return std::nullopt;
 }
 
+// The options that talk to the running copy's conversations and hot list. Returns whether `arg`
+// was one of them; `i` moves past the values taken.
+bool ParseRequestOption(const std::vector<std::string>& args, std::size_t& i, NodeCommandLine& line,
+                        std::string& error) {
+  const std::string& arg = args[i];
+  const auto equals = arg.find('=');
+  const std::string name = arg.substr(0, equals);
+  std::optional<std::string> inline_value;
+  if (equals != std::string::npos) inline_value = arg.substr(equals + 1);
+  if (name != "--away" && name != "--im" && name != "--buddy" && name != "--unbuddy") return false;
+
+  auto next = [&]() -> std::optional<std::string> {
+    if (i + 1 >= args.size()) return std::nullopt;
+    return args[++i];
+  };
+  NodeRequest request;
+  if (name == "--away") {
+    std::optional<std::string> value = inline_value;
+    if (!value && i + 1 < args.size() && (args[i + 1] == "on" || args[i + 1] == "off")) {
+      value = next();
+    }
+    if (!value) {
+      line.start_away = true;
+      return true;
+    }
+    if (*value != "on" && *value != "off") {
+      error = "--away takes on or off, or nothing to start in away mode";
+      return true;
+    }
+    request.kind = NodeRequest::Kind::kAway;
+    request.on = *value == "on";
+  } else if (name == "--im") {
+    std::optional<std::string> address = inline_value ? inline_value : next();
+    std::optional<std::string> text = next();
+    if (!address || !text) {
+      error = "--im takes ADDRESS TEXT";
+      return true;
+    }
+    if (!IsDottedIPv4(*address)) {
+      error = "--im needs a dotted IPv4 address, such as 127.0.0.2";
+      return true;
+    }
+    request.kind = NodeRequest::Kind::kIm;
+    request.address = *address;
+    request.text = *text;
+  } else if (name == "--buddy") {
+    const std::optional<std::string> value = inline_value ? inline_value : next();
+    const auto last = value ? value->rfind('=') : std::string::npos;
+    if (last == std::string::npos || last == 0 || !IsDottedIPv4(value->substr(last + 1))) {
+      error = "--buddy takes NICK=ADDRESS, such as bob=127.0.0.2";
+      return true;
+    }
+    request.kind = NodeRequest::Kind::kBuddy;
+    request.nickname = value->substr(0, last);
+    request.address = value->substr(last + 1);
+    // These separate the stored list's entries and parts.
+    if (request.nickname.find_first_of("~|") != std::string::npos) {
+      error = "--buddy: a nickname may not contain \"|\" or \"~\"";
+      return true;
+    }
+  } else {
+    const std::optional<std::string> value = inline_value ? inline_value : next();
+    if (!value || value->empty()) {
+      error = "--unbuddy takes ADDRESS";
+      return true;
+    }
+    request.kind = NodeRequest::Kind::kUnbuddy;
+    request.address = *value;
+  }
+  if (line.request) {
+    error = "give one of --away on|off, --im, --buddy, --unbuddy at a time";
+    return true;
+  }
+  line.request = std::move(request);
+  return true;
+}
+
 }  // namespace
 
 bool PreferenceOptions::Any() const {
@@ -147,6 +224,10 @@ std::optional<NodeCommandLine> ParseNodeCommandLine(const std::vector<std::strin
     if (!arg.starts_with("--")) {
       error = "unknown option " + arg;
       return std::nullopt;
+    }
+    if (ParseRequestOption(args, i, line, error)) {
+      if (!error.empty()) return std::nullopt;
+      continue;
     }
     const auto equals = arg.find('=');
     const std::string name = arg.substr(2, equals == std::string::npos ? arg.npos : equals - 2);
@@ -198,6 +279,12 @@ std::string NodeUsage() {
          "  --max-uploads N         uploads at once (1-10)\n"
          "  --max-per-user N        uploads per user (1-10)\n"
          "  --gateway NAME=ADDRESS  a gateway page (repeat for more)\n"
+         "  --away                  start in away mode\n"
+         "Told to the running copy for the same home:\n"
+         "  --away on|off           switch away mode\n"
+         "  --im ADDRESS TEXT       send an instant message\n"
+         "  --buddy NICK=ADDRESS    add a buddy to the hot list\n"
+         "  --unbuddy ADDRESS       remove every buddy with that address\n"
          "\n"
          "With a running copy for the same home, a zx:// command is handed to it.\n";
 }

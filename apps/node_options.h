@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/node_requests.h"
 #include "node/node.h"
 #include "settings/preferences.h"
 #include "settings/validation.h"
@@ -38,10 +39,12 @@ struct NodeCommandLine {
   bool help = false;
   std::optional<std::string> gateway_host;  // --serve-gateway
   std::uint16_t gateway_port = 0;
-  std::string command;                // a link command for the running copy
-  std::optional<std::string> search;  // --search: search once, print results, end
-  int category = 0;                   // --category for --search
-  std::optional<std::string> get;     // --get: download one link, print progress, end
+  std::string command;                 // a link command for the running copy
+  std::optional<std::string> search;   // --search: search once, print results, end
+  int category = 0;                    // --category for --search
+  std::optional<std::string> get;      // --get: download one link, print progress, end
+  bool start_away = false;             // --away without on|off: start in away mode
+  std::optional<NodeRequest> request;  // --away on|off, --im, --buddy, --unbuddy
   PreferenceOptions preferences;
 };
 

@@ -80,6 +80,18 @@ std::string StatusJson(const NodeSnapshot& snapshot) {
     row.insert("peer", Text(upload.peer));
     uploads.append(row);
   }
+  QJsonArray conversations;
+  for (const auto& c : snapshot.conversations) {
+    conversations.append(QJsonObject{
+        {"address", Text(c.address)}, {"nickname", Text(c.nickname)}, {"text", Text(c.text)}});
+  }
+  QJsonArray hotlist;
+  for (const auto& buddy : snapshot.hotlist) {
+    hotlist.append(QJsonObject{{"nickname", Text(buddy.nickname)},
+                               {"address", Text(buddy.address)},
+                               {"online", buddy.online},
+                               {"key", Text(buddy.key)}});
+  }
   const QJsonObject status{{"nickname", Text(snapshot.nickname)},
                            {"my_ip", Text(snapshot.my_ip)},
                            {"neighbours", neighbours},
@@ -92,7 +104,10 @@ std::string StatusJson(const NodeSnapshot& snapshot) {
                            {"shared", shared},
                            {"search", search},
                            {"downloads", downloads},
-                           {"uploads", uploads}};
+                           {"uploads", uploads},
+                           {"away", snapshot.away},
+                           {"conversations", conversations},
+                           {"hotlist", hotlist}};
   return QJsonDocument(status).toJson(QJsonDocument::Indented).toStdString();
 }
 

@@ -7,6 +7,8 @@
 #include "core/dispatcher.h"
 #include "core/message_layer.h"
 #include "core/status.h"
+#include "im/conversations.h"
+#include "im/hot_list.h"
 #include "network/bootstrap.h"
 #include "network/liveness.h"
 #include "network/peer_table.h"
@@ -40,12 +42,15 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
                                if (options.open_settings) options.open_settings();
                              },
                              [this] { return HashBlockSize(hash_speed); }}),
-        transfers(rt, messages, peers, prefs, files) {
+        transfers(rt, messages, peers, prefs, files),
+        conversations(messages, prefs, rt.Prompts()),
+        hot_list(messages, store, options.home / kPreferencesFileName, rt.Prompts()) {
     peers.SetOnNeighbourAdded([this] { liveness.EnsureRunning(); });
     peers.SetOfferFacts([this] {
       return OfferFacts{static_cast<int>(files.rows.size()), total.ShownText()};
     });
-    liveness.SetHooks({[this] { search.TimeoutTick(); }, {}, {}});
+    liveness.SetHooks({[this] { search.TimeoutTick(); }, [this] { hot_list.PingBuddies(); },
+                       [this] { hot_list.CheckBuddies(); }});
     // A bootstrap that finds nothing shared arms the folder scan.
     bootstrap.SetOnIdle([this] {
       if (files.rows.empty()) scan.Arm(1500);
@@ -80,6 +85,8 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
   std::optional<int> hash_speed;  // the "Hash Buffer:" list index
   FolderScan scan;
   Transfers transfers;
+  Conversations conversations;
+  HotList hot_list;
   bool preferences_loaded = false;
 };
 
@@ -149,7 +156,11 @@ bool Node::Parts::ParseMessage(std::string_view message, const std::string& send
       transfers.HandleSourceFound(sender, classified.payload);
       break;
     case MessageKind::kPongOther:
+      hot_list.BuddyAnswered(sender);
+      break;
     case MessageKind::kMiscIM:
+      conversations.ReceiveFromNetwork(sender, classified.payload);
+      break;
     case MessageKind::kIgnored:
       break;
   }
@@ -192,6 +203,8 @@ std::vector<MissingEssential> Node::MissingEssentials() const {
 }
 
 void Node::Run() {
+  parts_->hot_list.LoadHotList();
+  parts_->hot_list.PingBuddies();
   parts_->bootstrap.StartConnecting(1000);
 }
 
@@ -234,6 +247,41 @@ void Node::Exit(std::function<void()> done) {
   if (done) done();
 }
 
+bool Node::ConfirmExit() {
+  return parts_->conversations.ConfirmExit();
+}
+
+void Node::SetAway(bool on) {
+  if (parts_->conversations.away() != on) parts_->conversations.ToggleAway();
+}
+
+std::optional<std::string> Node::SendInstantMessage(const std::string& address,
+                                                    std::string_view text) {
+  Conversations& conversations = parts_->conversations;
+  const Conversation* conversation = conversations.FindByAddress(address);
+  if (!conversation) {
+    // Refused before a conversation is opened for nothing.
+    if (IsBlankImText(text)) {
+      parts_->runtime.Prompts().MessageBox(kInvalidImText, kAppTitle, PromptIcon::kCritical);
+      return std::string(kInvalidImText);
+    }
+    conversations.ReceiveIM(address, parts_->hot_list.NicknameOf(address) + "|");
+    conversation = conversations.FindByAddress(address);
+    if (!conversation) {
+      return std::string(conversations.away() ? kAwayRefusal : kTooManyConversations);
+    }
+  }
+  switch (conversations.Send(conversation->id, text)) {
+    case SendResult::kSent:
+      return std::nullopt;
+    case SendResult::kInvalidText:
+      return std::string(kInvalidImText);
+    case SendResult::kNoConversation:
+      break;
+  }
+  return std::string(kTooManyConversations);
+}
+
 NodeSnapshot Node::Snapshot() const {
   const Parts& p = *parts_;
   NodeSnapshot snapshot;
@@ -268,6 +316,17 @@ NodeSnapshot Node::Snapshot() const {
     snapshot.downloads.push_back({p.transfers.download_rows()[i], p.transfers.Sources(i)});
   }
   snapshot.uploads = p.transfers.upload_rows();
+  snapshot.away = p.conversations.away();
+  snapshot.away_caption = p.conversations.away_caption();
+  for (const Conversation& c : p.conversations.conversations()) {
+    snapshot.conversations.push_back(
+        {c.tag.substr(kConversationTagPrefix.size()), c.who_is, c.text, c.visible});
+  }
+  for (const HotListNode& node : p.hot_list.nodes()) {
+    if (node.IsBuddy()) {
+      snapshot.hotlist.push_back({node.text, node.tag, p.hot_list.IsOnline(node), node.key});
+    }
+  }
   return snapshot;
 }
 
@@ -353,6 +412,12 @@ FolderScan& Node::folder_scan() {
 }
 Transfers& Node::transfers() {
   return parts_->transfers;
+}
+Conversations& Node::conversations() {
+  return parts_->conversations;
+}
+HotList& Node::hot_list() {
+  return parts_->hot_list;
 }
 
 }  // namespace zorvex

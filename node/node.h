@@ -81,6 +81,23 @@ struct NodeSnapshot {
   };
   std::vector<Download> downloads;
   std::vector<TransferRow> uploads;
+
+  bool away = false;
+  std::string away_caption;
+  struct Conversation {
+    std::string address;
+    std::string nickname;  // `WhoIs`
+    std::string text;      // the lines joined by CR LF
+    bool visible = false;
+  };
+  std::vector<Conversation> conversations;
+  struct Buddy {
+    std::string nickname;
+    std::string address;
+    bool online = false;
+    std::string key;  // "u " or "c " and the nickname
+  };
+  std::vector<Buddy> hotlist;  // in the tree's order
 };
 
 class Node {
@@ -106,6 +123,15 @@ class Node {
   // The exit sequence: host cache and upload statistics saved, "ConnectDisconnect" to every
   // neighbour, the outgoing queue drained, the socket closed; then `done` runs.
   void Exit(std::function<void()> done);
+  // Asked before Exit: while away with conversations loaded, whether to exit anyway; on no,
+  // away mode is left. True when the exit may go on.
+  bool ConfirmExit();
+
+  // Switches away mode on or off, as clicks on the away link do.
+  void SetAway(bool on);
+  // Sends a message to the address in its conversation, opening the conversation first when
+  // there is none. The refusal's text when the message was not sent.
+  std::optional<std::string> SendInstantMessage(const std::string& address, std::string_view text);
 
   NodeSnapshot Snapshot() const;
   // The gateway page this node can serve: its address, its neighbours and its host cache, each
@@ -130,6 +156,8 @@ class Node {
   class SharedTotal& shared_total();
   class FolderScan& folder_scan();
   class Transfers& transfers();
+  class Conversations& conversations();
+  class HotList& hot_list();
 
   // Downloads a row of the search results, after the checks the search pane makes.
   bool DownloadResult(std::size_t row);

@@ -20,6 +20,7 @@ namespace {
 
 constexpr char kCommand = 'C';
 constexpr char kStatus = 'S';
+constexpr char kRequest = 'R';
 constexpr char kAck = 'A';
 constexpr std::size_t kHeaderSize = 5;
 // Commands and status texts are small; anything bigger is not from a copy of this program.
@@ -115,8 +116,11 @@ QString InstanceServerName(const std::filesystem::path& home) {
       .arg(QString::fromLatin1(hash.toHex().left(24)));
 }
 
-SingleInstanceServer::SingleInstanceServer(CommandHandler on_command, StatusProvider status)
-    : on_command_(std::move(on_command)), status_(std::move(status)) {}
+SingleInstanceServer::SingleInstanceServer(CommandHandler on_command, StatusProvider status,
+                                           RequestHandler on_request)
+    : on_command_(std::move(on_command)),
+      status_(std::move(status)),
+      on_request_(std::move(on_request)) {}
 
 SingleInstanceServer::~SingleInstanceServer() = default;
 
@@ -170,7 +174,7 @@ void SingleInstanceServer::Accept() {
       if (static_cast<std::size_t>(buffer.size()) < kHeaderSize) return;
       const char kind = buffer.at(0);
       const std::uint32_t size = ReadLength(buffer, 1);
-      if ((kind != kCommand && kind != kStatus) || size > kMaxFrame) {
+      if ((kind != kCommand && kind != kStatus && kind != kRequest) || size > kMaxFrame) {
         socket->abort();
         socket->deleteLater();
         return;
@@ -186,7 +190,9 @@ void SingleInstanceServer::Accept() {
         socket->disconnectFromServer();
         if (on_command_) on_command_(body.toStdString());
       } else {
-        const std::string text = status_ ? status_() : std::string();
+        std::string text;
+        if (kind == kStatus && status_) text = status_();
+        if (kind == kRequest && on_request_) text = on_request_(body.toStdString());
         socket->write(Length(static_cast<std::uint32_t>(text.size())));
         socket->write(text.data(), static_cast<qint64>(text.size()));
         socket->disconnectFromServer();
@@ -204,14 +210,28 @@ bool ForwardCommand(const std::filesystem::path& home, std::string_view command,
   return socket->read(&ack, 1) == 1 && ack == kAck;
 }
 
-std::optional<std::string> RequestStatus(const std::filesystem::path& home,
-                                         std::chrono::milliseconds timeout) {
+namespace {
+
+std::optional<std::string> Ask(const std::filesystem::path& home, char kind, std::string_view body,
+                               std::chrono::milliseconds timeout) {
   const QDeadlineTimer deadline(timeout.count());
-  auto socket = Send(home, Frame(kStatus, {}), deadline);
+  auto socket = Send(home, Frame(kind, body), deadline);
   if (!socket || !WaitForBytes(*socket, 4, deadline)) return std::nullopt;
   const std::uint32_t size = ReadLength(socket->read(4), 0);
   if (size > kMaxFrame || !WaitForBytes(*socket, size, deadline)) return std::nullopt;
   return socket->read(size).toStdString();
+}
+
+}  // namespace
+
+std::optional<std::string> RequestStatus(const std::filesystem::path& home,
+                                         std::chrono::milliseconds timeout) {
+  return Ask(home, kStatus, {}, timeout);
+}
+
+std::optional<std::string> SendRequest(const std::filesystem::path& home, std::string_view request,
+                                       std::chrono::milliseconds timeout) {
+  return Ask(home, kRequest, request, timeout);
 }
 
 }  // namespace zorvex

@@ -3,9 +3,10 @@
 // name comes from the user id and the canonical program folder; a second copy connects to it to
 // forward a link command or to ask for the running copy's state, then ends.
 //
-// Frames on the socket: one kind byte ('C' command, 'S' status request), a 32-bit big-endian
-// length and that many bytes. The running copy answers a command with the byte 'A' once the whole
-// command has arrived, and a status request with a length-prefixed text.
+// Frames on the socket: one kind byte ('C' command, 'S' status request, 'R' request with an
+// answer), a 32-bit big-endian length and that many bytes. The running copy answers a command
+// with the byte 'A' once the whole command has arrived, and a status request or a request with a
+// length-prefixed text.
 
 #include <chrono>
 #include <filesystem>
@@ -34,8 +35,11 @@ class SingleInstanceServer {
  public:
   using CommandHandler = std::function<void(std::string command)>;
   using StatusProvider = std::function<std::string()>;
+  // Runs a request and returns its answer.
+  using RequestHandler = std::function<std::string(std::string request)>;
 
-  SingleInstanceServer(CommandHandler on_command, StatusProvider status);
+  SingleInstanceServer(CommandHandler on_command, StatusProvider status,
+                       RequestHandler on_request = {});
   ~SingleInstanceServer();
   SingleInstanceServer(const SingleInstanceServer&) = delete;
   SingleInstanceServer& operator=(const SingleInstanceServer&) = delete;
@@ -50,6 +54,7 @@ class SingleInstanceServer {
 
   CommandHandler on_command_;
   StatusProvider status_;
+  RequestHandler on_request_;
   std::unique_ptr<QLocalServer> server_;
   std::string error_;
 };
@@ -62,5 +67,8 @@ bool ForwardCommand(const std::filesystem::path& home, std::string_view command,
                     std::chrono::milliseconds timeout = kInstanceTimeout);
 std::optional<std::string> RequestStatus(const std::filesystem::path& home,
                                          std::chrono::milliseconds timeout = kInstanceTimeout);
+// Sends a request to the running copy and returns its answer.
+std::optional<std::string> SendRequest(const std::filesystem::path& home, std::string_view request,
+                                       std::chrono::milliseconds timeout = kInstanceTimeout);
 
 }  // namespace zorvex

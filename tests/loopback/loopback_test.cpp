@@ -186,6 +186,53 @@ TEST(LoopbackTest, ThreeNodesMeetTalkAndLeave) {
   c.Terminate();
 }
 
+// Two nodes on 127.0.3.x talk through the commands a user types.
+TEST(ImLoopbackTest, TwoNodesTalkThroughTheCommandLine) {
+  if (!CanBindPort620("127.0.3.2")) GTEST_SKIP() << "no right to bind port 620";
+  const QStringList nowhere = {"--gateway", "Nowhere=127.0.3.1:9/gateway.php"};
+  RunningNode a("127.0.3.2", nowhere);
+  RunningNode b("127.0.3.3", nowhere + QStringList{"--away"});
+  ASSERT_TRUE(a.WaitUntilUp() && b.WaitUntilUp()) << a.ErrorOutput() << b.ErrorOutput();
+  auto said = [](RunningNode& node, const std::string& line) {
+    return WaitFor([&] { return node.ErrorOutput().find(line) != std::string::npos; }, 10000);
+  };
+
+  std::unique_ptr<QProcess> sent(a.Client({"--im", "127.0.3.3", "a|b~c\nd"}));
+  EXPECT_EQ(sent->exitCode(), 0);
+  EXPECT_EQ(sent->readAllStandardOutput().toStdString(), "im: sent to 127.0.3.3\n");
+  EXPECT_TRUE(said(b, "im: node-127.0.3.2 (127.0.3.2): a|b~c d\n")) << b.ErrorOutput();
+  EXPECT_TRUE(said(a,
+                   "im: node-127.0.3.3 (127.0.3.3): I'm currently away.  Your message has "
+                   "been saved.\n"))
+      << a.ErrorOutput();
+  const QJsonObject at_b = b.Status();
+  EXPECT_TRUE(at_b["away"].toBool());
+  EXPECT_EQ(at_b["conversations"].toArray()[0].toObject()["text"].toString(),
+            "node-127.0.3.2:  a|b~c\nd");
+
+  std::unique_ptr<QProcess> blank(a.Client({"--im", "127.0.3.3", "   "}));
+  EXPECT_EQ(blank->exitCode(), 1);
+  EXPECT_EQ(blank->readAllStandardError().toStdString(), "Invalid IM text!\n");
+  std::unique_ptr<QProcess> added(a.Client({"--buddy", "bob=127.0.3.3"}));
+  EXPECT_EQ(added->exitCode(), 0);
+  std::unique_ptr<QProcess> twice(a.Client({"--buddy", "robert=127.0.3.3"}));
+  EXPECT_EQ(twice->exitCode(), 1);
+  EXPECT_EQ(twice->readAllStandardError().toStdString(),
+            "robert has already been added to your buddylist!\n");
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const QJsonObject buddy = a.Status()["hotlist"].toArray()[0].toObject();
+        return buddy["online"].toBool() && buddy["key"].toString() == "c bob";
+      },
+      10000));
+
+  std::unique_ptr<QProcess> back(b.Client({"--away", "off"}));
+  EXPECT_EQ(back->readAllStandardOutput().toStdString(), "Set to Away Mode\n");
+  EXPECT_FALSE(b.Status()["away"].toBool());
+  a.Terminate();
+  b.Terminate();
+}
+
 TEST(LoopbackTest, ASecondCopyWithoutACommandIsRefused) {
   if (!CanBindPort620("127.0.0.5")) GTEST_SKIP() << "no right to bind port 620";
   RunningNode a("127.0.0.5", {"--gateway", "Nowhere=127.0.0.5:9/gateway.php"});
