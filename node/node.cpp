@@ -18,6 +18,7 @@
 #include "share/folder_scan.h"
 #include "share/format.h"
 #include "share/shared_files.h"
+#include "transfer/saved_downloads.h"
 #include "transfer/transfers.h"
 
 namespace zorvex {
@@ -41,7 +42,12 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
                              },
                              [this] { return HashBlockSize(hash_speed); }}),
         transfers(rt, messages, peers, prefs, files) {
-    peers.SetOnNeighbourAdded([this] { liveness.EnsureRunning(); });
+    peers.SetOnNeighbourAdded([this] {
+      liveness.EnsureRunning();
+      transfers.NeighbourAdded();
+    });
+    if (!options.home.empty())
+      transfers.SetSavedDownloadsFile(options.home / kSavedDownloadsFileName);
     peers.SetOfferFacts([this] {
       return OfferFacts{static_cast<int>(files.rows.size()), total.ShownText()};
     });
@@ -168,6 +174,8 @@ bool Node::BindMessageSocket() {
 void Node::LoadPreferences() {
   zorvex::LoadPreferences(parts_->store, parts_->PrefsFile(), parts_->prefs, *parts_);
   LoadUploadStatistics(parts_->store, parts_->PrefsFile(), parts_->prefs);
+  LoadRateLimits(parts_->store, parts_->PrefsFile(), parts_->prefs);
+  parts_->transfers.ApplyRateLimits();
   parts_->transfers.SetAutomaticClear(
       parts_->store.ReadINI(keys::kAutomaticDownloadClear.section,
                             keys::kAutomaticDownloadClear.key, parts_->PrefsFile()) == "1",
@@ -192,6 +200,7 @@ std::vector<MissingEssential> Node::MissingEssentials() const {
 }
 
 void Node::Run() {
+  parts_->transfers.RestoreDownloads();
   parts_->bootstrap.StartConnecting(1000);
 }
 
@@ -225,6 +234,7 @@ void Node::Exit(std::function<void()> done) {
     SaveHostCache(p.store, p.PrefsFile(), p.prefs);
     SaveUploadStatistics(p.store, p.PrefsFile(), p.prefs);
   }
+  p.transfers.SaveDownloadsNow();
   for (const auto& row : p.peers.rows())
     p.messages.QueueMessage("ConnectDisconnect", row.address);
   p.messages.Tick();
