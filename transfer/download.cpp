@@ -20,6 +20,9 @@ namespace zorvex {
 
 namespace {
 
+// Bytes written between two requests to the system to start writing them to disk.
+constexpr std::int64_t kWritebackBytes = 8 << 20;
+
 // Advertised rates in kilobytes a second; anything outside this range is not a rate.
 constexpr double kMaxRate = 1e9;
 
@@ -145,6 +148,7 @@ void Download::ResetFile() {
   write_offset_ = 0;
   last_tick_bytes_ = 0;
   temp_length_ = 0;
+  writeback_from_ = 0;
   receiving_ = false;
   awaiting_source_ = false;
   searching_ = false;
@@ -413,6 +417,14 @@ void Download::WriteData(std::string_view bytes) {
     write_offset_ += written;
     bytes_received_ += written;
     bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  // Writing back starts as the bytes come, so that the flush before "Finished" finds little left.
+  if (write_offset_ - writeback_from_ >= kWritebackBytes || write_offset_ < writeback_from_) {
+    if (write_offset_ > writeback_from_) {
+      ::sync_file_range(fd_, writeback_from_, write_offset_ - writeback_from_,
+                        SYNC_FILE_RANGE_WRITE);
+    }
+    writeback_from_ = write_offset_;
   }
   if (bytes_received_ >= file_size_) Complete();
 }

@@ -101,7 +101,8 @@ class Download final : public StreamHandler {
   std::int64_t bytes_received_ = 0;
   std::int64_t write_offset_ = 0;
   std::int64_t last_tick_bytes_ = 0;
-  std::int64_t temp_length_ = 0;  // the temporary file's length when it was opened
+  std::int64_t temp_length_ = 0;     // the temporary file's length when it was opened
+  std::int64_t writeback_from_ = 0;  // written bytes before this offset are on their way to disk
   std::int32_t file_size_ = 0;
   int fd_ = -1;
   bool is_paused_ = false;

@@ -13,6 +13,7 @@ namespace {
 // How long a closed stream that was destroyed may keep flushing its queued bytes.
 constexpr int kLingerMs = 30000;
 constexpr qint64 kPausedReadBufferBytes = 16 * 1024;
+constexpr int kPausingReceiveBufferBytes = 256 * 1024;
 
 }  // namespace
 
@@ -155,8 +156,15 @@ void QtStreamSocket::Connected() {
 void QtStreamSocket::SetReadPaused(bool paused) {
   if (read_paused_ == paused) return;
   read_paused_ = paused;
-  // A small buffer makes Qt stop taking bytes from the system while nothing is read.
+  // A small buffer makes Qt stop taking bytes from the system while nothing is read. A reader
+  // that pauses is being slowed down: the system's own buffer is kept small too, so that the far
+  // side is held back soon rather than after tens of megabytes have piled up here.
   socket_->setReadBufferSize(paused ? kPausedReadBufferBytes : 0);
+  if (paused && !receive_buffer_capped_) {
+    receive_buffer_capped_ = true;
+    socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                             kPausingReceiveBufferBytes);
+  }
   if (paused || state_ != State::kOpen || socket_->bytesAvailable() == 0) return;
   QTimer::singleShot(0, socket_.get(), [this, alive = alive_] {
     if (*alive) Guarded([this] { Read(); });

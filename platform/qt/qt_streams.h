@@ -59,6 +59,7 @@ class QtStreamSocket final : public StreamSocket {
   std::string peer_;
   State state_ = State::kIdle;
   bool read_paused_ = false;
+  bool receive_buffer_capped_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int in_signal_ = 0;
 };
