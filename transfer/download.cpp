@@ -20,6 +20,11 @@ namespace zorvex {
 
 namespace {
 
+// Files up to this size are digested on the loop as their bytes come; larger ones on the hashing
+// service, which starts a round whenever this much is written but not yet digested.
+constexpr std::int64_t kInlineDigestBytes = 8 << 20;
+constexpr std::int64_t kDigestLagBytes = 4 << 20;
+
 // Bytes written between two requests to the system to start writing them to disk.
 constexpr std::int64_t kWritebackBytes = 8 << 20;
 
@@ -410,8 +415,10 @@ void Download::WriteData(std::string_view bytes) {
       SetStatus(true);
       return;
     }
-    // In order and caught up: digested from memory. Otherwise a catch-up reads it later.
-    if (!catch_up_ && digest_.position() == write_offset_) {
+    // A small file in order and caught up is digested from memory at once. A large one is
+    // digested on the hashing service a few megabytes behind the writing, from the page cache,
+    // so that the loop only receives and writes.
+    if (!catch_up_ && digest_.position() == write_offset_ && file_size_ <= kInlineDigestBytes) {
       digest_.Update(bytes.substr(0, static_cast<std::size_t>(written)));
     }
     write_offset_ += written;
@@ -426,6 +433,7 @@ void Download::WriteData(std::string_view bytes) {
     }
     writeback_from_ = write_offset_;
   }
+  if (write_offset_ - digest_.position() >= kDigestLagBytes) CatchUp();
   if (bytes_received_ >= file_size_) Complete();
 }
 

@@ -213,6 +213,32 @@ TEST_F(TransfersTest, ResumeOffsetsFromTheTemporaryFile) {
   }
 }
 
+// A large file is digested on the hashing service a few megabytes behind the writing; the end
+// waits for the last round, which reads only what it had not digested yet.
+TEST_F(TransfersTest, ALargeDownloadIsDigestedOnTheHashingServiceBehindTheWriting) {
+  const std::size_t size = (9 << 20) + 1000;
+  const std::string file = Bytes(size, 5);
+  AskedDownload("big.bin", static_cast<std::int32_t>(size), HashOf(file));
+  FakeStream* stream = Connected(std::to_string(size) + "|big.bin|0");
+  ASSERT_NE(stream, nullptr);
+  const std::size_t chunk = 64 * 1024;
+  std::size_t at = 0;
+  for (; at < (4 << 20) - chunk; at += chunk)
+    stream->Feed(file.substr(at, chunk));
+  EXPECT_EQ(h.runtime.hashing.step_runs, 0);
+  stream->Feed(file.substr(at, chunk));
+  at += chunk;
+  EXPECT_EQ(h.runtime.hashing.step_runs, 1);  // 4 MiB behind: a round starts
+  for (; at < size; at += chunk)
+    stream->Feed(file.substr(at, chunk));
+  EXPECT_EQ(t.download_rows()[0].status, "Saving Data...");
+  h.runtime.RunPosted();
+  EXPECT_EQ(h.runtime.hashing.step_runs, 2);  // the rest, once the first round was in
+  EXPECT_EQ(h.runtime.hashing.requests, 0);   // never the whole file again
+  EXPECT_EQ(t.download_rows()[0].status, "Finished");
+  EXPECT_EQ(ReadFileBytes(h.home / "dl" / "big.bin"), file);
+}
+
 // A source that sent wrong bytes breaks off; the next one sends again from 4096 bytes before the
 // end of what is held and overwrites them: the digest follows the file, not what was received.
 TEST_F(TransfersTest, ASourceSwitchRewritesTheOverlapAndTheDigestFollows) {
