@@ -36,10 +36,11 @@ std::string FolderValue(std::string_view text) {
   return value;
 }
 
-constexpr std::array<std::string_view, 14> kValueOptions = {
-    "home",          "bind",          "nickname",    "connection",   "share",
-    "download-dir",  "download-port", "max-uploads", "max-per-user", "gateway",
-    "serve-gateway", "search",        "category",    "get"};
+constexpr std::array<std::string_view, 16> kValueOptions = {
+    "home",         "bind",         "nickname",      "connection",
+    "share",        "download-dir", "download-port", "max-uploads",
+    "max-per-user", "gateway",      "serve-gateway", "search",
+    "category",     "get",          "upload-limit",  "download-limit"};
 
 // Applies one option with its value; an error message on a bad value.
 std::optional<std::string> ApplyOption(std::string_view name, const std::string& value,
@@ -69,6 +70,10 @@ std::optional<std::string> ApplyOption(std::string_view name, const std::string&
     if (name == "download-port") prefs.download_port = value;
     if (name == "max-uploads") prefs.max_uploads = value;
     if (name == "max-per-user") prefs.max_per_user = value;
+  } else if (name == "upload-limit" || name == "download-limit") {
+    const auto limit = IsDigits(value) ? ParseRateLimit(value) : std::nullopt;
+    if (!limit) return option + " takes KB/s from 0 (unlimited) to 1000000";
+    (name == "upload-limit" ? prefs.upload_limit : prefs.download_limit) = *limit;
   } else if (name == "gateway") {
     // The first "=" separates: addresses may carry queries with "=" in them.
     const auto equals = value.find('=');
@@ -195,7 +200,7 @@ bool ParseRequestOption(const std::vector<std::string>& args, std::size_t& i, No
 
 bool PreferenceOptions::Any() const {
   return nickname || connection || !shares.empty() || download_dir || download_port ||
-         max_uploads || max_per_user || !gateways.empty();
+         max_uploads || max_per_user || !gateways.empty() || upload_limit || download_limit;
 }
 
 std::optional<NodeCommandLine> ParseNodeCommandLine(const std::vector<std::string>& args,
@@ -280,6 +285,8 @@ std::string NodeUsage() {
          "  --max-per-user N        uploads per user (1-10)\n"
          "  --gateway NAME=ADDRESS  a gateway page (repeat for more)\n"
          "  --away                  start in away mode\n"
+         "  --upload-limit N        KB/s shared by all uploads (0: unlimited)\n"
+         "  --download-limit N      KB/s shared by all downloads (0: unlimited)\n"
          "Told to the running copy for the same home:\n"
          "  --away on|off           switch away mode\n"
          "  --im ADDRESS TEXT       send an instant message\n"
@@ -363,6 +370,12 @@ std::optional<std::string> ApplyPreferenceOptions(const std::filesystem::path& h
     if (auto message = ValidatePage(page, values, folder_exists)) return message;
   }
   if (changed) SavePreferences(store, file, values, prefs, effects);
+  if (options.upload_limit || options.download_limit) {
+    LoadRateLimits(store, file, prefs);
+    if (options.upload_limit) prefs.UploadLimit = *options.upload_limit;
+    if (options.download_limit) prefs.DownloadLimit = *options.download_limit;
+    SaveRateLimits(store, file, prefs);
+  }
   return std::nullopt;
 }
 

@@ -27,7 +27,9 @@ struct PreferenceOptions {
   std::optional<std::string> download_port;
   std::optional<std::string> max_uploads;
   std::optional<std::string> max_per_user;
-  std::vector<Gateway> gateways;  // when given, replace the stored list
+  std::vector<Gateway> gateways;             // when given, replace the stored list
+  std::optional<std::int32_t> upload_limit;  // KB/s, 0 unlimited
+  std::optional<std::int32_t> download_limit;
 
   bool Any() const;
 };

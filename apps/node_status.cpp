@@ -63,6 +63,7 @@ std::string StatusJson(const NodeSnapshot& snapshot) {
   for (const auto& download : snapshot.downloads) {
     QJsonObject row = row_json(download.row);
     row.insert("sources_count", Text(download.row.sources));
+    row.insert("restored", download.row.restored);
     QJsonArray sources;
     for (const auto& source : download.sources) {
       sources.append(QJsonObject{{"address", Text(source.address)},

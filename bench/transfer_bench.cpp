@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -111,7 +112,9 @@ struct NodeRun {
   bool same_bytes = false;
 };
 
-NodeRun NodeTransfer(const char* node_binary, const fs::path& root, std::int64_t size) {
+NodeRun NodeTransfer(const char* node_binary, const fs::path& root, std::int64_t size,
+                     const QStringList& uploader_extra = {},
+                     const QStringList& downloader_extra = {}) {
   NodeRun run;
   const fs::path share = root / "share";
   const fs::path a = root / "a";
@@ -125,10 +128,11 @@ NodeRun NodeTransfer(const char* node_binary, const fs::path& root, std::int64_t
   const QString gateway = "Local=127.0.0.2:18640/gateway.php";
   QProcess uploader;
   uploader.setProgram(node_binary);
-  uploader.setArguments({"--home", QString::fromStdString(a.string()), "--bind", "127.0.0.2",
-                         "--nickname", "uploader", "--share",
-                         QString::fromStdString(share.string()), "--gateway", gateway,
-                         "--serve-gateway", "127.0.0.2:18640"});
+  uploader.setArguments(QStringList{"--home", QString::fromStdString(a.string()), "--bind",
+                                    "127.0.0.2", "--nickname", "uploader", "--share",
+                                    QString::fromStdString(share.string()), "--gateway", gateway,
+                                    "--serve-gateway", "127.0.0.2:18640"} +
+                        uploader_extra);
   uploader.setStandardErrorFile(QProcess::nullDevice());
   uploader.start();
   // Wait until the file is shared (hashed).
@@ -142,10 +146,11 @@ NodeRun NodeTransfer(const char* node_binary, const fs::path& root, std::int64_t
   QProcess downloader;
   downloader.setProgram(node_binary);
   const std::string link = "zx://get|payload.bin|" + std::to_string(size) + "|" + hash + "|";
-  downloader.setArguments({"--home", QString::fromStdString(b.string()), "--bind", "127.0.0.3",
-                           "--nickname", "downloader", "--share",
-                           QString::fromStdString(share.string()), "--gateway", gateway, "--get",
-                           QString::fromStdString(link)});
+  downloader.setArguments(QStringList{"--home", QString::fromStdString(b.string()), "--bind",
+                                      "127.0.0.3", "--nickname", "downloader", "--share",
+                                      QString::fromStdString(share.string()), "--gateway", gateway,
+                                      "--get", QString::fromStdString(link)} +
+                          downloader_extra);
   downloader.setStandardOutputFile(QProcess::nullDevice());
   downloader.setStandardErrorFile(QProcess::nullDevice());
   downloader.start();
@@ -205,6 +210,14 @@ int main(int argc, char** argv) {
   const NodeRun small = NodeTransfer(node_binary, root / "small", 64 << 20);
   ::sync();
   const NodeRun big = NodeTransfer(node_binary, root / "big", mib << 20);
+  // The limits: 64 MiB at 2,000 KB/s, paced by the uploader, then by the downloader.
+  constexpr int kLimit = 2000;
+  ::sync();
+  const NodeRun up_limited =
+      NodeTransfer(node_binary, root / "up", 64 << 20, {"--upload-limit", QString::number(kLimit)});
+  ::sync();
+  const NodeRun down_limited = NodeTransfer(node_binary, root / "down", 64 << 20, {},
+                                            {"--download-limit", QString::number(kLimit)});
   fs::remove_all(root);
   if (big.seconds <= 0 || !big.same_bytes) {
     std::printf("the node transfer did not finish with the right bytes (is port 620 allowed?)\n");
@@ -219,6 +232,23 @@ int main(int argc, char** argv) {
       big.seconds, bytes / big.seconds / 1e6, big.saved_seconds);
   std::printf("ratio: %.0f%% of the plain copy's speed (target: at least 50%%) -> %s\n",
               plain / big.seconds * 100, plain / big.seconds >= 0.5 ? "met" : "NOT met");
+  std::printf(
+      "to \"Finished\" (MD5 checked, file renamed): %.2fx the plain copy's speed (target: at "
+      "least 0.9x) -> %s\n",
+      plain / big.saved_seconds, plain / big.saved_seconds >= 0.9 ? "met" : "NOT met");
+  const auto limited = [&](const char* what, const NodeRun& run) {
+    const double rate = run.seconds > 0 ? 64.0 * 1024 / run.seconds : 0;  // KB/s
+    std::printf(
+        "64 MiB with a %s limit of %d KB/s: %.0f KB/s, %.3fx the limit (target: within "
+        "5%%) -> %s%s\n",
+        what, kLimit, rate, rate / kLimit, std::abs(rate / kLimit - 1) <= 0.05 ? "met" : "NOT met",
+        run.same_bytes ? "" : " (wrong bytes!)");
+  };
+  limited("upload", up_limited);
+  limited("download", down_limited);
+  std::printf("64 MiB without a limit: %.0f MB/s, %.2fx the plain copy's speed\n",
+              64.0 * 1048576 / small.seconds / 1e6,
+              (plain / static_cast<double>(mib)) / (small.seconds / 64.0));
   std::printf("peak memory, 64 MiB file: downloader %ld KiB, uploader %ld KiB\n",
               small.downloader_peak_kib, small.uploader_peak_kib);
   std::printf("peak memory, %lld MiB file: downloader %ld KiB, uploader %ld KiB\n",

@@ -80,6 +80,9 @@ class StreamSocket {
   virtual void Close() = 0;
   // The far side's dotted IPv4 address.
   virtual std::string PeerAddress() const = 0;
+  // While paused, nothing is read: what arrives waits (in the system's buffers, so that TCP's
+  // flow control slows the far side down) and is delivered after resuming.
+  virtual void SetReadPaused(bool paused) { (void)paused; }
 };
 
 class StreamListenerHandler {
@@ -132,6 +135,12 @@ class HashingService {
       const std::string& path, std::int32_t block_size,
       std::function<void(std::int64_t done, std::int64_t size)> progress,
       std::function<void(std::string hash)> done) = 0;
+  // Runs other file work the same way: `step` is called off the loop (on the worker thread, or
+  // once per virtual-time step) until it returns false, then `done` runs on the loop. `step` may
+  // touch only what it owns. Destroying the returned request stops the work between two steps
+  // and guarantees that `done` never runs.
+  virtual std::unique_ptr<PendingRequest> RunSteps(std::function<bool()> step,
+                                                   std::function<void()> done) = 0;
 };
 
 class Runtime {

@@ -20,6 +20,7 @@
 #include "share/folder_scan.h"
 #include "share/format.h"
 #include "share/shared_files.h"
+#include "transfer/saved_downloads.h"
 #include "transfer/transfers.h"
 
 namespace zorvex {
@@ -45,7 +46,12 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
         transfers(rt, messages, peers, prefs, files),
         conversations(messages, prefs, rt.Prompts()),
         hot_list(messages, store, options.home / kPreferencesFileName, rt.Prompts()) {
-    peers.SetOnNeighbourAdded([this] { liveness.EnsureRunning(); });
+    peers.SetOnNeighbourAdded([this] {
+      liveness.EnsureRunning();
+      transfers.NeighbourAdded();
+    });
+    if (!options.home.empty())
+      transfers.SetSavedDownloadsFile(options.home / kSavedDownloadsFileName);
     peers.SetOfferFacts([this] {
       return OfferFacts{static_cast<int>(files.rows.size()), total.ShownText()};
     });
@@ -179,6 +185,8 @@ bool Node::BindMessageSocket() {
 void Node::LoadPreferences() {
   zorvex::LoadPreferences(parts_->store, parts_->PrefsFile(), parts_->prefs, *parts_);
   LoadUploadStatistics(parts_->store, parts_->PrefsFile(), parts_->prefs);
+  LoadRateLimits(parts_->store, parts_->PrefsFile(), parts_->prefs);
+  parts_->transfers.ApplyRateLimits();
   parts_->transfers.SetAutomaticClear(
       parts_->store.ReadINI(keys::kAutomaticDownloadClear.section,
                             keys::kAutomaticDownloadClear.key, parts_->PrefsFile()) == "1",
@@ -205,6 +213,7 @@ std::vector<MissingEssential> Node::MissingEssentials() const {
 void Node::Run() {
   parts_->hot_list.LoadHotList();
   parts_->hot_list.PingBuddies();
+  parts_->transfers.RestoreDownloads();
   parts_->bootstrap.StartConnecting(1000);
 }
 
@@ -238,6 +247,7 @@ void Node::Exit(std::function<void()> done) {
     SaveHostCache(p.store, p.PrefsFile(), p.prefs);
     SaveUploadStatistics(p.store, p.PrefsFile(), p.prefs);
   }
+  p.transfers.SaveDownloadsNow();
   for (const auto& row : p.peers.rows())
     p.messages.QueueMessage("ConnectDisconnect", row.address);
   p.messages.Tick();

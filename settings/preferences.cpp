@@ -254,4 +254,20 @@ void LoadUploadStatistics(IniStore& store, const std::filesystem::path& file, Pr
   ReadNumber(store, file, keys::kUploadBest, prefs.BestUploadRate, ParseRate);
 }
 
+std::optional<std::int32_t> ParseRateLimit(std::string_view text) {
+  const auto value = ParseWholeNumber(text);
+  if (!value || *value < 0 || *value > 1'000'000) return std::nullopt;
+  return static_cast<std::int32_t>(*value);
+}
+
+void LoadRateLimits(IniStore& store, const std::filesystem::path& file, Preferences& prefs) {
+  ReadNumber(store, file, keys::kUploadLimit, prefs.UploadLimit, ParseRateLimit);
+  ReadNumber(store, file, keys::kDownloadLimit, prefs.DownloadLimit, ParseRateLimit);
+}
+
+void SaveRateLimits(IniStore& store, const std::filesystem::path& file, const Preferences& prefs) {
+  Write(store, file, keys::kUploadLimit, std::to_string(prefs.UploadLimit));
+  Write(store, file, keys::kDownloadLimit, std::to_string(prefs.DownloadLimit));
+}
+
 }  // namespace zorvex

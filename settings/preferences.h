@@ -38,6 +38,9 @@ inline constexpr PreferenceKey kHostCache{"Cache", "Cache"};
 inline constexpr PreferenceKey kUploadAverage{"Uploads", "Average"};
 inline constexpr PreferenceKey kUploadBest{"Uploads", "Best"};
 inline constexpr PreferenceKey kHotList{"HotList", "List"};
+// Keys of this program only, in a section of their own that other copies never read.
+inline constexpr PreferenceKey kUploadLimit{"Limits", "Upload"};
+inline constexpr PreferenceKey kDownloadLimit{"Limits", "Download"};
 }  // namespace keys
 
 inline constexpr std::string_view kPreferencesFileName = "prefs.dll";
@@ -62,6 +65,9 @@ struct Preferences {
   std::array<std::string, kHostCacheSlots> HostCache;
   double BestUploadRate = 0;
   double AverageUploadRate = 0;
+  // Kilobytes (1024 bytes) a second shared by all uploads or all downloads; 0 is unlimited.
+  std::int32_t UploadLimit = 0;
+  std::int32_t DownloadLimit = 0;
 };
 
 // What the preference routines ask of the rest of the program.
@@ -115,6 +121,13 @@ void SaveHostCache(IniStore& store, const std::filesystem::path& file, const Pre
 void SaveUploadStatistics(IniStore& store, const std::filesystem::path& file,
                           const Preferences& prefs);
 void LoadUploadStatistics(IniStore& store, const std::filesystem::path& file, Preferences& prefs);
+
+// The rate limits: read at start-up (an absent or bad value leaves its field), written when set.
+void LoadRateLimits(IniStore& store, const std::filesystem::path& file, Preferences& prefs);
+void SaveRateLimits(IniStore& store, const std::filesystem::path& file, const Preferences& prefs);
+// A limit as typed or stored: a whole number of kilobytes a second from 0 (unlimited) to
+// 1,000,000.
+std::optional<std::int32_t> ParseRateLimit(std::string_view text);
 
 // Stored lists: every element followed by "|"; reading skips empty elements.
 std::vector<std::string> SplitList(std::string_view value);

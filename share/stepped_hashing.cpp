@@ -8,8 +8,7 @@ namespace {
 class SteppedJob final : public PendingRequest {
  public:
   SteppedJob(Runtime& runtime, std::int64_t ms_per_block, const std::string& path,
-             std::int32_t block_size,
-             std::function<void(std::int64_t, std::int64_t)> progress,
+             std::int32_t block_size, std::function<void(std::int64_t, std::int64_t)> progress,
              std::function<void(std::string)> done)
       : hasher_(block_size),
         progress_(std::move(progress)),
@@ -49,6 +48,32 @@ class SteppedJob final : public PendingRequest {
   std::unique_ptr<Timer> timer_;
 };
 
+class SteppedWork final : public PendingRequest {
+ public:
+  SteppedWork(Runtime& runtime, std::int64_t ms_per_step, std::function<bool()> step,
+              std::function<void()> done)
+      : step_(std::move(step)), done_(std::move(done)), ms_per_step_(ms_per_step) {
+    timer_ = runtime.CreateTimer(TimerKind::kSingleShot, [this] { Step(); });
+    timer_->Start(ms_per_step_);
+  }
+
+ private:
+  void Step() {
+    if (step_()) {
+      timer_->Start(ms_per_step_);
+      return;
+    }
+    // The callback may destroy this job: nothing of it is touched afterwards.
+    auto done = std::move(done_);
+    if (done) done();
+  }
+
+  std::function<bool()> step_;
+  std::function<void()> done_;
+  std::int64_t ms_per_step_;
+  std::unique_ptr<Timer> timer_;
+};
+
 }  // namespace
 
 SteppedHashing::SteppedHashing(Runtime& runtime, std::int64_t ms_per_block)
@@ -60,6 +85,11 @@ std::unique_ptr<PendingRequest> SteppedHashing::HashFile(
     std::function<void(std::string)> done) {
   return std::make_unique<SteppedJob>(runtime_, ms_per_block_, path, block_size,
                                       std::move(progress), std::move(done));
+}
+
+std::unique_ptr<PendingRequest> SteppedHashing::RunSteps(std::function<bool()> step,
+                                                         std::function<void()> done) {
+  return std::make_unique<SteppedWork>(runtime_, ms_per_block_, std::move(step), std::move(done));
 }
 
 }  // namespace zorvex

@@ -11,6 +11,7 @@
 #include "core/runtime.h"
 #include "settings/preferences.h"
 #include "share/shared_files.h"
+#include "transfer/rate_limiter.h"
 #include "transfer/transfers.h"
 
 namespace zorvex {
@@ -44,9 +45,17 @@ struct TransferContext {
   bool clear_downloads = false;
   bool clear_uploads = false;
   std::function<void()> listener;
+  // Runs when the set of downloads in progress, or what is kept of one, changed.
+  std::function<void()> downloads_changed;
+  // Each direction's limit, shared by all its transfers.
+  RateLimiter upload_limiter;
+  RateLimiter download_limiter;
 
   void Changed() const {
     if (listener) listener();
+  }
+  void DownloadsChanged() const {
+    if (downloads_changed) downloads_changed();
   }
   // The running row tagged with the transfer id, or null.
   static TransferRow* FindRow(std::vector<TransferRow>& rows, int id);

@@ -20,7 +20,13 @@ namespace zorvex {
 
 namespace {
 
-constexpr std::int32_t kHashBlockSize = 256 * 1024;
+// Files up to this size are digested on the loop as their bytes come; larger ones on the hashing
+// service, which starts a round whenever this much is written but not yet digested.
+constexpr std::int64_t kInlineDigestBytes = 8 << 20;
+constexpr std::int64_t kDigestLagBytes = 4 << 20;
+
+// Bytes written between two requests to the system to start writing them to disk.
+constexpr std::int64_t kWritebackBytes = 8 << 20;
 
 // Advertised rates in kilobytes a second; anything outside this range is not a rate.
 constexpr double kMaxRate = 1e9;
@@ -52,6 +58,7 @@ Download::Download(TransferContext& context, int id)
       timer_(context.runtime.CreateTimer(TimerKind::kRepeating, [this] { Tick(); })) {}
 
 Download::~Download() {
+  context_.download_limiter.Forget(this);
   CloseFile();
   CloseReader();
 }
@@ -72,6 +79,32 @@ void Download::RequestFile(const std::string& name, const std::string& hash, std
   StartTimer();
   if (!source.empty() && !SourceSearchedAlready(source)) SourceSearchUser(source);
   SourceFindMore();
+  context_.DownloadsChanged();
+}
+
+SavedDownload Download::ToSaved() const {
+  SavedDownload saved{file_name_, file_size_, file_hash_, {}};
+  for (const auto& source : sources_) {
+    if (saved.sources.size() >= kMaxSavedSources) break;
+    saved.sources.push_back(source.address);
+  }
+  return saved;
+}
+
+void Download::Restored(const std::vector<std::string>& known_sources) {
+  restored_pass_ = true;
+  for (const auto& address : known_sources) {
+    if (!SourceSearchedAlready(address)) SourceSearchUser(address);
+  }
+  if (TransferRow* row = Row()) row->restored = true;
+}
+
+void Download::NeighbourAdded() {
+  if (!restored_pass_ || !searching_ || receiving_) return;
+  for (const auto& row : context_.peers.rows()) {
+    if (!SourceSearchedAlready(row.address)) SourceSearchUser(row.address);
+  }
+  wait_ticks_ = 0;
 }
 
 void Download::StartTimer() {
@@ -107,6 +140,7 @@ void Download::ClearDownload() {
   CloseFile();
   ResetFile();
   CloseReader();
+  context_.DownloadsChanged();
 }
 
 void Download::ResetFile() {
@@ -119,11 +153,15 @@ void Download::ResetFile() {
   write_offset_ = 0;
   last_tick_bytes_ = 0;
   temp_length_ = 0;
+  writeback_from_ = 0;
   receiving_ = false;
   awaiting_source_ = false;
   searching_ = false;
   saving_ = false;
-  hashing_.reset();
+  restored_pass_ = false;
+  context_.download_limiter.Forget(this);
+  catch_up_.reset();
+  digest_ = RunningDigest();
   wait_ticks_ = 0;
   searched_peers_.assign(1, std::string());
   searched_set_ = {std::string()};
@@ -189,6 +227,7 @@ void Download::SourceFound(const std::string& address, const std::string& hash,
   sources_.push_back({address, ShortestDecimal(*best_value), ShortestDecimal(*average_value), "0"});
   if (TransferRow* row = Row()) row->sources = std::to_string(sources_.size());
   context_.Changed();
+  context_.DownloadsChanged();
 }
 
 bool Download::SourceIPAllow(const std::string& address) const {
@@ -291,7 +330,16 @@ void Download::StartReceive(std::unique_ptr<StreamSocket> stream,
 }
 
 void Download::OnData(std::string_view bytes) {
+  RateLimiter& limiter = context_.download_limiter;
+  limiter.Take(static_cast<std::int64_t>(bytes.size()));
   if (receiving_ && !saving_) WriteData(bytes);
+  // Over the limit: reading stops until the bucket refills; the source slows with TCP's window.
+  if (reader_ && limiter.Limited() && limiter.Available() <= 0) {
+    reader_->SetReadPaused(true);
+    limiter.Wait(this, [this] {
+      if (reader_) reader_->SetReadPaused(false);
+    });
+  }
 }
 
 void Download::TakeHeader(const TransferHeaderFields& header, std::string rest) {
@@ -305,6 +353,7 @@ void Download::TakeHeader(const TransferHeaderFields& header, std::string rest) 
   size_text_ = FormatFileSize(file_size_);
   file_name_ = header.name;
   if (TransferRow* row = Row()) row->file_name = file_name_;
+  context_.DownloadsChanged();
   ShowStatus("Receiving...");
   if (fd_ < 0) {
     temp_path_ = CollapseSeparators(context_.prefs.DLDir + file_name_ + "TMP");
@@ -337,7 +386,12 @@ void Download::TakeHeader(const TransferHeaderFields& header, std::string rest) 
     context_.Changed();
     return;
   }
+  // Bytes from the offset on are written again: they may not count twice, nor count as they
+  // were if the new source sends others.
+  catch_up_.reset();
+  digest_.RewindTo(*offset);
   write_offset_ = bytes_received_ = last_tick_bytes_ = *offset;
+  CatchUp();
   if (!reader_->Send(StartMessage(file_name_, *offset))) {
     LoseSource();
     return;
@@ -361,10 +415,25 @@ void Download::WriteData(std::string_view bytes) {
       SetStatus(true);
       return;
     }
+    // A small file in order and caught up is digested from memory at once. A large one is
+    // digested on the hashing service a few megabytes behind the writing, from the page cache,
+    // so that the loop only receives and writes.
+    if (!catch_up_ && digest_.position() == write_offset_ && file_size_ <= kInlineDigestBytes) {
+      digest_.Update(bytes.substr(0, static_cast<std::size_t>(written)));
+    }
     write_offset_ += written;
     bytes_received_ += written;
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
+  // Writing back starts as the bytes come, so that the flush before "Finished" finds little left.
+  if (write_offset_ - writeback_from_ >= kWritebackBytes || write_offset_ < writeback_from_) {
+    if (write_offset_ > writeback_from_) {
+      ::sync_file_range(fd_, writeback_from_, write_offset_ - writeback_from_,
+                        SYNC_FILE_RANGE_WRITE);
+    }
+    writeback_from_ = write_offset_;
+  }
+  if (write_offset_ - digest_.position() >= kDigestLagBytes) CatchUp();
   if (bytes_received_ >= file_size_) Complete();
 }
 
@@ -383,9 +452,50 @@ void Download::Complete() {
     Saved(std::string());
     return;
   }
-  hashing_ = context_.runtime.Hashing().HashFile(
-      temp_path_, kHashBlockSize, [](std::int64_t, std::int64_t) {},
-      [this](std::string hash) { Saved(hash); });
+  Verify();
+}
+
+void Download::CatchUp() {
+  if (catch_up_ || digest_.position() >= write_offset_) return;
+  auto job = std::make_shared<FileCatchUp>(digest_, write_offset_);
+  if (!job->Open(temp_path_)) {
+    if (saving_) {
+      Saved(std::string());
+    } else {
+      SetStatus(true);
+    }
+    return;
+  }
+  catch_up_ = context_.runtime.Hashing().RunSteps(
+      [job] { return job->Next() == FileCatchUp::Step::kMore; }, [this, job] { CaughtUp(*job); });
+}
+
+void Download::CaughtUp(FileCatchUp& job) {
+  catch_up_.reset();
+  if (job.failed()) {
+    // The temporary file lost bytes it held: nothing it holds can be trusted.
+    if (saving_) {
+      Saved(std::string());
+    } else {
+      SetStatus(true);
+    }
+    return;
+  }
+  digest_ = std::move(job.digest());
+  if (digest_.position() < write_offset_) {
+    CatchUp();
+  } else if (saving_) {
+    Verify();
+  }
+}
+
+void Download::Verify() {
+  if (catch_up_) return;  // its end comes back here
+  if (digest_.position() < file_size_) {
+    CatchUp();
+    return;
+  }
+  Saved(digest_.Hex());
 }
 
 void Download::Saved(const std::string& hash) {
@@ -433,6 +543,7 @@ void Download::Tick() {
       }
       if (searching_) {
         searching_ = false;
+        restored_pass_ = false;
         ShowStatus("Receiving...");
         SelectSource();
         return;

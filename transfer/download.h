@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "transfer/context.h"
+#include "transfer/running_digest.h"
+#include "transfer/saved_downloads.h"
 #include "transfer/wire.h"
 
 namespace zorvex {
@@ -41,6 +43,12 @@ class Download final : public StreamHandler {
   void SourceFound(const std::string& address, const std::string& hash, const std::string& average,
                    const std::string& best);
   const std::vector<TransferSource>& sources() const { return sources_; }
+  // What is kept of a download in progress across a restart.
+  SavedDownload ToSaved() const;
+  // Brought back after a restart: asks the sources it knew, and for its first search pass every
+  // neighbour that joins meanwhile.
+  void Restored(const std::vector<std::string>& known_sources);
+  void NeighbourAdded();
   const std::string& file_name() const { return file_name_; }
 
   // Test hooks: what a test may want to look at.
@@ -61,6 +69,11 @@ class Download final : public StreamHandler {
   void TakeHeader(const TransferHeaderFields& header, std::string rest);
   void WriteData(std::string_view bytes);
   void Complete();
+  // Digests what was written but not yet digested, off the loop.
+  void CatchUp();
+  void CaughtUp(FileCatchUp& job);
+  // Once everything is digested: compares and saves.
+  void Verify();
   void Saved(const std::string& hash);
   void ShowStatus(const std::string& text);
   TransferRow* Row();
@@ -74,7 +87,8 @@ class Download final : public StreamHandler {
   const int id_;
   std::unique_ptr<Timer> timer_;
   std::unique_ptr<StreamSocket> reader_;
-  std::unique_ptr<PendingRequest> hashing_;
+  std::unique_ptr<PendingRequest> catch_up_;
+  RunningDigest digest_;  // of the temporary file's first bytes, up to at most write_offset_
   std::vector<TransferSource> sources_;
   std::vector<std::string> searched_peers_;
   std::unordered_set<std::string> searched_set_;  // the same, lower-cased
@@ -87,7 +101,8 @@ class Download final : public StreamHandler {
   std::int64_t bytes_received_ = 0;
   std::int64_t write_offset_ = 0;
   std::int64_t last_tick_bytes_ = 0;
-  std::int64_t temp_length_ = 0;  // the temporary file's length when it was opened
+  std::int64_t temp_length_ = 0;     // the temporary file's length when it was opened
+  std::int64_t writeback_from_ = 0;  // written bytes before this offset are on their way to disk
   std::int32_t file_size_ = 0;
   int fd_ = -1;
   bool is_paused_ = false;
@@ -95,6 +110,7 @@ class Download final : public StreamHandler {
   bool awaiting_source_ = false;
   bool searching_ = false;
   bool saving_ = false;
+  bool restored_pass_ = false;
   int wait_ticks_ = 0;
   int tune_ticks_ = 0;
   std::int32_t previous_packet_size_ = 0;

@@ -10,6 +10,7 @@
 #include "share/format.h"
 #include "transfer/context.h"
 #include "transfer/download.h"
+#include "transfer/saved_downloads.h"
 #include "transfer/upload.h"
 #include "transfer/wire.h"
 
@@ -52,9 +53,13 @@ class WaitingConnection final : public StreamHandler {
 struct Transfers::State {
   State(Runtime& runtime, MessageLayer& messages, const PeerTable& peers, Preferences& prefs,
         const SharedFileTable& files)
-      : context{runtime, messages, peers, prefs, files, {}, {}, false, false, {}} {}
+      : context{runtime, messages, peers, prefs, files,     {},       {},
+                false,   false,    {},    {},    {runtime}, {runtime}} {}
 
   TransferContext context;
+  std::filesystem::path saved_file;
+  bool save_posted = false;
+  std::shared_ptr<bool> alive = std::make_shared<bool>(true);
   std::unique_ptr<StreamListener> listener;
   std::vector<std::shared_ptr<WaitingConnection>> waiting;
   // Instances live as long as the program: their indexes are the rows' tags.
@@ -109,6 +114,56 @@ struct Transfers::State {
     }
   }
 
+  // A free instance (or a new one) with a fresh row for the download.
+  Download* AddDownload(std::string_view name, std::int32_t size) {
+    Download* free = nullptr;
+    int id = 0;
+    for (std::size_t i = 0; i < receivers.size(); ++i) {
+      if (!receivers[i]->InUse()) {
+        free = receivers[i].get();
+        id = static_cast<int>(i);
+        break;
+      }
+    }
+    if (!free) {
+      id = static_cast<int>(receivers.size());
+      receivers.push_back(std::make_unique<Download>(context, id));
+      free = receivers.back().get();
+    }
+    TransferRow row;
+    row.file_name = std::string(name);
+    row.percent = "0%";
+    row.rate = "0.00 kbs";
+    row.time_remaining = "00:00:00";
+    row.size = "0 Kb/" + FormatFileSize(size);
+    row.sources = "None";
+    row.status = "Waiting...";
+    row.tag = std::to_string(id);
+    context.download_rows.push_back(std::move(row));
+    context.Changed();
+    return free;
+  }
+
+  // Many changes in one loop step make one write.
+  void ScheduleSave() {
+    if (saved_file.empty() || save_posted) return;
+    save_posted = true;
+    context.runtime.Post([this, weak = std::weak_ptr<bool>(alive)] {
+      if (weak.expired()) return;
+      save_posted = false;
+      SaveNow();
+    });
+  }
+
+  void SaveNow() {
+    if (saved_file.empty()) return;
+    std::vector<SavedDownload> list;
+    for (const auto& download : receivers) {
+      if (download->InUse() && !download->file_name().empty()) list.push_back(download->ToSaved());
+    }
+    WriteSavedDownloads(saved_file, list);
+  }
+
   std::size_t CountUploads(std::string_view address) const {
     std::size_t count = 0;
     for (const auto& upload : senders) {
@@ -141,7 +196,11 @@ Transfers::Transfers(Runtime& runtime, MessageLayer& messages, const PeerTable& 
                      Preferences& prefs, const SharedFileTable& files)
     : state_(std::make_unique<State>(runtime, messages, peers, prefs, files)) {}
 
-Transfers::~Transfers() = default;
+Transfers::~Transfers() {
+  // A save still waiting for the loop is written now; after this nothing is posted any more.
+  if (state_->save_posted) state_->SaveNow();
+  state_->context.downloads_changed = nullptr;
+}
 
 void Transfers::StartDownloadListener() {
   State& s = *state_;
@@ -165,35 +224,44 @@ bool Transfers::StartDownload(std::string_view name, std::int32_t size, std::str
       return false;
     }
   }
-  Download* free = nullptr;
-  for (auto& download : s.receivers) {
-    if (!download->InUse()) {
-      free = download.get();
-      break;
-    }
-  }
-  int id = 0;
-  for (std::size_t i = 0; i < s.receivers.size(); ++i) {
-    if (s.receivers[i].get() == free) id = static_cast<int>(i);
-  }
-  if (!free) {
-    id = static_cast<int>(s.receivers.size());
-    s.receivers.push_back(std::make_unique<Download>(s.context, id));
-    free = s.receivers.back().get();
-  }
-  TransferRow row;
-  row.file_name = std::string(name);
-  row.percent = "0%";
-  row.rate = "0.00 kbs";
-  row.time_remaining = "00:00:00";
-  row.size = "0 Kb/" + FormatFileSize(size);
-  row.sources = "None";
-  row.status = "Waiting...";
-  row.tag = std::to_string(id);
-  s.context.download_rows.push_back(std::move(row));
-  s.context.Changed();
-  free->RequestFile(std::string(name), std::string(hash), size, std::string(source));
+  Download* download = s.AddDownload(name, size);
+  download->RequestFile(std::string(name), std::string(hash), size, std::string(source));
   return true;
+}
+
+void Transfers::ApplyRateLimits() {
+  TransferContext& context = state_->context;
+  context.upload_limiter.SetLimit(context.prefs.UploadLimit);
+  context.download_limiter.SetLimit(context.prefs.DownloadLimit);
+}
+
+void Transfers::SetSavedDownloadsFile(std::filesystem::path path) {
+  State& s = *state_;
+  s.saved_file = std::move(path);
+  s.context.downloads_changed = [&s] { s.ScheduleSave(); };
+}
+
+void Transfers::RestoreDownloads() {
+  State& s = *state_;
+  if (s.saved_file.empty()) return;
+  const std::vector<SavedDownload> saved = ReadSavedDownloads(s.saved_file);
+  if (saved.empty()) return;
+  StartDownloadListener();
+  for (const SavedDownload& entry : saved) {
+    if (s.FindDownloadByName(entry.name)) continue;
+    Download* download = s.AddDownload(entry.name, entry.size);
+    download->RequestFile(entry.name, entry.hash, entry.size, std::string());
+    download->Restored(entry.sources);
+  }
+}
+
+void Transfers::SaveDownloadsNow() {
+  state_->SaveNow();
+}
+
+void Transfers::NeighbourAdded() {
+  for (auto& download : state_->receivers)
+    download->NeighbourAdded();
 }
 
 void Transfers::CancelTransfer(bool uploads, std::size_t row) {

@@ -4,6 +4,7 @@
 // holding a file, and the program-wide upload rate figures.
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,6 +32,7 @@ struct TransferRow {
   std::string status;          // "Waiting...", "Receiving...", "Sending...", "Finished", ...
   std::string tag;             // the transfer id while running, then "Finished" or "Error"
   std::string peer;            // uploads: the downloader's address
+  bool restored = false;       // downloads: brought back from the saved list at start-up
 };
 
 // One row of a download's source list.
@@ -60,6 +62,20 @@ class Transfers final : public StreamListenerHandler {
   void ClearTransfers(bool uploads, bool errors);
   // The stored check boxes "Clear Incomplete/Finished Downloads" and "... Uploads".
   void SetAutomaticClear(bool downloads, bool uploads);
+
+  // Takes the upload and download limits from the preferences.
+  void ApplyRateLimits();
+
+  // Keeps the downloads in progress in this file (none when empty, the default) and brings
+  // them back with RestoreDownloads.
+  void SetSavedDownloadsFile(std::filesystem::path path);
+  // Each saved download comes back as a row, asks its known sources and the neighbours again,
+  // and resumes from its temporary file.
+  void RestoreDownloads();
+  // Writes the saved list now rather than after the current loop step.
+  void SaveDownloadsNow();
+  // A neighbour joined: restored downloads still in their first source search ask it too.
+  void NeighbourAdded();
 
   // Messages from other nodes.
   void HandleSearchDownload(const std::string& sender, std::string_view payload);

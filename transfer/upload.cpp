@@ -59,6 +59,7 @@ void Upload::Reset() {
   in_flight_.clear();
   sent_unclaimed_ = 0;
   control_ = ControlReader();
+  context_.upload_limiter.Forget(this);
   timer_->Stop();
   context_.Dispose(std::move(sender_));
   sender_.reset();
@@ -178,6 +179,7 @@ bool Upload::SendFile() {
                                 static_cast<std::size_t>(length));
   read_position_ += length;
   in_flight_.push_back(length);
+  context_.upload_limiter.Take(length);
   if (!sender_->Send(packet)) {
     SetStatus(true);
     return false;
@@ -185,10 +187,10 @@ bool Upload::SendFile() {
   return true;
 }
 
-bool Upload::SendBlock() {
+bool Upload::SendBlock(std::int64_t most) {
   const std::int64_t remaining = file_size_ - read_position_;
   if (remaining <= 0 || !started_) return true;
-  const std::int64_t want = std::min<std::int64_t>(remaining, kReadBlockBytes);
+  const std::int64_t want = std::min<std::int64_t>(remaining, most);
   block_.resize(kReadBlockBytes);
   const std::int64_t got = ReadAt(fd_, block_.data(), want, read_position_);
   if (got < want) {
@@ -201,6 +203,7 @@ bool Upload::SendBlock() {
   }
   read_position_ += want;
   block_length_ = 0;
+  context_.upload_limiter.Take(want);
   if (!sender_->Send(std::string_view(block_.data(), static_cast<std::size_t>(want)))) {
     SetStatus(true);
     return false;
@@ -209,9 +212,22 @@ bool Upload::SendBlock() {
 }
 
 bool Upload::SendPackets() {
+  RateLimiter& limiter = context_.upload_limiter;
   while (InUse() && started_ && !is_paused_ && read_position_ < file_size_ &&
          sender_->PendingBytes() < kUploadInFlightBytes) {
-    if (!SendBlock()) return false;
+    std::int64_t most = static_cast<std::int64_t>(kReadBlockBytes);
+    if (limiter.Limited()) {
+      // Whole packets only, so that every packet but the last stays 1024 bytes.
+      const std::int64_t remaining = file_size_ - read_position_;
+      std::int64_t room = limiter.Available() / kPacketSize * kPacketSize;
+      if (limiter.Available() >= remaining) room = remaining;
+      if (room <= 0) {
+        limiter.Wait(this, [this] { SendPackets(); });
+        return true;
+      }
+      most = std::min(most, room);
+    }
+    if (!SendBlock(most)) return false;
   }
   return InUse();
 }

@@ -36,7 +36,7 @@ class Upload final : public StreamHandler {
   void Tick();
   // Sends packets until enough are in flight; false when the upload ended meanwhile.
   // Reads up to one block of whole packets and sends them together.
-  bool SendBlock();
+  bool SendBlock(std::int64_t most);
   bool SendPackets();
   bool SendFile();
   void ShowStatus(const std::string& text);

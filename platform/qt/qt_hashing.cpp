@@ -27,7 +27,9 @@ class QtHashRequest final : public PendingRequest {
 
 }  // namespace
 
-QtHashingService::QtHashingService() { pool_.setMaxThreadCount(1); }
+QtHashingService::QtHashingService() {
+  pool_.setMaxThreadCount(1);
+}
 
 QtHashingService::~QtHashingService() {
   *closing_ = true;
@@ -74,6 +76,30 @@ std::unique_ptr<PendingRequest> QtHashingService::HashFile(
       auto deliver = std::move(job->done);
       if (deliver) deliver(hash);
     });
+  }));
+  return std::make_unique<QtHashRequest>(job);
+}
+
+std::unique_ptr<PendingRequest> QtHashingService::RunSteps(std::function<bool()> step,
+                                                           std::function<void()> done) {
+  auto job = std::make_shared<HashJob>();
+  job->done = [done = std::move(done)](std::string) {
+    if (done) done();
+  };
+  QPointer<QObject> context(&context_);
+  auto closing = closing_;
+  pool_.start(QRunnable::create([job, step = std::move(step), context, closing] {
+    while (!job->cancelled && !*closing && step()) {
+    }
+    if (job->cancelled || *closing || !context) return;
+    QMetaObject::invokeMethod(
+        context.data(),
+        [job] {
+          if (job->cancelled) return;
+          auto deliver = std::move(job->done);
+          if (deliver) deliver(std::string());
+        },
+        Qt::QueuedConnection);
   }));
   return std::make_unique<QtHashRequest>(job);
 }

@@ -22,6 +22,8 @@ class QtHashingService final : public HashingService {
       const std::string& path, std::int32_t block_size,
       std::function<void(std::int64_t done, std::int64_t size)> progress,
       std::function<void(std::string hash)> done) override;
+  std::unique_ptr<PendingRequest> RunSteps(std::function<bool()> step,
+                                           std::function<void()> done) override;
 
  private:
   QObject context_;  // lives on the loop thread; queued results die with it

@@ -12,6 +12,8 @@ namespace {
 
 // How long a closed stream that was destroyed may keep flushing its queued bytes.
 constexpr int kLingerMs = 30000;
+constexpr qint64 kPausedReadBufferBytes = 16 * 1024;
+constexpr int kPausingReceiveBufferBytes = 256 * 1024;
 
 }  // namespace
 
@@ -151,8 +153,26 @@ void QtStreamSocket::Connected() {
   if (handler_) handler_->OnConnected();
 }
 
+void QtStreamSocket::SetReadPaused(bool paused) {
+  if (read_paused_ == paused) return;
+  read_paused_ = paused;
+  // A small buffer makes Qt stop taking bytes from the system while nothing is read. A reader
+  // that pauses is being slowed down: the system's own buffer is kept small too, so that the far
+  // side is held back soon rather than after tens of megabytes have piled up here.
+  socket_->setReadBufferSize(paused ? kPausedReadBufferBytes : 0);
+  if (paused && !receive_buffer_capped_) {
+    receive_buffer_capped_ = true;
+    socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
+                             kPausingReceiveBufferBytes);
+  }
+  if (paused || state_ != State::kOpen || socket_->bytesAvailable() == 0) return;
+  QTimer::singleShot(0, socket_.get(), [this, alive = alive_] {
+    if (*alive) Guarded([this] { Read(); });
+  });
+}
+
 void QtStreamSocket::Read() {
-  if (state_ != State::kOpen || handler_ == nullptr) return;
+  if (state_ != State::kOpen || handler_ == nullptr || read_paused_) return;
   const QByteArray bytes = socket_->readAll();
   if (bytes.isEmpty()) return;
   handler_->OnData(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
@@ -168,7 +188,8 @@ void QtStreamSocket::Lost(bool failed) {
   // Bytes still waiting to leave never reach the far side: that is no orderly end.
   failed = failed || state_ == State::kConnecting || socket_->bytesToWrite() > 0;
   if (state_ == State::kOpen && handler_ && socket_->bytesAvailable() > 0) {
-    // The last bytes before the close still count.
+    // The last bytes before the close still count, paused or not.
+    read_paused_ = false;
     const auto alive = alive_;
     Read();
     if (!*alive || state_ != State::kOpen) return;

@@ -38,6 +38,7 @@ class QtStreamSocket final : public StreamSocket {
   // Sends what is queued, then closes; this side hears nothing more.
   void Close() override;
   std::string PeerAddress() const override { return peer_; }
+  void SetReadPaused(bool paused) override;
 
  private:
   enum class State { kIdle, kConnecting, kOpen, kClosed };
@@ -57,6 +58,8 @@ class QtStreamSocket final : public StreamSocket {
   StreamHandler* handler_ = nullptr;
   std::string peer_;
   State state_ = State::kIdle;
+  bool read_paused_ = false;
+  bool receive_buffer_capped_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int in_signal_ = 0;
 };

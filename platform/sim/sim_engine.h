@@ -191,6 +191,7 @@ class SimWorld::Engine {
   void Connect(StreamImpl& stream, const std::string& address, std::uint16_t port);
   void Detach(StreamImpl& stream);
   void HandlerSet(StreamImpl& stream);
+  void ReadPaused(StreamImpl& stream, bool paused);
   bool StreamSend(const ConnectionPtr& c, int side, std::string_view bytes);
   void StreamClose(const ConnectionPtr& c, int side);
   std::size_t CutStreams(std::uint32_t a, std::uint32_t b);
@@ -385,8 +386,11 @@ class SimWorld::Engine {
     EndState state = EndState::kClosed;
     std::string pending;  // handed to Send and not yet left; starts at pending_offset
     std::size_t pending_offset = 0;
-    std::size_t leaving = 0;           // the front bytes of `pending` now going onto the wire
-    std::string unread;                // arrived before the stream had a handler
+    std::size_t leaving = 0;  // the front bytes of `pending` now going onto the wire
+    std::string unread;       // arrived before the stream had a handler, or paused
+    bool read_paused = false;
+    std::size_t in_flight = 0;         // left this end, not yet arrived at the other
+    bool gone_pending = false;         // the far side closed; told once the unread bytes are read
     std::int64_t last_arrival = 0;     // keeps deliveries in order should the link change
     std::int64_t leave_us = -1000000;  // when the last paced chunk finished leaving
   };

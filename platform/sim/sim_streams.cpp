@@ -4,6 +4,11 @@
 
 namespace zorvex {
 
+namespace {
+// What TCP's window would let be on the way or unread at once.
+constexpr std::size_t kStreamWindowBytes = 1 << 20;
+}  // namespace
+
 class SimWorld::Engine::StreamImpl final : public StreamSocket {
  public:
   StreamImpl(Engine& engine, std::uint32_t host) : engine_(engine), host_(host) {}
@@ -28,6 +33,7 @@ class SimWorld::Engine::StreamImpl final : public StreamSocket {
     if (conn_) engine_.StreamClose(conn_, side_);
   }
   std::string PeerAddress() const override { return peer_; }
+  void SetReadPaused(bool paused) override { engine_.ReadPaused(*this, paused); }
 
  private:
   friend class Engine;
@@ -164,19 +170,41 @@ void SimWorld::Engine::Detach(StreamImpl& stream) {
   if (end.state == EndState::kConnecting || end.state == EndState::kOpen) Abort(c, stream.side_);
 }
 
+void SimWorld::Engine::ReadPaused(StreamImpl& stream, bool paused) {
+  if (!stream.conn_) return;
+  const ConnectionPtr c = stream.conn_;
+  const int side = stream.side_;
+  c->ends[side].read_paused = paused;
+  if (paused) return;
+  HandlerSet(stream);
+  Pump(c, 1 - side);  // the far side may send again
+}
+
 void SimWorld::Engine::HandlerSet(StreamImpl& stream) {
   if (!stream.conn_ || stream.handler_ == nullptr) return;
   const ConnectionPtr& c = stream.conn_;
   const int side = stream.side_;
-  if (c->ends[side].unread.empty()) return;
+  if (c->ends[side].unread.empty() || c->ends[side].read_paused) return;
   // Bytes that came before anyone listened are handed over from the loop, not from in here.
   AddTask(c->ends[side].host, 0, [this, c, side] {
     StreamEnd& end = c->ends[side];
     StreamHandler* handler = HandlerOf(end);
-    if (end.state != EndState::kOpen || handler == nullptr || end.unread.empty()) return;
-    const std::string bytes = std::move(end.unread);
-    end.unread.clear();
+    if (end.state != EndState::kOpen || handler == nullptr || end.unread.empty() ||
+        end.read_paused) {
+      return;
+    }
+    // A chunk per step, as reads would take them: the handler may pause again in between.
+    const std::string bytes = end.unread.substr(0, kMaxStreamChunk);
+    end.unread.erase(0, bytes.size());
+    const bool more = !end.unread.empty();
     handler->OnData(bytes);
+    if (more && c->ends[side].stream != nullptr) HandlerSet(*c->ends[side].stream);
+    Pump(c, 1 - side);
+    StreamEnd& after = c->ends[side];
+    if (!more && after.gone_pending && after.state == EndState::kOpen) {
+      after.gone_pending = false;
+      PeerGone(c, side);
+    }
   });
 }
 
@@ -213,6 +241,9 @@ void SimWorld::Engine::Pump(const ConnectionPtr& c, int side) {
     return;
   }
   const StreamEnd& peer = c->ends[1 - side];
+  // Flow control: at most a window is on its way or waiting to be read; a reader that stops
+  // reading thus stops the sender.
+  if (end.in_flight + peer.unread.size() >= kStreamWindowBytes) return;
   const LinkProfile& link = LinkBetween(end.ip, peer.ip);
   std::size_t size = std::min(waiting, kMaxStreamChunk);
   if (link.split_streams && size > 1) {
@@ -242,6 +273,7 @@ void SimWorld::Engine::Leave(const ConnectionPtr& c, int side) {
   if (end.state != EndState::kOpen && end.state != EndState::kClosing) return;
   const std::size_t size = end.leaving;
   end.leaving = 0;
+  end.in_flight += size;
   std::string chunk = end.pending.substr(end.pending_offset, size);
   end.pending_offset += size;
   if (end.pending_offset == end.pending.size()) {
@@ -267,14 +299,19 @@ void SimWorld::Engine::Leave(const ConnectionPtr& c, int side) {
 
 void SimWorld::Engine::Arrive(const ConnectionPtr& c, int side, std::string chunk) {
   StreamEnd& end = c->ends[side];
+  StreamEnd& sender = c->ends[1 - side];
+  sender.in_flight -= std::min(sender.in_flight, chunk.size());
   if (end.state != EndState::kOpen) return;  // closed, cut, or closing with nobody to read
   stats_.stream_bytes_delivered += chunk.size();
   StreamHandler* handler = HandlerOf(end);
-  if (handler == nullptr) {
+  // Bytes still waiting to be read go first.
+  if (handler == nullptr || end.read_paused || !end.unread.empty()) {
     if (end.stream != nullptr) end.unread += chunk;
+    Pump(c, 1 - side);
     return;
   }
   handler->OnData(chunk);
+  Pump(c, 1 - side);
 }
 
 void SimWorld::Engine::Abort(const ConnectionPtr& c, int side) {
@@ -304,6 +341,12 @@ void SimWorld::Engine::PeerGone(const ConnectionPtr& c, int side) {
   StreamEnd& end = c->ends[side];
   const bool reports = end.state == EndState::kOpen || end.state == EndState::kConnecting;
   if (end.state == EndState::kClosed) return;
+  // What arrived and waits to be read comes first; the close is told after it.
+  if (end.state == EndState::kOpen && !end.unread.empty() && end.stream != nullptr &&
+      end.stream->handler_ != nullptr) {
+    end.gone_pending = true;
+    return;
+  }
   // Bytes of this end still on their way will never be read: no orderly end for it.
   const bool unsent = !end.pending.empty() || end.leaving > 0;
   end.state = EndState::kClosed;

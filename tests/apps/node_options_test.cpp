@@ -109,6 +109,10 @@ TEST(NodeCommandLineTest, UsageErrorsSayWhatIsWrong) {
       {{"--serve-gateway", "127.0.0.1:0"}, serve},
       {{"--serve-gateway", "127.0.0.1:65536"}, serve},
       {{"--share", ""}, "--share needs a folder"},
+      {{"--upload-limit", "-1"}, "--upload-limit takes KB/s from 0 (unlimited) to 1000000"},
+      {{"--upload-limit", "1000001"}, "--upload-limit takes KB/s from 0 (unlimited) to 1000000"},
+      {{"--download-limit", "2.5"}, "--download-limit takes KB/s from 0 (unlimited) to 1000000"},
+      {{"--download-limit", ""}, "--download-limit takes KB/s from 0 (unlimited) to 1000000"},
   };
   for (const auto& [args, error] : cases)
     EXPECT_EQ(ParseError(args), error) << args[0];
@@ -161,6 +165,44 @@ TEST_F(ApplyPreferencesTest, OptionsMergeOverWhatIsStored) {
   EXPECT_EQ(Stored(keys::kMaxULUsers), "1");
   EXPECT_EQ(Stored(keys::kSharedDirectories), music.path().string() + "/|");
   EXPECT_EQ(Stored(keys::kGateways), "Local*127.0.0.2:8080/gateway.php|");
+}
+
+// The limits live in a section of their own; giving one keeps the other as stored.
+TEST_F(ApplyPreferencesTest, RateLimitsAreStoredApartFromTheSharedKeys) {
+  std::string error;
+  const auto line = ParseNodeCommandLine({"--upload-limit", "2000", "--download-limit=0"}, error);
+  ASSERT_TRUE(line) << error;
+  EXPECT_EQ(line->preferences.upload_limit, 2000);
+  EXPECT_EQ(line->preferences.download_limit, 0);
+  ASSERT_EQ(Apply(line->preferences), std::nullopt);
+  EXPECT_EQ(Stored(keys::kUploadLimit), "2000");
+  EXPECT_EQ(Stored(keys::kDownloadLimit), "0");
+  PreferenceOptions second;
+  second.download_limit = 150;
+  ASSERT_EQ(Apply(second), std::nullopt);
+  EXPECT_EQ(Stored(keys::kUploadLimit), "2000");
+  EXPECT_EQ(Stored(keys::kDownloadLimit), "150");
+  EXPECT_EQ(keys::kUploadLimit.section, "Limits");
+  IniStore store;
+  Preferences prefs;
+  LoadRateLimits(store, home.path() / "prefs.dll", prefs);
+  EXPECT_EQ(prefs.UploadLimit, 2000);
+  EXPECT_EQ(prefs.DownloadLimit, 150);
+}
+
+TEST(StatusJsonTest, RestoredDownloadRowsSaySo) {
+  NodeSnapshot snapshot;
+  TransferRow row;
+  row.file_name = "song.mp3";
+  row.status = "Finding More Sources...";
+  row.restored = true;
+  snapshot.downloads.push_back({row, {}});
+  const QJsonObject json =
+      QJsonDocument::fromJson(QByteArray::fromStdString(StatusJson(snapshot))).object();
+  const QJsonObject download = json["downloads"].toArray()[0].toObject();
+  EXPECT_EQ(download["file_name"].toString(), "song.mp3");
+  EXPECT_EQ(download["status"].toString(), "Finding More Sources...");
+  EXPECT_TRUE(download["restored"].toBool());
 }
 
 TEST_F(ApplyPreferencesTest, FailedChecksGiveTheExactMessageAndSaveNothing) {

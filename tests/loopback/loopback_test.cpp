@@ -426,6 +426,117 @@ TEST(LoopbackTest, ADownloadSurvivesItsUploaderDyingAndResumesFromAnother) {
   EXPECT_TRUE(half);
 }
 
+// A download whose node is killed comes back when the node starts again: it finds its source by
+// itself, resumes from the temporary file (less the 4096 bytes fetched again) and ends with the
+// right MD5. The upload limit keeps the transfer slow enough to stop it in the middle.
+TEST(LoopbackTest, AKilledDownloaderResumesItsDownloadAfterARestart) {
+  if (!CanBindPort620("127.0.2.2") || !CanBindPort620("127.0.2.3")) {
+    GTEST_SKIP() << "no right to bind port 620";
+  }
+  TempDir shares;
+  std::filesystem::create_directories(shares / "a");
+  std::filesystem::create_directories(shares / "own");
+  const std::int64_t size = std::int64_t{32} << 20;
+  {
+    std::ofstream out(shares / "a" / "big.bin", std::ios::binary);
+    std::string block(1 << 20, '\0');
+    for (std::int64_t mib = 0; mib < (size >> 20); ++mib) {
+      for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>((i * 7 + static_cast<std::size_t>(mib) * 13) % 253);
+      out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+  }
+  testing::WriteFileBytes(shares / "own" / "own.txt", "something to share");
+  const std::string hash = Md5Hex(testing::ReadFileBytes(shares / "a" / "big.bin"));
+  const quint16 port = FreeTcpPort(QHostAddress("127.0.2.2"));
+  const QString gateway_at = QString("127.0.2.2:%1").arg(port);
+  const QString gateway = "Local=" + gateway_at + "/gateway.php";
+  RunningNode uploader("127.0.2.2",
+                       {"--gateway", gateway, "--serve-gateway", gateway_at, "--share",
+                        QString::fromStdString((shares / "a").string()), "--upload-limit", "4000"});
+  ASSERT_TRUE(uploader.WaitUntilUp()) << uploader.ErrorOutput();
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const auto shared = uploader.Status().value("shared").toObject();
+        return !shared.value("scanning").toBool() && shared.value("count").toInt() == 1;
+      },
+      30000));
+
+  TempDir home;
+  const QStringList node_args = {"--home",     QString::fromStdString(home.path().string()),
+                                 "--bind",     "127.0.2.3",
+                                 "--nickname", "restarter",
+                                 "--gateway",  gateway,
+                                 "--share",    QString::fromStdString((shares / "own").string())};
+  const QString link =
+      QString::fromStdString("zx://get|big.bin|" + std::to_string(size) + "|" + hash + "|");
+  const auto temporary = home.path() / "Downloads" / "big.binTMP";
+  const auto finished = home.path() / "Downloads" / "big.bin";
+  const auto saved = home.path() / "UnfinishedDownloads.txt";
+  std::error_code ec;
+  std::uintmax_t held = 0;
+  {
+    QProcess first;
+    first.setProgram(ZORVEX_NODE_BINARY);
+    first.setArguments(node_args + QStringList{"--get", link});
+    first.setStandardOutputFile(QProcess::nullDevice());
+    first.setStandardErrorFile(QProcess::nullDevice());
+    first.start();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          return std::filesystem::exists(temporary, ec) &&
+                 std::filesystem::file_size(temporary, ec) >= static_cast<std::uintmax_t>(size) / 3;
+        },
+        90000));
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    first.waitForFinished(5000);
+    held = std::filesystem::file_size(temporary, ec);
+    ASSERT_LT(held, static_cast<std::uintmax_t>(size)) << "finished before it was stopped";
+  }
+  EXPECT_NE(testing::ReadFileBytes(saved).find("|" + std::to_string(size) + "|"),
+            std::string::npos);
+
+  QProcess second;
+  second.setProgram(ZORVEX_NODE_BINARY);
+  second.setArguments(node_args);
+  second.setStandardOutputFile(QProcess::nullDevice());
+  second.setStandardErrorFile(QString::fromStdString((home.path() / "stderr.log").string()));
+  second.start();
+  // The restored row is there from the start; the upload that serves it begins where the
+  // temporary file ended.
+  int first_percent = -1;
+  bool restored_row = false;
+  const bool done = WaitFor(
+      [&] {
+        std::unique_ptr<QProcess> client(new QProcess);
+        client->start(ZORVEX_NODE_BINARY,
+                      {"--home", QString::fromStdString(home.path().string()), "--status"});
+        client->waitForFinished(5000);
+        const QJsonArray downloads = QJsonDocument::fromJson(client->readAllStandardOutput())
+                                         .object()["downloads"]
+                                         .toArray();
+        if (!downloads.isEmpty() && downloads[0].toObject()["restored"].toBool()) {
+          restored_row = true;
+        }
+        const QJsonArray uploads = uploader.Status()["uploads"].toArray();
+        if (first_percent < 0 && uploads.size() >= 2) {
+          const QString percent = uploads.last().toObject()["percent"].toString();
+          if (percent != "0%") first_percent = percent.chopped(1).toInt();
+        }
+        return std::filesystem::exists(finished, ec) &&
+               std::filesystem::file_size(finished, ec) == static_cast<std::uintmax_t>(size);
+      },
+      120000);
+  ASSERT_TRUE(done) << testing::ReadFileBytes(home.path() / "stderr.log");
+  EXPECT_TRUE(restored_row);
+  EXPECT_EQ(Md5Hex(testing::ReadFileBytes(finished)), hash);
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+  EXPECT_GE(first_percent, static_cast<int>(held * 100 / static_cast<std::uintmax_t>(size)) - 1);
+  second.terminate();
+  second.waitForFinished(10000);
+  EXPECT_FALSE(std::filesystem::exists(saved));
+}
+
 // A stranger's datagram with the most negative hop count once killed every node with a
 // neighbour; the node must still answer afterwards.
 TEST(LoopbackTest, AHostileWalkRequestLeavesTheNodeAnswering) {

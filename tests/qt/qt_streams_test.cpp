@@ -80,6 +80,38 @@ TEST(QtStreamsTest, LargeTransferArrivesWholeAndInOrder) {
   EXPECT_EQ(l.client->PendingBytes(), 0u);
 }
 
+// A reader that pauses takes nothing more; the sender's bytes back up behind TCP's window, and
+// after resuming everything arrives whole and in order, the bytes before a close included.
+TEST(QtStreamsTest, PausedReadingHoldsTheSenderBackUntilResumed) {
+  QtRuntime runtime("127.0.2.1");
+  Acceptor acceptor;
+  auto listener = runtime.CreateStreamListener(acceptor);
+  ASSERT_TRUE(listener->Listen(0));
+  auto client = runtime.CreateStreamSocket();
+  Recorder out;
+  client->SetHandler(&out);
+  client->Connect("127.0.2.1", listener->Port());
+  ASSERT_TRUE(SpinUntil([&] { return out.connected == 1 && acceptor.streams.size() == 1; }));
+  StreamSocket& server = *acceptor.streams[0];
+  Recorder& in = *acceptor.recorders[0];
+  server.SetReadPaused(true);
+  const std::string file = Pattern(32 << 20);
+  ASSERT_TRUE(client->Send(file));
+  SpinFor(300ms);
+  const std::size_t while_paused = in.data.size();
+  EXPECT_LT(while_paused, file.size() / 2);
+  EXPECT_GT(client->PendingBytes(), 0u);
+  SpinFor(200ms);
+  EXPECT_EQ(in.data.size(), while_paused);
+  client->Close();
+  SpinFor(100ms);
+  EXPECT_EQ(in.closed, 0);
+  server.SetReadPaused(false);
+  ASSERT_TRUE(SpinUntil([&] { return in.closed == 1; }, 60s));
+  EXPECT_TRUE(in.data == file);
+  EXPECT_EQ(in.failed, 0);
+}
+
 TEST(QtStreamsTest, CloseFromEitherSideReportsClosedOnceOnTheOther) {
   Loopback l;
   ASSERT_TRUE(l.Connect());

@@ -18,6 +18,8 @@ struct SimNode {
   std::unique_ptr<SimHost> host;
   std::unique_ptr<TempDir> home;
   std::unique_ptr<Node> node;
+  int connection = 3;
+  int number = 0;
 };
 
 class SimNetwork {
@@ -32,13 +34,34 @@ class SimNetwork {
     SimNode entry;
     entry.host = world.CreateHost(address);
     entry.home = std::make_unique<TempDir>();
+    entry.connection = connection;
+    entry.number = n;
+    nodes.push_back(std::move(entry));
+    return StartNode(nodes.back());
+  }
+
+  // The node's program stops (its sockets vanish without a word) and starts again on the same
+  // host and program folder.
+  Node& RestartNode(std::size_t i) {
+    nodes[i].node.reset();
+    return StartNode(nodes[i]);
+  }
+
+  Node& operator[](std::size_t i) { return *nodes[i].node; }
+  const std::string& Address(std::size_t i) const { return nodes[i].host->Address(); }
+
+  SimWorld world;
+  std::vector<SimNode> nodes;
+
+ private:
+  Node& StartNode(SimNode& entry) {
     entry.node = std::make_unique<Node>(*entry.host, NodeOptions{.home = entry.home->path()});
     Node& node = *entry.node;
     node.BindMessageSocket();
     node.LoadPreferences();
     Preferences& prefs = node.preferences();
-    prefs.Nickname = "node" + std::to_string(n);
-    prefs.Connection = static_cast<std::int16_t>(connection);
+    prefs.Nickname = "node" + std::to_string(entry.number);
+    prefs.Connection = static_cast<std::int16_t>(entry.connection);
     prefs.MaxConnections = MaxConnectionsFor(prefs.Connection);
     prefs.DLDir = entry.home->path().string() + "/";
     prefs.GatewayList = std::string("Main*") + kGatewayUrl + "|";
@@ -48,15 +71,8 @@ class SimNetwork {
     prefs.MaxULUsers = 1;
     node.transfers().StartDownloadListener();
     node.Run();
-    nodes.push_back(std::move(entry));
     return node;
   }
-
-  Node& operator[](std::size_t i) { return *nodes[i].node; }
-  const std::string& Address(std::size_t i) const { return nodes[i].host->Address(); }
-
-  SimWorld world;
-  std::vector<SimNode> nodes;
 };
 
 }  // namespace zorvex::testing

@@ -7,6 +7,7 @@
 #include "share/file_hash.h"
 #include "share/file_kind.h"
 #include "share/shared_files.h"
+#include "transfer/saved_downloads.h"
 #include "transfer/transfers.h"
 
 namespace zorvex {
@@ -121,6 +122,82 @@ TEST_F(TransferScenarioTest, ASourceCutMidFileIsResumedFromAnother) {
   const std::uint64_t delivered = net.world.Stats().stream_bytes_delivered - delivered_before;
   EXPECT_LE(delivered, bytes.size() - held + 4096 + 256);
   EXPECT_LT(delivered, bytes.size() * 3 / 4);
+}
+
+// A limit on the uploader paces its sending; one on the downloader makes it read less. Either
+// way the file moves at the limit, within 5%, and a limit of 0 leaves the pace as it was.
+TEST_F(TransferScenarioTest, RateLimitsHoldWithinFivePercent) {
+  Share(5);
+  struct Case {
+    std::int32_t upload_limit;
+    std::int32_t download_limit;
+  };
+  const auto temporary = Finished().string() + "TMP";
+  std::error_code ec;
+  for (const Case& c : {Case{256, 0}, Case{0, 128}, Case{512, 128}}) {
+    net[5].preferences().UploadLimit = c.upload_limit;
+    net[5].transfers().ApplyRateLimits();
+    net[0].preferences().DownloadLimit = c.download_limit;
+    net[0].transfers().ApplyRateLimits();
+    std::filesystem::remove(Finished(), ec);
+    ASSERT_TRUE(net[0].transfers().StartDownload(
+        "song.mp3", static_cast<std::int32_t>(bytes.size()), hash, net.Address(5)));
+    std::int64_t first_byte = -1;
+    ASSERT_TRUE(net.world.RunUntil(
+        [&] {
+          if (first_byte < 0 && std::filesystem::exists(temporary, ec) &&
+              std::filesystem::file_size(temporary, ec) > 0) {
+            first_byte = net.world.NowMs();
+          }
+          return Row().tag == "Finished" || Row().tag == "Error";
+        },
+        10 * 60 * 1000));
+    ASSERT_EQ(Row().status, "Finished");
+    EXPECT_EQ(testing::ReadFileBytes(Finished()), bytes);
+    const std::int32_t limit = c.download_limit > 0 ? c.download_limit : c.upload_limit;
+    const double expected_ms = static_cast<double>(bytes.size()) / (limit * 1024.0) * 1000;
+    const double took_ms = static_cast<double>(net.world.NowMs() - first_byte);
+    EXPECT_NEAR(took_ms / expected_ms, 1.0, 0.05) << c.upload_limit << " " << c.download_limit;
+  }
+}
+
+TEST_F(TransferScenarioTest, ADownloadSurvivesARestartAndFetchesOnlyWhatItLacked) {
+  for (std::size_t i : {5, 14})
+    Share(i);
+  for (std::size_t i = 1; i < net.nodes.size(); ++i) {
+    net.world.SetLink(net.Address(0), net.Address(i), {20, 0, 0, 512 * 1024});
+  }
+  ASSERT_TRUE(net[0].transfers().StartDownload("song.mp3", static_cast<std::int32_t>(bytes.size()),
+                                               hash, ""));
+  const auto temporary = Finished().string() + "TMP";
+  std::error_code ec;
+  ASSERT_TRUE(net.world.RunUntil(
+      [&] {
+        return std::filesystem::exists(temporary, ec) &&
+               std::filesystem::file_size(temporary, ec) >= bytes.size() / 3;
+      },
+      5 * 60 * 1000));
+  const auto held = static_cast<std::uint64_t>(std::filesystem::file_size(temporary, ec));
+  const std::uint64_t delivered_before = net.world.Stats().stream_bytes_delivered;
+
+  Node& restarted = net.RestartNode(0);
+  ASSERT_EQ(restarted.transfers().download_rows().size(), 1u);
+  const TransferRow& row = restarted.transfers().download_rows()[0];
+  EXPECT_EQ(row.file_name, "song.mp3");
+  EXPECT_EQ(row.status, "Finding More Sources...");
+  EXPECT_EQ(row.size, "0 Kb/4.1 Mb");
+  EXPECT_TRUE(row.restored);
+  ASSERT_TRUE(net.world.RunUntil([&] { return Row().tag == "Finished" || Row().tag == "Error"; },
+                                 10 * 60 * 1000));
+  EXPECT_EQ(Row().status, "Finished");
+  EXPECT_EQ(testing::ReadFileBytes(Finished()), bytes);
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+  // Only the rest of the file and the 4096 bytes before it crossed a connection again.
+  const std::uint64_t delivered = net.world.Stats().stream_bytes_delivered - delivered_before;
+  EXPECT_LE(delivered, bytes.size() - held + 4096 + 256);
+  // Finished downloads are not kept.
+  net.world.RunFor(1000);
+  EXPECT_FALSE(std::filesystem::exists(net.nodes[0].home->path() / kSavedDownloadsFileName));
 }
 
 }  // namespace

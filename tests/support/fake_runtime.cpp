@@ -201,6 +201,23 @@ std::unique_ptr<PendingRequest> FakeRuntime::PostedHashing::HashFile(
   return std::make_unique<Request>(alive);
 }
 
+std::unique_ptr<PendingRequest> FakeRuntime::PostedHashing::RunSteps(std::function<bool()> step,
+                                                                     std::function<void()> done) {
+  ++step_runs;
+  auto alive = std::make_shared<bool>(true);
+  owner_.Post([alive, step, done] {
+    while (*alive && step()) {
+    }
+    if (*alive && done) done();
+  });
+  struct Request : PendingRequest {
+    explicit Request(std::shared_ptr<bool> a) : alive(std::move(a)) {}
+    ~Request() override { *alive = false; }
+    std::shared_ptr<bool> alive;
+  };
+  return std::make_unique<Request>(alive);
+}
+
 double FakeRuntime::Uniform() {
   if (draws.empty()) return 0;
   const double value = draws.front();

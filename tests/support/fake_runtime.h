@@ -44,6 +44,7 @@ class FakeStream : public StreamSocket {
   std::size_t PendingBytes() const override { return unconfirmed; }
   void Close() override;
   std::string PeerAddress() const override { return peer; }
+  void SetReadPaused(bool paused) override { read_paused = paused; }
 
   // The far side: each call reaches the handler at once, when it is open and has one.
   void AcceptConnect();  // OnConnected
@@ -63,6 +64,7 @@ class FakeStream : public StreamSocket {
   bool connecting = false;
   bool open = false;
   bool closed_by_node = false;
+  bool read_paused = false;
 };
 
 class FakeListener : public StreamListener {
@@ -159,7 +161,11 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
         const std::string& path, std::int32_t block_size,
         std::function<void(std::int64_t, std::int64_t)> progress,
         std::function<void(std::string)> done) override;
+    // Runs every step in one posted task.
+    std::unique_ptr<PendingRequest> RunSteps(std::function<bool()> step,
+                                             std::function<void()> done) override;
     int requests = 0;
+    int step_runs = 0;
 
    private:
     FakeRuntime& owner_;

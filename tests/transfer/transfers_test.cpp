@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "core/hex.h"
 #include "node/node_harness.h"
 #include "share/file_hash.h"
 #include "transfer/context.h"
@@ -158,7 +159,10 @@ TEST_F(TransfersTest, FreshDownloadCompletesAfterHashCheck) {
   EXPECT_EQ(t.download_rows()[0].time_remaining, "00:04:57");
   stream->Feed(file.substr(1000, 150000));
   stream->Feed(file.substr(151000) + "extra bytes beyond the size");
-  EXPECT_EQ(t.download_rows()[0].status, "Saving Data...");
+  // Digested as it arrived: no second reading of the file, neither now nor posted.
+  EXPECT_EQ(t.download_rows()[0].status, "Finished");
+  EXPECT_EQ(h.runtime.hashing.requests, 0);
+  EXPECT_EQ(h.runtime.hashing.step_runs, 0);
   EXPECT_TRUE(stream->closed_by_node);
   h.runtime.RunPosted();
   const TransferRow& row = t.download_rows()[0];
@@ -187,21 +191,134 @@ TEST_F(TransfersTest, ResumeOffsetsFromTheTemporaryFile) {
   struct Case {
     std::size_t on_disk;
     std::string start;
+    int held_part_hashings;  // the part held before the offset is hashed off the loop
   };
-  for (const Case& c : {Case{5120, "Start:f.bin|0"}, Case{5121, "Start:f.bin|1025"},
-                        Case{10000, "Start:f.bin|5904"}, Case{20000, "Start:f.bin|15904"}}) {
+  for (const Case& c : {Case{5120, "Start:f.bin|0", 0}, Case{5121, "Start:f.bin|1025", 1},
+                        Case{10000, "Start:f.bin|5904", 1}, Case{20000, "Start:f.bin|15904", 1}}) {
     const std::string file = Bytes(20000, static_cast<unsigned>(c.on_disk));
     WriteFileBytes(h.home / "dl" / "f.binTMP", file.substr(0, c.on_disk));
     AskedDownload("f.bin", 20000, HashOf(file));
+    const int runs_before = h.runtime.hashing.step_runs;
     FakeStream* stream = Connected("20000|f.bin|0");
     EXPECT_EQ(stream->TakeSent(), c.start);
+    EXPECT_EQ(h.runtime.hashing.step_runs - runs_before, c.held_part_hashings) << c.on_disk;
     const std::size_t offset = std::stoul(c.start.substr(c.start.find('|') + 1));
-    stream->Feed(file.substr(offset));
+    stream->Feed(file.substr(offset, 3000));
+    h.runtime.RunPosted();  // the held part is digested; the 3000 bytes after it follow
+    stream->Feed(file.substr(offset + 3000));
     h.runtime.RunPosted();
     EXPECT_EQ(t.download_rows().back().status, "Finished") << c.on_disk;
     EXPECT_EQ(ReadFileBytes(h.home / "dl" / "f.bin"), file);
     std::filesystem::remove(h.home / "dl" / "f.bin");
   }
+}
+
+// A large file is digested on the hashing service a few megabytes behind the writing; the end
+// waits for the last round, which reads only what it had not digested yet.
+TEST_F(TransfersTest, ALargeDownloadIsDigestedOnTheHashingServiceBehindTheWriting) {
+  const std::size_t size = (9 << 20) + 1000;
+  const std::string file = Bytes(size, 5);
+  AskedDownload("big.bin", static_cast<std::int32_t>(size), HashOf(file));
+  FakeStream* stream = Connected(std::to_string(size) + "|big.bin|0");
+  ASSERT_NE(stream, nullptr);
+  const std::size_t chunk = 64 * 1024;
+  std::size_t at = 0;
+  for (; at < (4 << 20) - chunk; at += chunk)
+    stream->Feed(file.substr(at, chunk));
+  EXPECT_EQ(h.runtime.hashing.step_runs, 0);
+  stream->Feed(file.substr(at, chunk));
+  at += chunk;
+  EXPECT_EQ(h.runtime.hashing.step_runs, 1);  // 4 MiB behind: a round starts
+  for (; at < size; at += chunk)
+    stream->Feed(file.substr(at, chunk));
+  EXPECT_EQ(t.download_rows()[0].status, "Saving Data...");
+  h.runtime.RunPosted();
+  EXPECT_EQ(h.runtime.hashing.step_runs, 2);  // the rest, once the first round was in
+  EXPECT_EQ(h.runtime.hashing.requests, 0);   // never the whole file again
+  EXPECT_EQ(t.download_rows()[0].status, "Finished");
+  EXPECT_EQ(ReadFileBytes(h.home / "dl" / "big.bin"), file);
+}
+
+// A source that sent wrong bytes breaks off; the next one sends again from 4096 bytes before the
+// end of what is held and overwrites them: the digest follows the file, not what was received.
+TEST_F(TransfersTest, ASourceSwitchRewritesTheOverlapAndTheDigestFollows) {
+  const std::string file = Bytes(40000, 11);
+  AskedDownload("f.bin", 40000, HashOf(file));
+  t.HandleSourceFound("10.0.0.8", "f.bin|" + HashOf(file) + "|1|1");
+  FakeStream* first = Connected("40000|f.bin|0");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->TakeSent(), "Start:f.bin|0");
+  first->Feed(file.substr(0, 16000) + std::string(4000, 'x'));
+  first->FailFromPeer();
+  Tick(20);
+  EXPECT_EQ(Sent(), std::vector<std::string>{"SearchDownload:f.bin|5503|Alice|" + HashOf(file) +
+                                             " -> 10.0.0.8"});
+  FakeStream* second = Connected("40000|f.bin|0", "10.0.0.8");
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->TakeSent(), "Start:f.bin|15904");
+  h.runtime.RunPosted();
+  second->Feed(file.substr(15904));
+  h.runtime.RunPosted();
+  EXPECT_EQ(t.download_rows()[0].status, "Finished");
+  EXPECT_EQ(ReadFileBytes(h.home / "dl" / "f.bin"), file);
+}
+
+// The list follows the downloads in progress; a second instance on the same file (a restart)
+// brings each back, asks its known sources and new neighbours, and resumes from the temporary
+// file; cancelling takes it off the list.
+TEST_F(TransfersTest, DownloadsInProgressSurviveARestart) {
+  const auto saved = h.home / "saved.txt";
+  const std::string file = Bytes(20000, 2);
+  const std::string hash = HashOf(file);
+  {
+    Transfers first{h.runtime, h.node.messages(), h.node.peers(), h.node.preferences(),
+                    h.node.shared_files()};
+    first.SetSavedDownloadsFile(saved);
+    ASSERT_TRUE(first.StartDownload("song.mp3", 20000, hash, kSource));
+    h.runtime.RunPosted();
+    EXPECT_EQ(ReadFileBytes(saved),
+              "Zorvex unfinished downloads 1\n736F6E672E6D7033|20000|" + EnHex(hash) + "|\n");
+    first.HandleSourceFound(kSource, "song.mp3|" + hash + "|1.5|3");
+    first.HandleSourceFound("10.0.0.8", "song.mp3|" + hash + "|1|1");
+    h.runtime.RunPosted();
+    EXPECT_EQ(ReadFileBytes(saved), "Zorvex unfinished downloads 1\n736F6E672E6D7033|20000|" +
+                                        EnHex(hash) + "|10.0.0.9,10.0.0.8\n");
+    Sent();
+  }
+  WriteFileBytes(h.home / "dl" / "song.mp3TMP", file.substr(0, 10000));
+
+  Transfers second{h.runtime, h.node.messages(), h.node.peers(), h.node.preferences(),
+                   h.node.shared_files()};
+  second.SetSavedDownloadsFile(saved);
+  second.RestoreDownloads();
+  ASSERT_EQ(second.download_rows().size(), 1u);
+  EXPECT_EQ(second.download_rows()[0].file_name, "song.mp3");
+  EXPECT_EQ(second.download_rows()[0].size, "0 Kb/19.53 Kb");
+  EXPECT_EQ(second.download_rows()[0].status, "Finding More Sources...");
+  EXPECT_TRUE(second.download_rows()[0].restored);
+  EXPECT_EQ(Sent(), (std::vector<std::string>{
+                        "SourceSearch:song.mp3|" + hash + "|20000 -> 10.0.0.9",
+                        "SourceSearch:song.mp3|" + hash + "|20000 -> 10.0.0.8",
+                    }));
+  Tick(15);
+  h.AddNeighbours({"10.0.0.2"});
+  Sent();
+  second.NeighbourAdded();  // the search pass starts over with the new neighbour asked
+  EXPECT_EQ(Sent(),
+            std::vector<std::string>{"SourceSearch:song.mp3|" + hash + "|20000 -> 10.0.0.2"});
+  second.HandleSourceFound("10.0.0.8", "song.mp3|" + hash + "|1|1");
+  Tick(19);
+  EXPECT_TRUE(Sent().empty());
+  Tick();
+  EXPECT_EQ(Sent(), std::vector<std::string>{"SearchDownload:song.mp3|5503|Alice|" + hash +
+                                             " -> 10.0.0.8"});
+  FakeStream* stream = h.runtime.listeners.back()->Offer("10.0.0.8");
+  ASSERT_NE(stream, nullptr);
+  stream->Feed("20000|song.mp3|0");
+  EXPECT_EQ(stream->TakeSent(), "Start:song.mp3|5904");
+  second.CancelTransfer(false, 0);
+  h.runtime.RunPosted();
+  EXPECT_FALSE(std::filesystem::exists(saved));
 }
 
 TEST_F(TransfersTest, LongerTemporaryFileStopsWithoutReply) {
@@ -354,6 +471,44 @@ TEST_F(TransfersTest, CancelClearAndReuseTheLowestFreeInstance) {
 }
 
 // --- Uploads ---
+
+// The limiters' timers are the last two made before the fixture's first.
+TEST_F(TransfersTest, UploadLimitSendsWholePacketsAtItsPace) {
+  h.node.preferences().UploadLimit = 10;  // 10240 bytes a second, 8192 at once
+  t.ApplyRateLimits();
+  const std::string file = Bytes(100000);
+  const std::string hash = Shared("a.bin", file);
+  FakeStream* stream = Upload("a.bin|5503|Bob|" + hash);
+  ASSERT_NE(stream, nullptr);
+  stream->AcceptConnect();
+  stream->Feed("Start:a.bin|0");
+  EXPECT_EQ(stream->TakeSent(), "100000|a.bin|0" + file.substr(0, 8192));
+  stream->ConfirmSent();
+  EXPECT_EQ(stream->TakeSent(), "");
+  h.runtime.now_ms += 500;  // 5120 bytes: five packets
+  h.runtime.FireTimer(first_timer - 2);
+  EXPECT_EQ(stream->TakeSent(), file.substr(8192, 5120));
+  h.node.preferences().UploadLimit = 0;
+  t.ApplyRateLimits();
+  stream->ConfirmSent();
+  EXPECT_EQ(stream->TakeSent(), file.substr(13312));
+}
+
+TEST_F(TransfersTest, DownloadLimitStopsReadingUntilTheBucketRefills) {
+  h.node.preferences().DownloadLimit = 10;
+  t.ApplyRateLimits();
+  AskedDownload("a.bin", 100000, "H");
+  FakeStream* stream = Connected("100000|a.bin|0");
+  ASSERT_NE(stream, nullptr);
+  stream->Feed(Bytes(4000));
+  EXPECT_FALSE(stream->read_paused);
+  stream->Feed(Bytes(4192));  // 8192 in all: the bucket is empty
+  EXPECT_TRUE(stream->read_paused);
+  h.runtime.now_ms += 400;
+  h.runtime.FireTimer(first_timer - 1);
+  EXPECT_FALSE(stream->read_paused);
+  EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
+}
 
 TEST_F(TransfersTest, UploadSendsHeaderPacketsAndFinishes) {
   const std::string file = Bytes(5000);
