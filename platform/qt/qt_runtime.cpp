@@ -96,7 +96,10 @@ class QtDatagramSocket final : public DatagramSocket {
   bool Bind(std::uint16_t port) override {
     if (socket_->state() != QAbstractSocket::UnconnectedState) socket_->abort();
     // Without address sharing a second program cannot take the same port.
-    return socket_->bind(address_, port, QAbstractSocket::DontShareAddress);
+    if (!socket_->bind(address_, port, QAbstractSocket::DontShareAddress)) return false;
+    // Room for the datagrams that arrive while a queue tick runs (the system may give less).
+    socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBuffer);
+    return true;
   }
 
   void Close() override { socket_->abort(); }
@@ -122,12 +125,16 @@ class QtDatagramSocket final : public DatagramSocket {
   }
 
  private:
+  // Reads one batch, then lets the loop run (timers, the queue tick) before the next batch: a
+  // flood then cannot keep the node inside this loop.
   void Drain() {
     const auto alive = alive_;
     ++in_signal_;
-    while (*alive && socket_->hasPendingDatagrams()) {
+    int read = 0;
+    while (*alive && read < kDatagramBatch && socket_->hasPendingDatagrams()) {
       const QNetworkDatagram datagram = socket_->receiveDatagram();
       if (!datagram.isValid()) break;
+      ++read;
       const QByteArray data = datagram.data();
       handler_.OnDatagram(std::string(data.constData(), static_cast<std::size_t>(data.size())),
                           DottedIPv4(datagram.senderAddress()));
@@ -142,6 +149,9 @@ class QtDatagramSocket final : public DatagramSocket {
     handler_.OnSocketError();
     if (*alive) --in_signal_;
   }
+
+  static constexpr int kDatagramBatch = 256;
+  static constexpr int kReceiveBuffer = 4 * 1024 * 1024;
 
   DatagramHandler& handler_;
   QHostAddress address_;
