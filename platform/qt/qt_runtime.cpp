@@ -1,6 +1,7 @@
 #include "platform/qt/qt_runtime.h"
 
 #include <algorithm>
+#include <array>
 #include <iostream>
 #include <limits>
 #include <random>
@@ -10,7 +11,6 @@
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QNetworkAddressEntry>
-#include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -132,12 +132,13 @@ class QtDatagramSocket final : public DatagramSocket {
     ++in_signal_;
     int read = 0;
     while (*alive && read < kDatagramBatch && socket_->hasPendingDatagrams()) {
-      const QNetworkDatagram datagram = socket_->receiveDatagram();
-      if (!datagram.isValid()) break;
+      QHostAddress sender;
+      const qint64 size =
+          socket_->readDatagram(buffer_.data(), static_cast<qint64>(buffer_.size()), &sender);
+      if (size < 0) break;
       ++read;
-      const QByteArray data = datagram.data();
-      handler_.OnDatagram(std::string(data.constData(), static_cast<std::size_t>(data.size())),
-                          DottedIPv4(datagram.senderAddress()));
+      handler_.OnDatagram(std::string(buffer_.data(), static_cast<std::size_t>(size)),
+                          DottedIPv4(sender));
     }
     if (*alive) --in_signal_;
   }
@@ -156,6 +157,7 @@ class QtDatagramSocket final : public DatagramSocket {
   DatagramHandler& handler_;
   QHostAddress address_;
   std::unique_ptr<QUdpSocket> socket_;
+  std::array<char, 65536> buffer_{};  // one datagram at a time
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int in_signal_ = 0;
   bool sending_ = false;
