@@ -6,6 +6,10 @@
 //   r TEXT     TEXT as the raw datagram bytes (deciphered by the node) from sender TEXT[0] % 8
 //   t N        every timer fires (N % 64) + 1 times, a second apart
 //   q          one queue tick
+// and what the user does with what strangers sent:
+//   u N        download results row N % rows (names, sizes and hashes from "SearchFound:")
+//   o N BYTES  sender N % 8 connects to the download port and sends BYTES
+//   x N        cancel download row N % rows
 // The node's bounds are checked after every step.
 #include <cstdint>
 #include <string_view>
@@ -49,6 +53,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         n.Advance(text.empty() ? 1 : static_cast<unsigned char>(text[0]) % 64 + 1);
       } else if (command == 'q') {
         n.Tick();
+      } else if (command == 'u' && !text.empty() && !n.node.search().results().empty()) {
+        n.node.DownloadResult(static_cast<unsigned char>(text[0]) %
+                              n.node.search().results().size());
+        n.Tick();
+      } else if (command == 'o' && !text.empty() && !n.runtime.listeners.empty()) {
+        auto* stream = n.runtime.listeners.back()->Offer(
+            senders[static_cast<unsigned char>(text[0]) % senders.size()]);
+        if (stream) stream->Feed(text.substr(1));
+        n.runtime.RunPosted();
+      } else if (command == 'x' && !text.empty() && !n.node.transfers().download_rows().empty()) {
+        n.node.transfers().CancelTransfer(
+            false, static_cast<unsigned char>(text[0]) % n.node.transfers().download_rows().size());
       }
       n.Check();
     }
