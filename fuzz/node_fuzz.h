@@ -72,6 +72,10 @@ class Sandbox {
     home_ = root_ / "outer" / "home";
     std::filesystem::create_directories(home_);
   }
+  ~Sandbox() {
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+  }
   static void Expect(const std::filesystem::path& folder, const std::string& only) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
       if (entry.path().filename() != only) Broken("file written outside: " + entry.path().string());
