@@ -34,6 +34,9 @@ void MessageLayer::Shutdown() {
   socket_->Close();
   outgoing_.clear();
   incoming_.clear();
+  senders_.clear();
+  loads_.clear();
+  incoming_live_ = 0;
   incoming_bytes_ = 0;
 }
 
@@ -48,13 +51,74 @@ void MessageLayer::QueueMessage(std::string_view message, std::string_view addre
 }
 
 void MessageLayer::QueueIncoming(std::string payload, std::string sender) {
-  if (incoming_.size() >= kMaxIncomingRecords ||
-      incoming_bytes_ + payload.size() > kMaxIncomingBytes) {
-    return;
+  if (payload.size() > kMaxIncomingBytes) return;
+  auto found = senders_.find(sender);
+  const std::size_t held = found == senders_.end() ? 0 : found->second.size();
+  while (IncomingFull(payload.size())) {
+    if (!DropFromHeaviest(held + 1)) return;
   }
+  if (found == senders_.end()) found = senders_.emplace(sender, Arrivals{}).first;
+  Arrivals& arrivals = found->second;
+  if (!arrivals.empty()) loads_.erase({arrivals.size(), found->first});
+  arrivals.push_back(first_arrival_ + incoming_.size());
+  loads_.insert({arrivals.size(), found->first});
+  ++incoming_live_;
   incoming_bytes_ += payload.size();
   incoming_.push_back({std::move(payload), std::move(sender)});
   if (activity_) activity_();
+}
+
+std::size_t MessageLayer::IncomingFrom(const std::string& sender) const {
+  const auto found = senders_.find(sender);
+  return found == senders_.end() ? 0 : found->second.size();
+}
+
+bool MessageLayer::IncomingFull(std::size_t more_bytes) const {
+  return incoming_live_ >= kMaxIncomingRecords || incoming_bytes_ + more_bytes > kMaxIncomingBytes;
+}
+
+bool MessageLayer::DropFromHeaviest(std::size_t than) {
+  if (loads_.empty()) return false;
+  const auto [held, name] = *loads_.rbegin();
+  if (held <= than) return false;
+  const auto sender = senders_.find(std::string(name));
+  Record& record = incoming_[sender->second.back() - first_arrival_];
+  record.dropped = true;
+  incoming_bytes_ -= record.text.size();
+  std::string().swap(record.text);
+  --incoming_live_;
+  Forget(sender, true);
+  // Dropped records wait for their turn; once they outnumber the kept ones they are swept out.
+  if (incoming_.size() - incoming_live_ > kMaxIncomingRecords / 2) Compact();
+  return true;
+}
+
+void MessageLayer::Forget(std::unordered_map<std::string, Arrivals>::iterator sender, bool newest) {
+  Arrivals& arrivals = sender->second;
+  loads_.erase({arrivals.size(), sender->first});
+  if (newest) {
+    arrivals.pop_back();
+  } else {
+    arrivals.pop_front();
+  }
+  if (arrivals.empty()) {
+    senders_.erase(sender);
+  } else {
+    loads_.insert({arrivals.size(), sender->first});
+  }
+}
+
+void MessageLayer::Compact() {
+  std::deque<Record> kept;
+  for (auto& record : incoming_) {
+    if (!record.dropped) kept.push_back(std::move(record));
+  }
+  incoming_ = std::move(kept);
+  first_arrival_ = 0;
+  for (auto& [name, arrivals] : senders_)
+    arrivals.clear();
+  for (std::size_t i = 0; i < incoming_.size(); ++i)
+    senders_[incoming_[i].address].push_back(i);
 }
 
 void MessageLayer::OnDatagram(std::string payload, std::string sender) {
@@ -77,7 +141,11 @@ void MessageLayer::Tick() {
     } else {
       const Record record = std::move(incoming_.front());
       incoming_.pop_front();
+      ++first_arrival_;
+      if (record.dropped) continue;
+      --incoming_live_;
       incoming_bytes_ -= record.text.size();
+      Forget(senders_.find(record.address), false);
       ReceiveMessage(record);
       CountPacket(PacketKind::kIn);
     }

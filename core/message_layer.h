@@ -6,8 +6,11 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 
 #include "core/rc4.h"
 #include "core/runtime.h"
@@ -21,7 +24,10 @@ inline constexpr std::uint32_t kCounterWrap = 1'000'000'000;
 constexpr std::uint32_t NextCount(std::uint32_t count) {
   return count + 1 > kCounterWrap ? 0 : count + 1;
 }
-// A flood between two ticks must not grow the incoming queue without bound.
+// A flood between two ticks must not grow the incoming queue without bound. When the queue is
+// full, a sender holding fewer records than the heaviest sender still gets in: the heaviest
+// sender's newest record makes room. So one flooding address cannot starve the others, and what
+// is kept is still handled in the order it arrived.
 inline constexpr std::size_t kMaxIncomingRecords = 10'000;
 inline constexpr std::size_t kMaxIncomingBytes = 8 * 1024 * 1024;
 
@@ -68,7 +74,9 @@ class MessageLayer final : public DatagramHandler {
   // "outgoing - incoming", e.g. "3 - 0".
   std::string QueueDisplay() const;
   std::size_t outgoing_size() const { return outgoing_.size(); }
-  std::size_t incoming_size() const { return incoming_.size(); }
+  std::size_t incoming_size() const { return incoming_live_; }
+  // Records the sender has waiting in the incoming queue.
+  std::size_t IncomingFrom(const std::string& sender) const;
 
   void OnDatagram(std::string payload, std::string sender) override;
   void OnSocketError() override;
@@ -77,10 +85,18 @@ class MessageLayer final : public DatagramHandler {
   struct Record {
     std::string text;
     std::string address;
+    bool dropped = false;  // made room for a lighter sender; skipped when its turn comes
   };
+  // The positions (arrival numbers) of one sender's waiting records, oldest first.
+  using Arrivals = std::deque<std::uint64_t>;
 
   void SendDatagram(const Record& record);
   void ReceiveMessage(const Record& record);
+  bool IncomingFull(std::size_t more_bytes) const;
+  // Drops the newest record of the sender holding the most, if it holds more than `than`.
+  bool DropFromHeaviest(std::size_t than);
+  void Forget(std::unordered_map<std::string, Arrivals>::iterator sender, bool newest);
+  void Compact();
 
   const std::string& my_ip_;
   MessageSink& sink_;
@@ -88,8 +104,14 @@ class MessageLayer final : public DatagramHandler {
   std::unique_ptr<Timer> timer_;
   Rc4 cipher_;
   std::deque<Record> outgoing_;
+  // Arrival order; incoming_.front() has the arrival number first_arrival_.
   std::deque<Record> incoming_;
+  std::uint64_t first_arrival_ = 0;
+  std::size_t incoming_live_ = 0;
   std::size_t incoming_bytes_ = 0;
+  std::unordered_map<std::string, Arrivals> senders_;
+  // (records waiting, sender) for every sender with records waiting; names point into senders_.
+  std::set<std::pair<std::size_t, std::string_view>> loads_;
   bool shut_down_ = false;
   PacketCounters counters_;
   std::function<void()> activity_;

@@ -1,6 +1,7 @@
 #include "platform/qt/qt_runtime.h"
 
 #include <algorithm>
+#include <array>
 #include <iostream>
 #include <limits>
 #include <random>
@@ -10,7 +11,6 @@
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QNetworkAddressEntry>
-#include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -96,7 +96,10 @@ class QtDatagramSocket final : public DatagramSocket {
   bool Bind(std::uint16_t port) override {
     if (socket_->state() != QAbstractSocket::UnconnectedState) socket_->abort();
     // Without address sharing a second program cannot take the same port.
-    return socket_->bind(address_, port, QAbstractSocket::DontShareAddress);
+    if (!socket_->bind(address_, port, QAbstractSocket::DontShareAddress)) return false;
+    // Room for the datagrams that arrive while a queue tick runs (the system may give less).
+    socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBuffer);
+    return true;
   }
 
   void Close() override { socket_->abort(); }
@@ -122,15 +125,20 @@ class QtDatagramSocket final : public DatagramSocket {
   }
 
  private:
+  // Reads one batch, then lets the loop run (timers, the queue tick) before the next batch: a
+  // flood then cannot keep the node inside this loop.
   void Drain() {
     const auto alive = alive_;
     ++in_signal_;
-    while (*alive && socket_->hasPendingDatagrams()) {
-      const QNetworkDatagram datagram = socket_->receiveDatagram();
-      if (!datagram.isValid()) break;
-      const QByteArray data = datagram.data();
-      handler_.OnDatagram(std::string(data.constData(), static_cast<std::size_t>(data.size())),
-                          DottedIPv4(datagram.senderAddress()));
+    int read = 0;
+    while (*alive && read < kDatagramBatch && socket_->hasPendingDatagrams()) {
+      QHostAddress sender;
+      const qint64 size =
+          socket_->readDatagram(buffer_.data(), static_cast<qint64>(buffer_.size()), &sender);
+      if (size < 0) break;
+      ++read;
+      handler_.OnDatagram(std::string(buffer_.data(), static_cast<std::size_t>(size)),
+                          DottedIPv4(sender));
     }
     if (*alive) --in_signal_;
   }
@@ -143,9 +151,13 @@ class QtDatagramSocket final : public DatagramSocket {
     if (*alive) --in_signal_;
   }
 
+  static constexpr int kDatagramBatch = 256;
+  static constexpr int kReceiveBuffer = 4 * 1024 * 1024;
+
   DatagramHandler& handler_;
   QHostAddress address_;
   std::unique_ptr<QUdpSocket> socket_;
+  std::array<char, 65536> buffer_{};  // one datagram at a time
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int in_signal_ = 0;
   bool sending_ = false;

@@ -120,5 +120,64 @@ TEST(MessageLayerTest, AFloodBetweenTicksIsCapped) {
   EXPECT_EQ(h.node.messages().incoming_size(), kMaxIncomingBytes / big.size());
 }
 
+// A full queue still takes a sender holding fewer records than the heaviest one: the heaviest
+// sender's newest record makes room, and what is kept is handled in the order it arrived.
+TEST(MessageLayerTest, FloodingSendersCannotStarveTheOthers) {
+  struct Case {
+    std::vector<std::string> flooders;  // take turns, twice the queue's size in all
+    std::size_t share;                  // each flooder's records once the bystander got in
+  };
+  for (const Case& c : {Case{{"10.0.1.1"}, kMaxIncomingRecords - 3},
+                        Case{{"10.0.1.1", "10.0.1.2", "10.0.1.3", "10.0.1.4", "10.0.1.5",
+                              "10.0.1.6", "10.0.1.7", "10.0.1.8"},
+                             (kMaxIncomingRecords - 3) / 8}}) {
+    NodeHarness h;
+    MessageLayer& layer = h.node.messages();
+    for (std::size_t i = 0; i < 2 * kMaxIncomingRecords; ++i)
+      h.runtime.Deliver("Ping-", c.flooders[i % c.flooders.size()]);
+    h.runtime.Deliver("Pong+", "10.0.0.20");
+    h.runtime.Deliver("Ping-", "10.0.0.20");
+    h.runtime.Deliver("Ping-", "10.0.0.21");
+    for (const auto& flooder : c.flooders)
+      h.runtime.Deliver("Ping-", flooder);  // the heaviest are refused
+    EXPECT_EQ(layer.incoming_size(), kMaxIncomingRecords);
+    EXPECT_EQ(layer.IncomingFrom("10.0.0.20"), 2u);
+    EXPECT_EQ(layer.IncomingFrom("10.0.0.21"), 1u);
+    for (const auto& flooder : c.flooders)
+      EXPECT_NEAR(static_cast<double>(layer.IncomingFrom(flooder)), c.share, 1.0) << flooder;
+
+    const auto sent = Messages(h.Flush());
+    ASSERT_EQ(sent.size(), kMaxIncomingRecords - 1);  // "Pong+" from a stranger gets no answer
+    EXPECT_EQ(std::vector<std::string>(sent.end() - 2, sent.end()),
+              (std::vector<std::string>{"Pong- -> 10.0.0.20", "Pong- -> 10.0.0.21"}));
+    EXPECT_EQ(layer.counters().in, kMaxIncomingRecords);
+    EXPECT_EQ(layer.QueueDisplay(), "0 - 0");
+    // Emptied, the queue takes a flood again.
+    for (std::size_t i = 0; i < kMaxIncomingRecords; ++i)
+      h.runtime.Deliver("Ping-", c.flooders[0]);
+    EXPECT_EQ(layer.incoming_size(), kMaxIncomingRecords);
+  }
+}
+
+TEST(MessageLayerTest, ManyLightSendersDisplaceAHeavyOneAndKeepTheirOrder) {
+  NodeHarness h;
+  MessageLayer& layer = h.node.messages();
+  for (int round = 0; round < 3; ++round) {
+    for (std::size_t i = 0; i < kMaxIncomingRecords; ++i)
+      h.runtime.Deliver("Ping-", "10.0.1.1");
+    std::vector<std::string> expected(1, "Pong- -> 10.0.1.1");
+    for (std::size_t i = 0; i < kMaxIncomingRecords; ++i) {
+      const std::string sender =
+          "10.3." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
+      h.runtime.Deliver("Ping-", sender);
+      // Once every sender holds one record, the queue is fairly shared and the rest refused.
+      if (i < kMaxIncomingRecords - 1) expected.push_back("Pong- -> " + sender);
+    }
+    EXPECT_EQ(layer.incoming_size(), kMaxIncomingRecords);
+    EXPECT_EQ(layer.IncomingFrom("10.0.1.1"), 1u);
+    EXPECT_EQ(Messages(h.Flush()), expected) << round;
+  }
+}
+
 }  // namespace
 }  // namespace zorvex
