@@ -80,8 +80,11 @@ int Main(const std::filesystem::path& out) {
   browser.AddFavorite();
   browser.tabs().NewBrowserTab(QString::fromLatin1(ui::kStartPageAddress));
   browser.tabs().ShowTab(2);
-  WaitFor([&] { return strip->tabText(1).startsWith(QStringLiteral("Zorvex")); });
   d.window->ToggleExplorerBar();
+  auto* address = d.window->findChild<QLineEdit*>(QStringLiteral("txtAddressBar"));
+  WaitFor([&] {
+    return strip->tabText(1).startsWith(QStringLiteral("Zorvex")) && !address->text().isEmpty();
+  });
   ok &= Save(d.window.get(), out / "browser.png");
   d.window->ToggleExplorerBar();
   d.window->ShowPane(1);
