@@ -96,7 +96,8 @@ class ClientLinkHandler final : public QWebEngineUrlSchemeHandler {
  public:
   using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
   void requestStarted(QWebEngineUrlRequestJob* job) override {
-    if (LinkSink()) LinkSink()(QUrl::fromPercentEncoding(job->requestUrl().toEncoded()));
+    const QString link = QUrl::fromPercentEncoding(job->requestUrl().toEncoded());
+    if (LinkSink() && !link.isEmpty()) LinkSink()(link);
     job->fail(QWebEngineUrlRequestJob::RequestAborted);
   }
 };
@@ -515,6 +516,11 @@ void BrowserPane::NewTab() {
 }
 
 void BrowserPane::Navigate(const QString& address) {
+  // A client link typed into the address box or stored as a favorite runs here too.
+  if (IsClientLink(QUrl(address.section(u':', 0, 0) + QStringLiteral(":")))) {
+    if (on_link) on_link(address);
+    return;
+  }
   if (auto* control = current_control()) control->Navigate(address);
 }
 

@@ -261,9 +261,14 @@ TEST_F(BrowserPaneTest, FavoritesKeepTheirQuirks) {
 }
 
 TEST_F(BrowserPaneTest, ClientLinksRunInTheClient) {
-  d.net.world.RunFor(1);
   pane.on_link(QStringLiteral("zorvex:search"));
   EXPECT_EQ(d.window->current_pane(), 2);
+  // Typed into the address box, a zx:// link runs here and the page stays.
+  d.window->ShowPane(0);
+  pane.Navigate(QStringLiteral("zx://search|typed words"));
+  EXPECT_EQ(d.window->current_pane(), 2);
+  EXPECT_EQ(d.window->findChild<QLineEdit*>(QStringLiteral("txtSearch"))->text(), "typed words");
+  EXPECT_EQ(pane.current_control()->Address(), QString::fromLatin1(kStartPageAddress));
 }
 
 }  // namespace
