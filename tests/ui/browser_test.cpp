@@ -260,6 +260,14 @@ TEST_F(BrowserPaneTest, FavoritesKeepTheirQuirks) {
   EXPECT_EQ(list->item(0)->data(Qt::UserRole).toString(), "http://a.example/it");
 }
 
+TEST_F(BrowserPaneTest, TheChatPageFollowsTheGatewayOrItsOwnSite) {
+  d.net[0].preferences().GatewayList = "Main*gw.example/gateway.php|";
+  d.net[0].preferences().Nickname = "bob";
+  EXPECT_EQ(pane.ChatAddress(), "http://gw.example/chat/index.php?&chatname=bob");
+  pane.SetChatSite(QStringLiteral("https://chat.example/"));
+  EXPECT_EQ(pane.chat()->Address(), "https://chat.example/chat/index.php?&chatname=bob");
+}
+
 TEST_F(BrowserPaneTest, ClientLinksRunInTheClient) {
   pane.on_link(QStringLiteral("zorvex:search"));
   EXPECT_EQ(d.window->current_pane(), 2);
