@@ -19,6 +19,7 @@
 #include "platform/qt/qt_runtime.h"
 #include "platform/qt/single_instance.h"
 #include "settings/desktop_integration.h"
+#include "ui/browser_pane.h"
 #include "ui/gui_prompts.h"
 #include "ui/main_window.h"
 #include "ui/settings_dialog.h"
@@ -85,6 +86,7 @@ void Critical(const QString& text, const QString& detail = {}) {
 int Main(int argc, char** argv) {
   ExitSignalWatch exit_signals;
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  ui::PrepareBrowserEngine();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("zorvex"));
   QApplication::setDesktopFileName(QStringLiteral("zorvex"));
@@ -171,6 +173,7 @@ int Main(int argc, char** argv) {
 
   node.LoadPreferences();
   if (!ui::CompleteSettings(events, home, hooks)) return 1;
+  main_window.browser()->LoadChat();
   // Logging out sends SIGTERM: the tray's Exit runs then; a second signal ends at once.
   bool signalled = false;
   exit_signals.Watch([&main_window, &signalled] {

@@ -12,15 +12,15 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
-#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "node/commands.h"
 #include "core/message_layer.h"
 #include "network/bootstrap.h"
 #include "network/peer_table.h"
+#include "node/commands.h"
+#include "ui/browser_pane.h"
 #include "ui/community_pane.h"
 #include "ui/my_files_pane.h"
 #include "ui/search_pane.h"
@@ -105,6 +105,8 @@ MainWindow::MainWindow(NodeEvents& events, std::filesystem::path home, QWidget* 
   setCentralWidget(central);
 
   auto* body = bar_body_->layout();
+  for (QGroupBox* section : browser_->Sections())
+    sections_.append(section);
   for (QGroupBox* section : my_files_->Sections())
     sections_.append(section);
   for (QGroupBox* section : search_->Sections())
@@ -189,22 +191,18 @@ QWidget* MainWindow::BuildExplorerBar() {
 }
 
 QWidget* MainWindow::BuildStartPage() {
-  auto* page = new QTextBrowser;
-  page->setOpenLinks(false);
-  page->setHtml(QStringLiteral(
-      "<h1>Zorvex</h1>"
-      "<p>Zorvex shares files between its users directly, with no server in between.</p>"
-      "<p>Choose the folders you share and your download folder in the "
-      "<a href=\"zorvex:settings\">Settings</a>; your files are listed under My Files once "
-      "they are scanned.</p>"
-      "<p>Type what you are looking for in the <a href=\"zorvex:search\">Search</a> pane, "
-      "start the search, and double-click a result to download it; Transfers shows its "
-      "progress.</p>"));
-  connect(page, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
-    if (url.toString() == QStringLiteral("zorvex:search")) ShowPane(2);
-    if (url.toString() == QStringLiteral("zorvex:settings")) OpenSettings();
-  });
-  return page;
+  browser_ = new BrowserPane(node_);
+  browser_->on_status = [this](const QString& text) { SetStatusText(text); };
+  browser_->on_link = [this](const QString& link) {
+    if (link == QStringLiteral("zorvex:search")) {
+      ShowPane(2);
+    } else if (link == QStringLiteral("zorvex:settings")) {
+      OpenSettings();
+    } else if (link.startsWith(QStringLiteral("zx:"), Qt::CaseInsensitive)) {
+      RunCommand(ToBytes(link));
+    }
+  };
+  return browser_;
 }
 
 void MainWindow::BuildStatusArea() {

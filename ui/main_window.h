@@ -1,6 +1,6 @@
 #pragma once
 // The main window: the explorer bar with its six buttons and the task sections of the pane on
-// show, five panes (start page, My Files, Search, Transfers, Community), the status area and
+// show, five panes (the browser, My Files, Search, Transfers, Community), the status area and
 // the tray icon. Closing hides the window to the tray; only the tray's Exit ends the program.
 
 #include <filesystem>
@@ -22,6 +22,7 @@ class QToolButton;
 
 namespace zorvex::ui {
 
+class BrowserPane;
 class CommunityPane;
 class MyFilesPane;
 class SearchPane;
@@ -61,6 +62,7 @@ class MainWindow final : public QMainWindow, public NodeObserver {
   void RunCommand(const std::string& command);
   void SetStatusText(const QString& text);
 
+  BrowserPane* browser() const { return browser_; }
   MyFilesPane* my_files() const { return my_files_; }
   SearchPane* search() const { return search_; }
   TransfersPane* transfers() const { return transfers_; }
@@ -101,6 +103,7 @@ class MainWindow final : public QMainWindow, public NodeObserver {
   QToolButton* menu_[6] = {};
   QList<QGroupBox*> sections_;
   QStackedWidget* panes_ = nullptr;
+  BrowserPane* browser_ = nullptr;
   MyFilesPane* my_files_ = nullptr;
   SearchPane* search_ = nullptr;
   TransfersPane* transfers_ = nullptr;

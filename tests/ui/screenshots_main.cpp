@@ -5,11 +5,15 @@
 #include <iostream>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QTabBar>
 #include <QTableView>
 #include <QToolButton>
 
 #include "network/peer_table.h"
+#include "ui/browser_pane.h"
+#include "ui/browser_tabs.h"
 #include "ui/search_pane.h"
 #include "ui/settings_dialog.h"
 #include "ui_fixture.h"
@@ -22,6 +26,18 @@ bool Save(QWidget* widget, const std::filesystem::path& file) {
   const bool ok = widget->grab().save(QString::fromStdString(file.string()));
   std::cout << (ok ? "saved " : "could not save ") << file.string() << std::endl;
   return ok;
+}
+
+// The web engine works on the real event loop: wait (at most 20 s) for a page.
+template <typename Done>
+void WaitFor(Done done) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < 20'000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  // Let the page paint.
+  for (int i = 0; i < 20; ++i)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 }
 
 int Main(const std::filesystem::path& out) {
@@ -55,7 +71,22 @@ int Main(const std::filesystem::path& out) {
     d.Share(i, names[i], 1'500'000 * i);
   d.Run(120'000);
   d.window->resize(1100, 640);
+  auto* strip = d.window->findChild<QTabBar*>(QStringLiteral("TabStrip1"));
+  WaitFor([&] { return strip->tabText(0).startsWith(QStringLiteral("Zorvex")); });
   ok &= Save(d.window.get(), out / "start.png");
+  // The browser with a second tab and the favorites of the explorer bar.
+  ui::BrowserPane& browser = *d.window->browser();
+  browser.ask_favorite_name = [](const QString&) { return QStringLiteral("Zorvex start page"); };
+  browser.AddFavorite();
+  browser.tabs().NewBrowserTab(QString::fromLatin1(ui::kStartPageAddress));
+  browser.tabs().ShowTab(2);
+  d.window->ToggleExplorerBar();
+  auto* address = d.window->findChild<QLineEdit*>(QStringLiteral("txtAddressBar"));
+  WaitFor([&] {
+    return strip->tabText(1).startsWith(QStringLiteral("Zorvex")) && !address->text().isEmpty();
+  });
+  ok &= Save(d.window.get(), out / "browser.png");
+  d.window->ToggleExplorerBar();
   d.window->ShowPane(1);
   d.window->findChild<QTableView*>(QStringLiteral("MyFiles"))->selectRow(1);
   ok &= Save(d.window.get(), out / "my-files.png");
@@ -84,6 +115,7 @@ int Main(const std::filesystem::path& out) {
 }  // namespace zorvex
 
 int main(int argc, char** argv) {
+  zorvex::ui::PrepareBrowserEngine();
   QApplication app(argc, argv);
   return zorvex::Main(argc > 1 ? argv[1] : "screenshots");
 }

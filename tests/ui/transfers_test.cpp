@@ -4,12 +4,12 @@
 #include <QLineEdit>
 #include <QSystemTrayIcon>
 #include <QTableView>
-#include <QTextBrowser>
 #include <QToolButton>
 
 #include "search/search.h"
 #include "settings/ini_store.h"
 #include "transfer/transfers.h"
+#include "ui/browser_pane.h"
 #include "ui/transfers_pane.h"
 #include "ui_fixture.h"
 
@@ -104,8 +104,7 @@ TEST(ShellTest, StartPageLinksAndForwardedSearchShowTheirPanes) {
   DesktopNetwork d(3);
   d.Share(1, "common tune.mp3", 1000);
   d.Run(60'000);
-  auto* page = Find<QTextBrowser>(d.window.get(), "Contents0");
-  emit page->anchorClicked(QUrl(QStringLiteral("zorvex:search")));
+  d.window->browser()->on_link(QStringLiteral("zorvex:search"));
   EXPECT_EQ(d.window->current_pane(), 2);
   d.window->ShowPane(0);
   d.window->RunCommand("zx://search|common%20tune/");
