@@ -85,20 +85,13 @@ QUrl EngineUrl(const QString& address) {
   return QUrl::fromUserInput(address);
 }
 
-// Where client links that reach the engine's scheme handler go: the newest pane.
-std::function<void(const QString&)>& LinkSink() {
-  static std::function<void(const QString&)> sink;
-  return sink;
-}
-
-// Client links never leave: the page stays, the link runs in the pane's owner.
+// Client links never load: a page's request for one (an image, a frame, a script) fails, and
+// only a click reported below may run it.
 class ClientLinkHandler final : public QWebEngineUrlSchemeHandler {
  public:
   using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
   void requestStarted(QWebEngineUrlRequestJob* job) override {
-    const QString link = QUrl::fromPercentEncoding(job->requestUrl().toEncoded());
-    if (LinkSink() && !link.isEmpty()) LinkSink()(link);
-    job->fail(QWebEngineUrlRequestJob::RequestAborted);
+    job->fail(QWebEngineUrlRequestJob::RequestDenied);
   }
 };
 
@@ -112,16 +105,26 @@ class WebPage final : public QWebEnginePage {
   // Clicks on client links, reported by the page script below.
   void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int,
                                 const QString&) override {
-    if (message.startsWith(kLinkMark) && events_.link)
-      events_.link(QUrl::fromPercentEncoding(message.mid(kLinkMark.size()).toUtf8()));
+    if (message.startsWith(kLinkMark))
+      Offer(QUrl::fromPercentEncoding(message.mid(kLinkMark.size()).toUtf8()));
   }
   bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
     if (!IsClientLink(url) || url.toString().isEmpty()) return true;
-    if (events_.link) events_.link(QUrl::fromPercentEncoding(url.toEncoded()));
+    Offer(QUrl::fromPercentEncoding(url.toEncoded()));
     return false;
   }
 
  private:
+  // Any page's script can fake a click, so only the program's own pages run client links; a
+  // link in a page from the network is shown for the user to run from the address box.
+  void Offer(const QString& link) {
+    if (url().scheme() == QStringLiteral("qrc")) {
+      if (events_.link) events_.link(link);
+    } else if (events_.status) {
+      events_.status(QStringLiteral("Type this link in the address box to run it: ") + link);
+    }
+  }
+
   BrowserEvents& events_;
 };
 
@@ -395,21 +398,12 @@ BrowserPane::BrowserPane(Node& node, QWidget* parent)
   chat_->widget()->setObjectName(QStringLiteral("wbChat"));
   chat_->widget()->hide();
 
-  LinkSink() = [this](const QString& link) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, link] {
-          if (on_link) on_link(link);
-        },
-        Qt::QueuedConnection);
-  };
   favorites_section_ = BuildFavorites();
   tabs_->Start(HomeAddress());
   LoadFavorites();
 }
 
 BrowserPane::~BrowserPane() {
-  LinkSink() = nullptr;
   tabs_.reset();
   chat_.reset();
 }
