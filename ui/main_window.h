@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include <QMainWindow>
 
@@ -23,6 +24,8 @@ class QToolButton;
 namespace zorvex::ui {
 
 class CommunityPane;
+class ConversationWindows;
+class HotListPanel;
 class MyFilesPane;
 class SearchPane;
 class TransfersPane;
@@ -64,6 +67,8 @@ class MainWindow final : public QMainWindow, public NodeObserver {
   MyFilesPane* my_files() const { return my_files_; }
   SearchPane* search() const { return search_; }
   TransfersPane* transfers() const { return transfers_; }
+  HotListPanel* hot_list() const { return hot_list_; }
+  ConversationWindows& conversation_windows() const { return *conversation_windows_; }
 
   void StatusLineChanged(const std::string& line) override;
   void CountersChanged() override;
@@ -105,6 +110,8 @@ class MainWindow final : public QMainWindow, public NodeObserver {
   SearchPane* search_ = nullptr;
   TransfersPane* transfers_ = nullptr;
   CommunityPane* community_ = nullptr;
+  HotListPanel* hot_list_ = nullptr;
+  std::unique_ptr<ConversationWindows> conversation_windows_;
 
   QLabel* status_ = nullptr;
   QLabel* packets_in_ = nullptr;
