@@ -1,5 +1,6 @@
 // Saves a picture of the wizard, of each pane, of the hot list and of a conversation, with the
-// windows running against a simulated network in this process. scripts/screenshots runs it under Xvfb.
+// windows running against a simulated network in this process. scripts/screenshots runs it under
+// Xvfb.
 
 #include <filesystem>
 #include <iostream>
