@@ -22,6 +22,8 @@
 #include "node/commands.h"
 #include "ui/browser_pane.h"
 #include "ui/community_pane.h"
+#include "ui/conversation_window.h"
+#include "ui/hot_list_panel.h"
 #include "ui/my_files_pane.h"
 #include "ui/search_pane.h"
 #include "ui/settings_dialog.h"
@@ -115,6 +117,11 @@ MainWindow::MainWindow(NodeEvents& events, std::filesystem::path home, QWidget* 
     sections_.append(section);
   for (QGroupBox* section : sections_)
     body->addWidget(section);
+  // The hot list belongs to no pane: it shows whenever the bar is open.
+  hot_list_ = new HotListPanel(node_, bar_body_);
+  body->addWidget(hot_list_);
+  conversation_windows_ =
+      std::make_unique<ConversationWindows>(node_, this, [this] { hot_list_->RefreshAway(); });
   static_cast<QVBoxLayout*>(body)->addStretch(1);
 
   BuildStatusArea();
@@ -134,6 +141,7 @@ MainWindow::MainWindow(NodeEvents& events, std::filesystem::path home, QWidget* 
 
 MainWindow::~MainWindow() {
   events_.RemoveObserver(this);
+  conversation_windows_.reset();
 }
 
 QWidget* MainWindow::BuildExplorerBar() {
@@ -357,6 +365,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::Exit() {
+  // Asked here, from the user's action, before the exit starts; on no away mode is left.
+  if (!exiting_ && !node_.ConfirmExit()) {
+    SetTrayMode(0);
+    return;
+  }
   exit_flag_ = true;
   close();
 }

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include <QMainWindow>
 
@@ -24,6 +25,8 @@ namespace zorvex::ui {
 
 class BrowserPane;
 class CommunityPane;
+class ConversationWindows;
+class HotListPanel;
 class MyFilesPane;
 class SearchPane;
 class TransfersPane;
@@ -66,6 +69,8 @@ class MainWindow final : public QMainWindow, public NodeObserver {
   MyFilesPane* my_files() const { return my_files_; }
   SearchPane* search() const { return search_; }
   TransfersPane* transfers() const { return transfers_; }
+  HotListPanel* hot_list() const { return hot_list_; }
+  ConversationWindows& conversation_windows() const { return *conversation_windows_; }
 
   void StatusLineChanged(const std::string& line) override;
   void CountersChanged() override;
@@ -108,6 +113,8 @@ class MainWindow final : public QMainWindow, public NodeObserver {
   SearchPane* search_ = nullptr;
   TransfersPane* transfers_ = nullptr;
   CommunityPane* community_ = nullptr;
+  HotListPanel* hot_list_ = nullptr;
+  std::unique_ptr<ConversationWindows> conversation_windows_;
 
   QLabel* status_ = nullptr;
   QLabel* packets_in_ = nullptr;

@@ -16,6 +16,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "im/conversations.h"
+#include "im/hot_list.h"
 #include "search/search.h"
 #include "ui/node_models.h"
 #include "ui/task_links.h"
@@ -201,14 +203,28 @@ void SearchPane::ShowMenu(const QPoint& at) {
   download->setObjectName(QStringLiteral("mnuSearchDownload"));
   menu.setDefaultAction(download);
   menu.addSeparator();
-  // Conversations and the hot list come with their own windows.
   QAction* im = menu.addAction(QStringLiteral("&Instant Message"));
   im->setObjectName(QStringLiteral("mnuSearchIM"));
-  im->setEnabled(false);
   QAction* hot = menu.addAction(QStringLiteral("&Add to Hotlist"));
   hot->setObjectName(QStringLiteral("mnuSearchHotlist"));
-  hot->setEnabled(false);
-  if (menu.exec(view_->viewport()->mapToGlobal(at)) == download) DownloadSelected();
+  QAction* chosen = menu.exec(view_->viewport()->mapToGlobal(at));
+  if (chosen == download) DownloadSelected();
+  if (chosen == im) MessageSelected();
+  if (chosen == hot) AddSelectedToHotList();
+}
+
+void SearchPane::MessageSelected() {
+  const auto row = SelectedRow();
+  if (!row || *row >= node_.search().results().size()) return;
+  const SearchResult& result = node_.search().results()[*row];
+  node_.conversations().ReceiveIM(result.source, result.username + "|");
+}
+
+void SearchPane::AddSelectedToHotList() {
+  const auto row = SelectedRow();
+  if (!row || *row >= node_.search().results().size()) return;
+  const SearchResult& result = node_.search().results()[*row];
+  node_.hot_list().AddBuddy(result.username, result.source);
 }
 
 void SearchPane::SearchStateChanged() {

@@ -36,6 +36,9 @@ class SearchPane final : public QWidget, public NodeObserver {
   void SetQueryText(const QString& text);
   void ClearResults();
   void DownloadSelected();
+  // The menu's entries for the selected result's user: a conversation, the hot list.
+  void MessageSelected();
+  void AddSelectedToHotList();
 
   QTableView* results_view() const { return view_; }
 

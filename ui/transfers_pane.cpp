@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "im/conversations.h"
 #include "settings/ini_store.h"
 #include "settings/preferences.h"
 #include "transfer/transfers.h"
@@ -243,19 +244,26 @@ void TransfersPane::ShowMenu(bool uploads, const QPoint& at) {
   errors->setObjectName(prefix + QStringLiteral("ClearErrors"));
   if (uploads) {
     menu.addSeparator();
-    // Conversations come with their own window.
     im = menu.addAction(QStringLiteral("Instant Message"));
     im->setObjectName(QStringLiteral("mnuTransferULIM"));
-    im->setEnabled(false);
   }
   QAction* chosen = menu.exec(view->viewport()->mapToGlobal(at));
   if (!chosen) return;
   if (chosen == cancel) {
     if (const auto row = SelectedRow(false)) node_.transfers().CancelTransfer(false, *row);
+  } else if (chosen == im) {
+    MessageSelectedUpload();
   } else if (chosen == finished || chosen == errors) {
     node_.transfers().ClearTransfers(uploads, chosen == errors);
   }
   events_.Flush();
+}
+
+void TransfersPane::MessageSelectedUpload() {
+  const auto row = SelectedRow(true);
+  const auto& rows = node_.transfers().upload_rows();
+  if (!row || *row >= rows.size()) return;
+  node_.conversations().ReceiveIM(rows[*row].peer, rows[*row].username + "|");
 }
 
 void TransfersPane::DownloadEnded(const std::string& file_name, bool finished) {

@@ -35,6 +35,8 @@ class TransfersPane final : public QWidget, public NodeObserver {
   QTableView* uploads() const { return uploads_; }
   bool uploads_selected() const { return uploads_selected_; }
   // Finished or failed downloads, for a desktop notification.
+  // The upload menu's entry: a conversation with the selected upload's peer.
+  void MessageSelectedUpload();
   void SetDownloadEndedListener(std::function<void(const QString& name, bool ok)> listener) {
     ended_ = std::move(listener);
   }

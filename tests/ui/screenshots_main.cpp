@@ -1,5 +1,6 @@
-// Saves a picture of the wizard and of each pane, with the windows running against a simulated
-// network in this process. scripts/screenshots runs it under Xvfb.
+// Saves a picture of the wizard, of each pane, of the hot list and of a conversation, with the
+// windows running against a simulated network in this process. scripts/screenshots runs it under
+// Xvfb.
 
 #include <filesystem>
 #include <iostream>
@@ -8,12 +9,17 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTabBar>
+#include <QPlainTextEdit>
 #include <QTableView>
 #include <QToolButton>
+#include <QTreeWidget>
 
+#include "im/hot_list.h"
 #include "network/peer_table.h"
 #include "ui/browser_pane.h"
 #include "ui/browser_tabs.h"
+#include "ui/conversation_window.h"
+#include "ui/hot_list_panel.h"
 #include "ui/search_pane.h"
 #include "ui/settings_dialog.h"
 #include "ui_fixture.h"
@@ -105,6 +111,30 @@ int Main(const std::filesystem::path& out) {
   ok &= Save(d.window.get(), out / "transfers.png");
   d.window->ShowPane(4);
   ok &= Save(d.window.get(), out / "community.png");
+  // The hot list with buddies online and offline, and a conversation.
+  d.net[0].hot_list().AddBuddy("node2", d.net.Address(1));
+  d.net[0].hot_list().AddBuddy("node3", d.net.Address(2));
+  d.net[0].hot_list().AddBuddy("faraway", "10.9.9.9");
+  d.Run(3000);
+  d.window->ShowPane(4);
+  QTreeWidget* buddies = d.window->hot_list()->tree();
+  buddies->setCurrentItem(buddies->findItems(QStringLiteral("node2"), Qt::MatchRecursive).value(0));
+  ok &= Save(d.window.get(), out / "hotlist.png");
+  d.net[1].SendInstantMessage(d.net.Address(0), "hi, is the river song yours?");
+  d.Run(2000);
+  if (auto* im = d.window->conversation_windows().ForAddress(d.net.Address(1))) {
+    im->findChild<QPlainTextEdit*>(QStringLiteral("MyText"))
+        ->setPlainText(QStringLiteral("yes, recorded last summer"));
+    im->Send();
+    d.Run(2000);
+    d.net[1].SendInstantMessage(d.net.Address(0), "great, downloading it now");
+    d.Run(2000);
+    im->findChild<QPlainTextEdit*>(QStringLiteral("MyText"))
+        ->setPlainText(QStringLiteral("enjoy!"));
+    ok &= Save(im, out / "conversation.png");
+  } else {
+    ok = false;
+  }
   ui::SettingsDialog settings(*d.events, d.net.nodes[0].home->path(), {});
   settings.show();
   ok &= Save(&settings, out / "settings.png");
