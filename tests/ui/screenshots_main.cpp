@@ -8,8 +8,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QTabBar>
 #include <QPlainTextEdit>
+#include <QTabBar>
 #include <QTableView>
 #include <QToolButton>
 #include <QTreeWidget>

@@ -20,18 +20,8 @@ namespace zorvex {
 namespace {
 
 using testing::DesktopNetwork;
-
-template <typename T>
-T* Find(QWidget* root, const char* name) {
-  T* found = root->findChild<T*>(QString::fromLatin1(name));
-  EXPECT_NE(found, nullptr) << name;
-  return found;
-}
-
-QString Text(QWidget* root, const char* name) {
-  auto* label = Find<QLabel>(root, name);
-  return label ? label->text() : QString();
-}
+using testing::Find;
+using testing::Text;
 
 TEST(SearchFlowTest, TypedSearchCollectsRowsEndsByItselfAndDownloadsToFinished) {
   DesktopNetwork d(6);

@@ -17,6 +17,7 @@
 namespace zorvex {
 namespace {
 
+using testing::Find;
 using testing::TempDir;
 
 // A node that starts for the first time: nothing stored.
@@ -34,13 +35,6 @@ struct FreshNode {
   std::unique_ptr<Node> node;
   std::unique_ptr<NodeEvents> events;
 };
-
-template <typename T>
-T* Find(QWidget* root, const char* name) {
-  T* found = root->findChild<T*>(QString::fromLatin1(name));
-  EXPECT_NE(found, nullptr) << name;
-  return found;
-}
 
 QString Topic(ui::SettingsDialog& dialog) {
   return Find<QLabel>(&dialog, "lblTopicName")->text();

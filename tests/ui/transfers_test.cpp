@@ -17,13 +17,8 @@ namespace zorvex {
 namespace {
 
 using testing::DesktopNetwork;
-
-template <typename T>
-T* Find(QWidget* root, const char* name) {
-  T* found = root->findChild<T*>(QString::fromLatin1(name));
-  EXPECT_NE(found, nullptr) << name;
-  return found;
-}
+using testing::Find;
+using testing::Text;
 
 // Node 0 downloads one file from node 1 and one from node 2.
 class TransfersPaneTest : public ::testing::Test {

@@ -2,6 +2,8 @@
 // A simulated network whose first node has the desktop windows, in one process: the windows
 // cannot tell the simulated platform from the real one.
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -9,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -25,6 +28,20 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 }
 
 namespace zorvex::testing {
+
+// A named child of a window, failing the test when it is missing.
+template <typename T>
+T* Find(QWidget* root, const char* name) {
+  T* found = root->findChild<T*>(QString::fromLatin1(name));
+  EXPECT_NE(found, nullptr) << name;
+  return found;
+}
+
+// The text of a named label.
+inline QString Text(QWidget* root, const char* name) {
+  auto* label = Find<QLabel>(root, name);
+  return label ? label->text() : QString();
+}
 
 class DesktopNetwork {
  public:

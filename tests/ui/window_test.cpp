@@ -24,18 +24,8 @@ namespace {
 
 using testing::AnswerNextBox;
 using testing::DesktopNetwork;
-
-template <typename T>
-T* Find(QWidget* root, const char* name) {
-  T* found = root->findChild<T*>(QString::fromLatin1(name));
-  EXPECT_NE(found, nullptr) << name;
-  return found;
-}
-
-QString Text(QWidget* root, const char* name) {
-  auto* label = Find<QLabel>(root, name);
-  return label ? label->text() : QString();
-}
+using testing::Find;
+using testing::Text;
 
 TEST(MainWindowTest, TitleButtonsAndHoverTexts) {
   DesktopNetwork d(2);
