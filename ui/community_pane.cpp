@@ -1,6 +1,5 @@
 #include "ui/community_pane.h"
 
-#include <QHeaderView>
 #include <QLabel>
 #include <QSortFilterProxyModel>
 #include <QTableView>
@@ -8,6 +7,7 @@
 
 #include "network/peer_table.h"
 #include "ui/node_models.h"
+#include "ui/row_view.h"
 #include "ui/task_links.h"
 #include "ui/text.h"
 
@@ -22,14 +22,7 @@ CommunityPane::CommunityPane(NodeEvents& events, QWidget* parent)
   layout->addWidget(new QLabel(QStringLiteral("Neighbours:"), this));
   auto* proxy = new QSortFilterProxyModel(this);
   proxy->setSourceModel(NeighboursModel(events_, this));
-  view_ = new QTableView(this);
-  view_->setObjectName(QStringLiteral("Connections"));
-  view_->setModel(proxy);
-  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  view_->verticalHeader()->hide();
-  view_->setWordWrap(false);
-  view_->horizontalHeader()->setStretchLastSection(true);
+  view_ = RowView(QStringLiteral("Connections"), proxy, this);
   view_->setColumnWidth(0, 200);
   SortOnHeaderClick(view_, proxy, nullptr, nullptr);
   layout->addWidget(view_, 1);

@@ -9,7 +9,6 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,6 +25,7 @@
 #include "share/folder_scan.h"
 #include "share/format.h"
 #include "ui/node_models.h"
+#include "ui/row_view.h"
 #include "ui/task_links.h"
 #include "ui/text.h"
 
@@ -91,15 +91,7 @@ MyFilesPane::MyFilesPane(NodeEvents& events, std::function<void(const QString&)>
   model_ = SharedFilesModel(events_, this);
   proxy_ = new QSortFilterProxyModel(this);
   proxy_->setSourceModel(model_);
-  view_ = new QTableView(this);
-  view_->setObjectName(QStringLiteral("MyFiles"));
-  view_->setModel(proxy_);
-  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view_->setSelectionMode(QAbstractItemView::SingleSelection);
-  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  view_->verticalHeader()->hide();
-  view_->setWordWrap(false);
-  view_->horizontalHeader()->setStretchLastSection(true);
+  view_ = RowView(QStringLiteral("MyFiles"), proxy_, this);
   view_->setColumnWidth(0, 240);
   view_->setColumnWidth(2, 260);
   view_->setContextMenuPolicy(Qt::CustomContextMenu);

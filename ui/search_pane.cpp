@@ -5,7 +5,6 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,6 +19,7 @@
 #include "im/hot_list.h"
 #include "search/search.h"
 #include "ui/node_models.h"
+#include "ui/row_view.h"
 #include "ui/task_links.h"
 #include "ui/text.h"
 
@@ -81,15 +81,7 @@ SearchPane::SearchPane(NodeEvents& events, std::filesystem::path, QWidget* paren
   model_ = ResultsModel(events_, this);
   filter_ = new ResultsFilter(this);
   filter_->setSourceModel(model_);
-  view_ = new QTableView(this);
-  view_->setObjectName(QStringLiteral("Results"));
-  view_->setModel(filter_);
-  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view_->setSelectionMode(QAbstractItemView::SingleSelection);
-  view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  view_->verticalHeader()->hide();
-  view_->setWordWrap(false);
-  view_->horizontalHeader()->setStretchLastSection(true);
+  view_ = RowView(QStringLiteral("Results"), filter_, this);
   view_->setColumnWidth(0, 240);
   view_->setContextMenuPolicy(Qt::CustomContextMenu);
   SortOnHeaderClick(view_, filter_, nullptr, nullptr);

@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QSortFilterProxyModel>
@@ -18,6 +17,7 @@
 #include "settings/preferences.h"
 #include "transfer/transfers.h"
 #include "ui/node_models.h"
+#include "ui/row_view.h"
 #include "ui/task_links.h"
 #include "ui/text.h"
 
@@ -44,16 +44,8 @@ class PercentDelegate final : public QStyledItemDelegate {
 
 QTableView* TransferView(const QString& name, const QString& tip, QAbstractItemModel* model,
                          QWidget* parent) {
-  auto* view = new QTableView(parent);
-  view->setObjectName(name);
+  auto* view = RowView(name, model, parent);
   view->setToolTip(tip);
-  view->setModel(model);
-  view->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view->setSelectionMode(QAbstractItemView::SingleSelection);
-  view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  view->verticalHeader()->hide();
-  view->setWordWrap(false);
-  view->horizontalHeader()->setStretchLastSection(true);
   view->setColumnWidth(0, 220);
   view->setColumnWidth(1, 110);
   view->setItemDelegateForColumn(1, new PercentDelegate(view));
