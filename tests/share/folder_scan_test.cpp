@@ -45,6 +45,10 @@ class FolderScanTest : public ::testing::Test {
     WriteFileBytes(path, std::string(bytes, fill));
     return path;
   }
+  void Files(std::initializer_list<const char*> relatives, std::size_t bytes = 10) {
+    for (const char* relative : relatives)
+      File(relative, bytes);
+  }
   std::string Root() const { return root.path().string(); }
   void RunScan() {
     scan->Tick();
@@ -176,12 +180,7 @@ TEST_F(FolderScanTest, TrailingSeparatorMakesNoDifferenceAndARescanCountsTheTota
 }
 
 TEST_F(FolderScanTest, NestedFoldersAreWalkedDepthFirstThenSortedIgnoringCase) {
-  File("top1.txt", 3);
-  File("Top2.txt", 3);
-  File("top3.txt", 3);
-  File("sub/c.txt", 3);
-  File("sub/d.txt", 3);
-  File("sub/deeper/e.txt", 3);
+  Files({"top1.txt", "Top2.txt", "top3.txt", "sub/c.txt", "sub/d.txt", "sub/deeper/e.txt"});
   Share(Root());
   RunScan();
   const Names order = HashedOrder();
@@ -198,8 +197,7 @@ TEST_F(FolderScanTest, NestedFoldersAreWalkedDepthFirstThenSortedIgnoringCase) {
 }
 
 TEST_F(FolderScanTest, OverlappingFoldersListFilesTwice) {
-  File("top.txt", 3);
-  File("sub/inner.txt", 3);
+  Files({"top.txt", "sub/inner.txt"});
   Share(Root() + "|" + Root() + "/sub||");
   RunScan();
   EXPECT_EQ(RowNames(), (Names{"inner.txt", "inner.txt", "top.txt"}));
@@ -207,11 +205,8 @@ TEST_F(FolderScanTest, OverlappingFoldersListFilesTwice) {
 }
 
 TEST_F(FolderScanTest, SkipsNamesWithoutDotEmptyAndHiddenFilesAndLinkedFolders) {
-  File("README", 10);
+  Files({"README", ".hidden/inside.txt", ".secret.txt", "sub/a.txt"});
   File("empty.txt", 0);
-  File(".hidden/inside.txt", 10);
-  File(".secret.txt", 10);
-  File("sub/a.txt", 10);
   fs::create_directory_symlink(root.path(), root / "sub" / "loop");
   fs::create_directory_symlink(root / "sub", root / "alias");
   fs::create_symlink(root / "sub" / "a.txt", root / "link.txt");
@@ -329,8 +324,7 @@ TEST_F(FolderScanTest, VanishedFileAndFailedHashAreReportedAndNotListed) {
 }
 
 TEST_F(FolderScanTest, ScanIsStepwiseAndRowsGrowBetweenSteps) {
-  for (int i = 0; i < 5; ++i)
-    File("f" + std::to_string(i) + ".txt", 10);
+  Files({"f0.txt", "f1.txt", "f2.txt", "f3.txt", "f4.txt"});
   Share(Root());
   scan->Tick();
   EXPECT_TRUE(scan->scanning());
@@ -345,8 +339,7 @@ TEST_F(FolderScanTest, ScanIsStepwiseAndRowsGrowBetweenSteps) {
 }
 
 TEST_F(FolderScanTest, RefreshOnlyWhenIdleAndTicksDuringAScanAreDropped) {
-  for (int i = 0; i < 3; ++i)
-    File("f" + std::to_string(i) + ".txt", 10);
+  Files({"f0.txt", "f1.txt", "f2.txt"});
   Share(Root());
   EXPECT_FALSE(scan->Refresh());  // never scanned: idle mark off
   scan->Tick();
@@ -373,9 +366,7 @@ TEST_F(FolderScanTest, RefreshOnlyWhenIdleAndTicksDuringAScanAreDropped) {
 }
 
 TEST_F(FolderScanTest, RemovedAndDeletedRowsLeaveTheCountAndOnlyUnsharedOnesComeBack) {
-  File("a.txt", 10);
-  File("b.txt", 10);
-  File("c.txt", 10);
+  Files({"a.txt", "b.txt", "c.txt"});
   Share(Root());
   RunScan();
   ASSERT_EQ(scan->shared_count(), 3u);
