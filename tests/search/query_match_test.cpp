@@ -27,50 +27,42 @@ void ExpectQueries(const std::vector<Case>& cases) {
 }
 
 TEST(MatchesQueryTest, EveryWordAnywhereInAnyCase) {
-  ExpectQueries({
-      {"blue moon", "Blue Moon", true},
-      {"blue moon", "moonlight blues", true},
-      {"blue moon", "blue sky", false},
-      {"mp3", "moon", false},
-      {"b?ue", "Blue", true},
-      {"track #", "Track 7", true},
-      {"track #", "Track A", false},
-      {"LIVE", "alive and well", true},
-      {"moon blue", "Blue Moon", true},
-      {"bluemoon", "Blue Moon", false},
-  });
+  const std::vector<Case> cases = {
+      {"blue moon", "Blue Moon", true}, {"blue moon", "moonlight blues", true},
+      {"blue moon", "blue sky", false}, {"mp3", "moon", false},
+      {"b?ue", "Blue", true},           {"track #", "Track 7", true},
+      {"track #", "Track A", false},    {"LIVE", "alive and well", true},
+      {"moon blue", "Blue Moon", true}, {"bluemoon", "Blue Moon", false},
+  };
+  ExpectQueries(cases);
 }
 
 TEST(MatchesQueryTest, EmptyWordsAlwaysMatch) {
-  ExpectQueries({
-      {"", "anything", true},
-      {"", "", true},
-      {" ", "x", true},
-      {"blue  moon", "moon blue", true},
-      {"  blue", "sky", false},
-      {"x", "", false},
-  });
+  const std::vector<Case> cases = {
+      {"", "anything", true},   {"", "", true},
+      {" ", "x", true},         {"blue  moon", "moon blue", true},
+      {"  blue", "sky", false}, {"x", "", false},
+  };
+  ExpectQueries(cases);
 }
 
 TEST(MatchesQueryTest, MalformedWordEndsTheTestWithAMatch) {
-  ExpectQueries({
-      {"abc [x", "xxabcxx", true},
-      {"abc [x", "ab", false},
-      {"[x abc", "nothing alike", true},
-      {"[x zzz", "abc", true},
-      {"zzz [x", "abc", false},
-      {"abc [z-a] zzz", "abc", true},
-      {"[!", "abc", true},
-      {"[a b]", "q", true},  // the blank splits the list: "[a" is malformed
-  });
+  // In "[a b]" the blank splits the list: "[a" is malformed.
+  const std::vector<Case> cases = {
+      {"abc [x", "xxabcxx", true}, {"abc [x", "ab", false},  {"[x abc", "nothing alike", true},
+      {"[x zzz", "abc", true},     {"zzz [x", "abc", false}, {"abc [z-a] zzz", "abc", true},
+      {"[!", "abc", true},         {"[a b]", "q", true},
+  };
+  ExpectQueries(cases);
 }
 
 TEST(MatchesQueryTest, OnlyTheBlankSplitsWords) {
-  ExpectQueries({
+  const std::vector<Case> cases = {
       {"a\tb", "a\tb", true},
       {"a\tb", "a b", false},
       {"a|b", "xa|by", true},
-  });
+  };
+  ExpectQueries(cases);
 }
 
 struct WildCase {
@@ -91,112 +83,60 @@ void ExpectWildcards(const std::vector<WildCase>& cases) {
 }
 
 TEST(WildcardMatchTest, StarsQuestionMarksAndDigits) {
-  ExpectWildcards({
-      {"", "", kYes},
-      {"", "a", kNo},
-      {"*", "", kYes},
-      {"*", "anything", kYes},
-      {"***", "", kYes},
-      {"a*b", "ab", kYes},
-      {"a*b", "axxb", kYes},
-      {"a*b", "axxbc", kNo},
-      {"a**b", "aXb", kYes},
-      {"*b", "abab", kYes},
-      {"a*", "ba", kNo},
-      {"?", "", kNo},
-      {"?", "x", kYes},
-      {"?", "xy", kNo},
-      {"??", "xy", kYes},
-      {"?*?", "x", kNo},
-      {"#", "5", kYes},
-      {"#", "a", kNo},
-      {"##", "1", kNo},
-      {"#*#", "1x2", kYes},
-      {"a#c", "a0c", kYes},
-      {"a#c", "a9c", kYes},
-      {"a#c", "a/c", kNo},
+  const std::vector<WildCase> stars = {
+      {"", "", kYes},          {"", "a", kNo},         {"*", "", kYes},
+      {"*", "anything", kYes}, {"***", "", kYes},      {"a*b", "ab", kYes},
+      {"a*b", "axxb", kYes},   {"a*b", "axxbc", kNo},  {"a**b", "aXb", kYes},
+      {"*b", "abab", kYes},    {"a*", "ba", kNo},      {"*ab*ab*", "abab", kYes},
+      {"*ab*ab*", "aab", kNo}, {"*aab", "aaab", kYes},
+  };
+  ExpectWildcards(stars);
+  const std::vector<WildCase> marks_and_digits = {
+      {"?", "", kNo},       {"?", "x", kYes},     {"?", "xy", kNo},     {"??", "xy", kYes},
+      {"?*?", "x", kNo},    {"#", "5", kYes},     {"#", "a", kNo},      {"##", "1", kNo},
+      {"#*#", "1x2", kYes}, {"a#c", "a0c", kYes}, {"a#c", "a9c", kYes}, {"a#c", "a/c", kNo},
       {"a#c", "a:c", kNo},
-      {"*ab*ab*", "abab", kYes},
-      {"*ab*ab*", "aab", kNo},
-      {"*aab", "aaab", kYes},
-  });
+  };
+  ExpectWildcards(marks_and_digits);
 }
 
 TEST(WildcardMatchTest, LettersIgnoreCaseOtherBytesAreExact) {
-  ExpectWildcards({
-      {"abc", "ABC", kYes},
-      {"AbC", "aBc", kYes},
-      {"a", "b", kNo},
-      {"\xC9", "\xE9", kNo},  // Latin-1 letters: names may be UTF-8, so no folding past ASCII
-      {"\xC9", "\xC9", kYes},
-      {"?", "\xE9", kYes},  // one byte is one character
-      {"?", "\xC3\xA9", kNo},
-      {"@", "`", kNo},
-      {"[", "[", kBad},
-      {"]", "]", kYes},
-      {"!", "!", kYes},
-      {"-", "-", kYes},
-  });
+  // Names may be UTF-8, so no folding of Latin-1 letters, and one byte is one character.
+  const std::vector<WildCase> cases = {
+      {"abc", "ABC", kYes},   {"AbC", "aBc", kYes}, {"a", "b", kNo},        {"\xC9", "\xE9", kNo},
+      {"\xC9", "\xC9", kYes}, {"?", "\xE9", kYes},  {"?", "\xC3\xA9", kNo}, {"@", "`", kNo},
+      {"[", "[", kBad},       {"]", "]", kYes},     {"!", "!", kYes},       {"-", "-", kYes},
+  };
+  ExpectWildcards(cases);
 }
 
 TEST(WildcardMatchTest, CharacterLists) {
-  ExpectWildcards({
-      {"[abc]", "b", kYes},
-      {"[abc]", "B", kYes},
-      {"[abc]", "d", kNo},
-      {"[abc]", "", kNo},
-      {"[abc]", "ab", kNo},
-      {"[a-c]", "b", kYes},
-      {"[a-c]", "C", kYes},
-      {"[a-c]", "d", kNo},
-      {"[A-C]", "b", kYes},
-      {"[0-9]", "7", kYes},
-      {"[0-9]", "x", kNo},
-      {"[a-cx-z]", "y", kYes},
-      {"[a-cx-z]", "m", kNo},
-      {"[!a-c]", "d", kYes},
-      {"[!a-c]", "b", kNo},
-      {"[!a-c]", "B", kNo},
-      {"[!a]", "A", kNo},
-      {"[!abc]x", "dx", kYes},
-      {"[!abc]", "", kNo},
-      {"[]", "a", kNo},
-      {"[]", "", kNo},
-      {"[!]", "q", kYes},
-      {"[!]", "", kNo},
-      {"[-a]", "-", kYes},
-      {"[a-]", "-", kYes},
-      {"[a-]", "a", kYes},
-      {"[a-]", "b", kNo},
-      {"[!-]", "-", kNo},
-      {"[a!]", "!", kYes},
-      {"[[]", "[", kYes},
-      {"[*?#]", "*", kYes},
-      {"[*?#]", "x", kNo},
-      {"[*?#]", "#", kYes},
-      {"[a-a]", "A", kYes},
-      {"[a-c-e]", "-", kYes},
-      {"[a-c-e]", "d", kNo},
-      {"[a-c-e]", "e", kYes},
-      {"[]]", "]", kNo},
-      {"x[ab]*y", "xbzzy", kYes},
-      {"[\x80-\xFF]", "\xE9", kYes},
-      {"[\x80-\xFF]", "e", kNo},
+  const std::vector<WildCase> lists = {
+      {"[abc]", "b", kYes}, {"[abc]", "B", kYes}, {"[abc]", "d", kNo},  {"[abc]", "", kNo},
+      {"[abc]", "ab", kNo}, {"[a-c]", "b", kYes}, {"[a-c]", "C", kYes}, {"[a-c]", "d", kNo},
+      {"[A-C]", "b", kYes}, {"[0-9]", "7", kYes}, {"[0-9]", "x", kNo},  {"[!a-c]", "d", kYes},
+      {"[!a-c]", "b", kNo}, {"[!a-c]", "B", kNo}, {"[!a]", "A", kNo},   {"[!abc]", "", kNo},
+      {"[]", "a", kNo},     {"[]", "", kNo},      {"[!]", "q", kYes},   {"[!]", "", kNo},
+      {"[-a]", "-", kYes},  {"[a-]", "-", kYes},  {"[a-]", "a", kYes},  {"[a-]", "b", kNo},
+      {"[!-]", "-", kNo},   {"[a!]", "!", kYes},  {"[[]", "[", kYes},   {"[*?#]", "*", kYes},
+      {"[*?#]", "x", kNo},  {"[*?#]", "#", kYes}, {"[a-a]", "A", kYes}, {"[]]", "]", kNo},
+  };
+  ExpectWildcards(lists);
+  const std::vector<WildCase> longer = {
+      {"[a-cx-z]", "y", kYes},     {"[a-cx-z]", "m", kNo},        {"[!abc]x", "dx", kYes},
+      {"[a-c-e]", "-", kYes},      {"[a-c-e]", "d", kNo},         {"[a-c-e]", "e", kYes},
+      {"x[ab]*y", "xbzzy", kYes},  {"[\x80-\xFF]", "\xE9", kYes}, {"[\x80-\xFF]", "e", kNo},
       {"[!\x80-\xFF]", "e", kYes},
-  });
+  };
+  ExpectWildcards(longer);
 }
 
 TEST(WildcardMatchTest, MalformedPatterns) {
-  ExpectWildcards({
-      {"[", "", kBad},
-      {"[abc", "abc", kBad},
-      {"[!", "x", kBad},
-      {"abc[", "abc", kBad},
-      {"[z-a]", "m", kBad},
-      {"[9-0]", "5", kBad},
-      {"[a-c][", "a", kBad},
-      {"*[b-a]*", "x", kBad},
-  });
+  const std::vector<WildCase> cases = {
+      {"[", "", kBad},      {"[abc", "abc", kBad}, {"[!", "x", kBad},     {"abc[", "abc", kBad},
+      {"[z-a]", "m", kBad}, {"[9-0]", "5", kBad},  {"[a-c][", "a", kBad}, {"*[b-a]*", "x", kBad},
+  };
+  ExpectWildcards(cases);
 }
 
 // A plain recursive matcher over the same language, memoised, to check the greedy matcher against.

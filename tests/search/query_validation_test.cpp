@@ -7,7 +7,8 @@
 namespace zorvex {
 namespace {
 
-TEST(ValidateSearchQueryTest, NoNeighboursRefusesAnyQuery) {
+TEST(ValidateSearchQueryTest, RefusalTexts) {
+  // Without neighbours any query is refused, whatever its length.
   for (const std::string_view query : {"abc", "", "a", "blue moon"}) {
     const auto refusal = ValidateSearchQuery(query, false);
     ASSERT_TRUE(refusal.has_value()) << query;
@@ -15,9 +16,7 @@ TEST(ValidateSearchQueryTest, NoNeighboursRefusesAnyQuery) {
     EXPECT_EQ(refusal->title, "Error");
     EXPECT_EQ(refusal->icon, PromptIcon::kCritical);
   }
-}
-
-TEST(ValidateSearchQueryTest, ShortQueryMessageHasNoIconAndTheProgramsTitle) {
+  // A short query: no icon, and the program's own title.
   const auto refusal = ValidateSearchQuery("ab", true);
   ASSERT_TRUE(refusal.has_value());
   EXPECT_EQ(refusal->text,

@@ -45,20 +45,19 @@ class PreferencesTest : public ::testing::Test {
 };
 
 TEST(KeyTableTest, NamesAreStoredUnderTheirKnownHexForms) {
+  const std::string prefs = "507265666572656E636573";
   const std::vector<std::tuple<PreferenceKey, std::string, std::string>> table = {
-      {keys::kDLDir, "507265666572656E636573", "444C446972"},
-      {keys::kStartWithWindows, "507265666572656E636573", "53746172745769746857696E646F7773"},
-      {keys::kNickname, "507265666572656E636573", "4E69636B6E616D65"},
-      {keys::kConnection, "507265666572656E636573", "436F6E6E656374696F6E"},
-      {keys::kMaxULUsers, "507265666572656E636573", "4D6178554C5573657273"},
-      {keys::kMaxULs, "507265666572656E636573", "4D6178554C73"},
-      {keys::kDownloadPort, "507265666572656E636573", "446F776E6C6F6164506F7274"},
-      {keys::kHashSpeed, "507265666572656E636573", "486173685370656564"},
-      {keys::kAutomaticDownloadClear, "507265666572656E636573",
-       "4175746F6D61746963446F776E6C6F6164436C656172"},
-      {keys::kAutomaticUploadClear, "507265666572656E636573",
-       "4175746F6D6174696355706C6F6164436C656172"},
-      {keys::kFavorites, "507265666572656E636573", "4661766F7269746573"},
+      {keys::kDLDir, prefs, "444C446972"},
+      {keys::kStartWithWindows, prefs, "53746172745769746857696E646F7773"},
+      {keys::kNickname, prefs, "4E69636B6E616D65"},
+      {keys::kConnection, prefs, "436F6E6E656374696F6E"},
+      {keys::kMaxULUsers, prefs, "4D6178554C5573657273"},
+      {keys::kMaxULs, prefs, "4D6178554C73"},
+      {keys::kDownloadPort, prefs, "446F776E6C6F6164506F7274"},
+      {keys::kHashSpeed, prefs, "486173685370656564"},
+      {keys::kAutomaticDownloadClear, prefs, "4175746F6D61746963446F776E6C6F6164436C656172"},
+      {keys::kAutomaticUploadClear, prefs, "4175746F6D6174696355706C6F6164436C656172"},
+      {keys::kFavorites, prefs, "4661766F7269746573"},
       {keys::kSharedDirectories, "536861726564", "4469726563746F72696573"},
       {keys::kGateways, "486F737473", "416464726573736573"},
       {keys::kHostCache, "4361636865", "4361636865"},
@@ -73,34 +72,28 @@ TEST(KeyTableTest, NamesAreStoredUnderTheirKnownHexForms) {
 }
 
 TEST(MaxConnectionsTest, FollowsTheConnectionSpeed) {
-  EXPECT_EQ(MaxConnectionsFor(0), 8);
-  EXPECT_EQ(MaxConnectionsFor(4), 8);
-  EXPECT_EQ(MaxConnectionsFor(5), 10);
-  EXPECT_EQ(MaxConnectionsFor(7), 10);
-  EXPECT_EQ(MaxConnectionsFor(8), 12);
-  EXPECT_EQ(MaxConnectionsFor(9), 12);
-  EXPECT_EQ(MaxConnectionsFor(-3), 8);
+  const std::pair<int, int> cases[] = {{0, 8}, {4, 8}, {5, 10}, {7, 10}, {8, 12}, {9, 12}, {-3, 8}};
+  for (const auto& [speed, connections] : cases)
+    EXPECT_EQ(MaxConnectionsFor(speed), connections) << speed;
 }
 
 TEST(NumberTextTest, WholeNumbersAsStoredOrTyped) {
-  EXPECT_EQ(ParseInt16("3"), 3);
-  EXPECT_EQ(ParseInt16(" 10 "), 10);
-  EXPECT_EQ(ParseInt16("-7"), -7);
-  EXPECT_EQ(ParseInt16("2.5"), 2);
-  EXPECT_EQ(ParseInt16("3.5"), 4);
-  EXPECT_EQ(ParseInt16("3.51"), 4);
-  EXPECT_EQ(ParseInt16("3.49"), 3);
-  EXPECT_EQ(ParseInt16("32767"), 32767);
-  EXPECT_EQ(ParseInt16("32768"), std::nullopt);
-  EXPECT_EQ(ParseInt16("-32768"), -32768);
-  for (const char* bad : {"", " ", "x", "12x", "--5", "+-5", "1e3", ".", "5..0", "0x10"}) {
+  const std::vector<std::pair<std::string, std::optional<int>>> int16 = {
+      {"3", 3},           {" 10 ", 10},     {"-7", -7},
+      {"2.5", 2},         {"3.5", 4},       {"3.51", 4},
+      {"3.49", 3},        {"32767", 32767}, {"32768", std::nullopt},
+      {"-32768", -32768},
+  };
+  for (const auto& [text, value] : int16)
+    EXPECT_EQ(ParseInt16(text), value) << text;
+  for (const char* bad : {"", " ", "x", "12x", "--5", "+-5", "1e3", ".", "5..0", "0x10"})
     EXPECT_EQ(ParseInt16(bad), std::nullopt) << bad;
-  }
-  EXPECT_EQ(ParsePort("5503"), 5503);
-  EXPECT_EQ(ParsePort("40000"), 40000);
-  EXPECT_EQ(ParsePort("65535"), 65535);
-  EXPECT_EQ(ParsePort("65536"), std::nullopt);
-  EXPECT_EQ(ParsePort("-1"), std::nullopt);
+  const std::vector<std::pair<std::string, std::optional<int>>> ports = {
+      {"5503", 5503},          {"40000", 40000},     {"65535", 65535},
+      {"65536", std::nullopt}, {"-1", std::nullopt},
+  };
+  for (const auto& [text, value] : ports)
+    EXPECT_EQ(ParsePort(text), value) << text;
 }
 
 TEST(NumberTextTest, RatesAsDecimalText) {
@@ -111,9 +104,8 @@ TEST(NumberTextTest, RatesAsDecimalText) {
   EXPECT_EQ(FormatRate(1e20), "100000000000000000000");
   EXPECT_EQ(ParseRate("1234.5"), 1234.5);
   EXPECT_EQ(ParseRate("12,25"), 12.25);
-  EXPECT_EQ(ParseRate(""), std::nullopt);
-  EXPECT_EQ(ParseRate("fast"), std::nullopt);
-  EXPECT_EQ(ParseRate("inf"), std::nullopt);
+  for (const char* bad : {"", "fast", "inf"})
+    EXPECT_EQ(ParseRate(bad), std::nullopt) << bad;
 }
 
 TEST(ListTextTest, SplitJoinAndPairs) {
@@ -150,7 +142,7 @@ TEST_F(PreferencesTest, LoadReadsEveryField) {
   Store(keys::kDLDir, "/home/alice/Downloads/");
   Store(keys::kMaxULs, "3");
   Store(keys::kMaxULUsers, "1");
-  Store(keys::kDownloadPort, "5503");
+  Store(keys::kDownloadPort, "40000");  // above the 16-bit range of the other numbers
   Store(keys::kGateways, "Main*gw.example/gateway.php|");
   LoadPreferences(store, file, prefs, effects);
   EXPECT_EQ(prefs.Nickname, "Alice");
@@ -159,7 +151,7 @@ TEST_F(PreferencesTest, LoadReadsEveryField) {
   EXPECT_EQ(prefs.DLDir, "/home/alice/Downloads/");
   EXPECT_EQ(prefs.MaxULs, 3);
   EXPECT_EQ(prefs.MaxULUsers, 1);
-  EXPECT_EQ(prefs.DownloadPort, 5503);
+  EXPECT_EQ(prefs.DownloadPort, 40000);
   EXPECT_EQ(prefs.GatewayList, "Main*gw.example/gateway.php|");
 }
 
@@ -178,12 +170,6 @@ TEST_F(PreferencesTest, BadNumbersLeaveTheirFieldsUnchanged) {
   EXPECT_EQ(prefs.MaxULs, 2);
   EXPECT_EQ(prefs.MaxULUsers, 1);
   EXPECT_EQ(prefs.DownloadPort, 6000);
-}
-
-TEST_F(PreferencesTest, PortsAbove32767AreKept) {
-  Store(keys::kDownloadPort, "40000");
-  LoadPreferences(store, file, prefs, effects);
-  EXPECT_EQ(prefs.DownloadPort, 40000);
 }
 
 TEST_F(PreferencesTest, HostCacheFillsSlotsInOrderAndKeepsTheRest) {
@@ -209,18 +195,15 @@ TEST_F(PreferencesTest, HostCacheIgnoresThePieceAfterTheLastBarAndSlotsBeyond45)
 }
 
 TEST_F(PreferencesTest, HostCacheSaveSkipsEmptySlotsAndSlot45) {
-  prefs.HostCache[0] = "10.0.0.1";
+  Store(keys::kHostCache, "10.0.0.1|");
+  SaveHostCache(store, file, prefs);  // an empty cache keeps the previous one
+  EXPECT_EQ(Stored(keys::kHostCache), "10.0.0.1|");
+  prefs.HostCache[0] = "10.0.0.2";
   prefs.HostCache[7] = "10.0.0.8";
   prefs.HostCache[44] = "10.0.0.45";
   prefs.HostCache[45] = "10.0.0.46";
   SaveHostCache(store, file, prefs);
-  EXPECT_EQ(Stored(keys::kHostCache), "10.0.0.1|10.0.0.8|10.0.0.45|");
-}
-
-TEST_F(PreferencesTest, AnEmptyHostCacheKeepsThePreviousOne) {
-  Store(keys::kHostCache, "10.0.0.1|");
-  SaveHostCache(store, file, prefs);
-  EXPECT_EQ(Stored(keys::kHostCache), "10.0.0.1|");
+  EXPECT_EQ(Stored(keys::kHostCache), "10.0.0.2|10.0.0.8|10.0.0.45|");
 }
 
 SettingsValues WizardValues() {

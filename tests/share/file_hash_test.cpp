@@ -46,33 +46,23 @@ std::string Md5Of(std::string_view bytes) {
 
 TEST(HashBlockSizeTest, ListIndexTable) {
   EXPECT_EQ(HashBlockSize(std::nullopt), 262'144);
-  EXPECT_EQ(HashBlockSize(0), 262'144);
-  EXPECT_EQ(HashBlockSize(1), 100'000);
-  EXPECT_EQ(HashBlockSize(2), 80'000);
-  EXPECT_EQ(HashBlockSize(3), 30'000);
-  EXPECT_EQ(HashBlockSize(4), 262'144);
-  EXPECT_EQ(HashBlockSize(-1), 262'144);
+  const std::pair<int, std::int32_t> cases[] = {{0, 262'144}, {1, 100'000}, {2, 80'000},
+                                                {3, 30'000},  {4, 262'144}, {-1, 262'144}};
+  for (const auto& [index, size] : cases)
+    EXPECT_EQ(HashBlockSize(index), size) << index;
 }
 
 TEST(HashProgressLineTest, PercentRoundsToNearestWithHalvesToEven) {
   EXPECT_EQ(HashProgressLine(3, "song.mp3", 0, 1000), "File Scanner (3): Hashing song.mp3 [0%]");
   EXPECT_EQ(HashProgressLine(0, "a b.txt", 1000, 1000), "File Scanner (0): Hashing a b.txt [100%]");
+  EXPECT_EQ(HashProgressLine(1, "f", 2'147'483'647, 2'147'483'647),
+            "File Scanner (1): Hashing f [100%]");
   const struct {
     std::int64_t done, size, percent;
   } cases[] = {
-      {5, 1000, 0},
-      {6, 1000, 1},
-      {15, 1000, 2},
-      {25, 1000, 2},
-      {995, 1000, 100},
-      {985, 1000, 98},
-      {1, 3, 33},
-      {2, 3, 67},
-      {1, 2, 50},
-      {1, 200, 0},
-      {3, 200, 2},
-      {262'144, 524'289, 50},
-      {2'147'483'647, 2'147'483'647, 100},
+      {5, 1000, 0},     {6, 1000, 1},    {15, 1000, 2}, {25, 1000, 2},
+      {995, 1000, 100}, {985, 1000, 98}, {1, 3, 33},    {2, 3, 67},
+      {1, 2, 50},       {1, 200, 0},     {3, 200, 2},   {262'144, 524'289, 50},
       {0, 0, 100},
   };
   for (const auto& c : cases) {

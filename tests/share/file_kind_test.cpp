@@ -41,12 +41,10 @@ const std::vector<std::pair<int, std::string>> kListed = {
 };
 
 TEST(GetCategoryCodeTest, EveryListedExtensionInAnyCase) {
-  int total = 0;
   for (const auto& [code, list] : kListed) {
     std::istringstream words(list);
     std::string extension;
     while (words >> extension) {
-      ++total;
       EXPECT_EQ(GetCategoryCode(extension), code) << extension;
       std::string upper = extension;
       for (char& c : upper)
@@ -54,7 +52,6 @@ TEST(GetCategoryCodeTest, EveryListedExtensionInAnyCase) {
       EXPECT_EQ(GetCategoryCode(upper), code) << upper;
     }
   }
-  EXPECT_EQ(total, 83);
 }
 
 TEST(GetCategoryCodeTest, MatchesWholeExtensionsOnly) {

@@ -45,6 +45,10 @@ class FolderScanTest : public ::testing::Test {
     WriteFileBytes(path, std::string(bytes, fill));
     return path;
   }
+  void Files(std::initializer_list<const char*> relatives, std::size_t bytes = 10) {
+    for (const char* relative : relatives)
+      File(relative, bytes);
+  }
   std::string Root() const { return root.path().string(); }
   void RunScan() {
     scan->Tick();
@@ -58,11 +62,25 @@ class FolderScanTest : public ::testing::Test {
     task();
     return true;
   }
+  template <typename Done>
+  void StepUntil(Done done) {
+    while (!done() && StepOnce()) {
+    }
+  }
+  bool Saw(const std::string& line) const {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
   Names RowNames() const {
     Names names;
     for (const auto& row : table.rows)
       names.push_back(row.file_name);
     return names;
+  }
+  Names FullPaths() const {
+    Names paths;
+    for (const auto& row : table.rows)
+      paths.push_back(row.FullPath());
+    return paths;
   }
   // The files in the order the scan took them, from the "Hashed" lines.
   Names HashedOrder() const {
@@ -144,29 +162,25 @@ TEST_F(FolderScanTest, RowFieldsAndBaseNameUseTheLastExtension) {
   EXPECT_EQ(row.media_info, "");  // no frame header in the bytes
 }
 
-TEST_F(FolderScanTest, TrailingSeparatorMakesNoDifference) {
-  File("one.txt", 5);
-  File("sub/two.txt", 6);
+TEST_F(FolderScanTest, TrailingSeparatorMakesNoDifferenceAndARescanCountsTheTotalAgain) {
+  File("one.txt", 1'024'000);
+  File("sub/half.txt", 512'000);
   Share(Root());
   RunScan();
-  const auto without = table.rows;
+  EXPECT_EQ(total.ShownText(), "1.5 Mbs");
+  EXPECT_EQ(total.StoredText(), "1.5");
+  const Names without = FullPaths();
+  ASSERT_EQ(without.size(), 2u);
   Share(Root() + "/");
-  RunScan();
-  ASSERT_EQ(table.rows.size(), without.size());
-  for (std::size_t i = 0; i < without.size(); ++i) {
-    EXPECT_EQ(table.rows[i].FullPath(), without[i].FullPath());
-    EXPECT_EQ(table.rows[i].folder.find("//"), std::string::npos);
-  }
-  EXPECT_EQ(without.size(), 2u);
+  RunScan();  // reset, then counted again
+  EXPECT_EQ(FullPaths(), without);
+  for (const auto& row : table.rows)
+    EXPECT_EQ(row.folder.find("//"), std::string::npos);
+  EXPECT_EQ(total.ShownText(), "1.5 Mbs");
 }
 
 TEST_F(FolderScanTest, NestedFoldersAreWalkedDepthFirstThenSortedIgnoringCase) {
-  File("top1.txt", 3);
-  File("Top2.txt", 3);
-  File("top3.txt", 3);
-  File("sub/c.txt", 3);
-  File("sub/d.txt", 3);
-  File("sub/deeper/e.txt", 3);
+  Files({"top1.txt", "Top2.txt", "top3.txt", "sub/c.txt", "sub/d.txt", "sub/deeper/e.txt"});
   Share(Root());
   RunScan();
   const Names order = HashedOrder();
@@ -183,35 +197,16 @@ TEST_F(FolderScanTest, NestedFoldersAreWalkedDepthFirstThenSortedIgnoringCase) {
 }
 
 TEST_F(FolderScanTest, OverlappingFoldersListFilesTwice) {
-  File("top.txt", 3);
-  File("sub/inner.txt", 3);
+  Files({"top.txt", "sub/inner.txt"});
   Share(Root() + "|" + Root() + "/sub||");
   RunScan();
   EXPECT_EQ(RowNames(), (Names{"inner.txt", "inner.txt", "top.txt"}));
   EXPECT_EQ(runtime.hashing.requests, 2);  // the second copy is found in the database
 }
 
-TEST_F(FolderScanTest, NamesWithoutDotAndEmptyFilesAreNeverShared) {
-  File("README", 10);
+TEST_F(FolderScanTest, SkipsNamesWithoutDotEmptyAndHiddenFilesAndLinkedFolders) {
+  Files({"README", ".hidden/inside.txt", ".secret.txt", "sub/a.txt"});
   File("empty.txt", 0);
-  File("good.txt", 10);
-  Share(Root());
-  RunScan();
-  EXPECT_EQ(RowNames(), (Names{"good.txt"}));
-  EXPECT_EQ(runtime.hashing.requests, 1);
-}
-
-TEST_F(FolderScanTest, HiddenFoldersAndFilesAreSkipped) {
-  File(".hidden/inside.txt", 10);
-  File(".secret.txt", 10);
-  File("visible/shown.txt", 10);
-  Share(Root());
-  RunScan();
-  EXPECT_EQ(RowNames(), (Names{"shown.txt"}));
-}
-
-TEST_F(FolderScanTest, SymbolicLinksToFoldersAreNotFollowed) {
-  File("sub/a.txt", 10);
   fs::create_directory_symlink(root.path(), root / "sub" / "loop");
   fs::create_directory_symlink(root / "sub", root / "alias");
   fs::create_symlink(root / "sub" / "a.txt", root / "link.txt");
@@ -219,6 +214,7 @@ TEST_F(FolderScanTest, SymbolicLinksToFoldersAreNotFollowed) {
   RunScan();
   // A link to a file counts as the file.
   EXPECT_EQ(RowNames(), (Names{"a.txt", "link.txt"}));
+  EXPECT_EQ(runtime.hashing.requests, 2);
 }
 
 TEST_F(FolderScanTest, FilesOfTwoGibibytesAreSkippedWithAStatusLine) {
@@ -229,8 +225,7 @@ TEST_F(FolderScanTest, FilesOfTwoGibibytesAreSkippedWithAStatusLine) {
   RunScan();
   EXPECT_EQ(RowNames(), (Names{"small.txt"}));
   EXPECT_EQ(runtime.hashing.requests, 1);
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "File Scanner (0): big.bin Is Too Large!"),
-            lines.end());
+  EXPECT_TRUE(Saw("File Scanner (0): big.bin Is Too Large!"));
   EXPECT_EQ(total.hundredths(), 0);  // not counted in the total
 }
 
@@ -240,8 +235,7 @@ TEST_F(FolderScanTest, RescanReusesTheDatabaseWrittenOncePerScan) {
   Share(Root());
   scan->Tick();
   // Hashes learnt during the scan reach the file only when the scan ends.
-  while (table.rows.empty() && StepOnce()) {
-  }
+  StepUntil([&] { return !table.rows.empty(); });
   ASSERT_EQ(table.rows.size(), 1u);
   EXPECT_FALSE(fs::exists(Database()));
   runtime.RunPosted();
@@ -312,43 +306,25 @@ TEST_F(FolderScanTest, VanishedFileAndFailedHashAreReportedAndNotListed) {
   const fs::path gone = File("gone.txt", 20'000);
   Share(Root());
   scan->Tick();
-  while (total.hundredths() == 0 && StepOnce()) {
-  }
+  StepUntil([&] { return total.hundredths() != 0; });
   fs::remove(gone);
   runtime.RunPosted();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "File Scanner (0): gone.txt Does Not Exist!"),
-            lines.end());
+  EXPECT_TRUE(Saw("File Scanner (0): gone.txt Does Not Exist!"));
   EXPECT_EQ(total.ShownText(), "0.02 Mbs");  // the size stays counted
 
   const fs::path broken = File("broken.txt", 10);
   lines.clear();
   scan->Tick();
-  while (std::find(lines.begin(), lines.end(), "File Scanner (0): Hashing broken.txt") ==
-             lines.end() &&
-         StepOnce()) {
-  }
+  StepUntil([&] { return Saw("File Scanner (0): Hashing broken.txt"); });
   fs::remove(broken);
   runtime.RunPosted();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "File Scanner (0): Error Hashing broken.txt"),
-            lines.end());
+  EXPECT_TRUE(Saw("File Scanner (0): Error Hashing broken.txt"));
   EXPECT_TRUE(table.rows.empty());
   EXPECT_EQ(runtime.boxes.size(), 2u);
 }
 
-TEST_F(FolderScanTest, SharedTotalTexts) {
-  File("one.txt", 1'024'000);
-  File("half.txt", 512'000);
-  Share(Root());
-  RunScan();
-  EXPECT_EQ(total.ShownText(), "1.5 Mbs");
-  EXPECT_EQ(total.StoredText(), "1.5");
-  RunScan();  // reset, then counted again
-  EXPECT_EQ(total.ShownText(), "1.5 Mbs");
-}
-
 TEST_F(FolderScanTest, ScanIsStepwiseAndRowsGrowBetweenSteps) {
-  for (int i = 0; i < 5; ++i)
-    File("f" + std::to_string(i) + ".txt", 10);
+  Files({"f0.txt", "f1.txt", "f2.txt", "f3.txt", "f4.txt"});
   Share(Root());
   scan->Tick();
   EXPECT_TRUE(scan->scanning());
@@ -363,13 +339,11 @@ TEST_F(FolderScanTest, ScanIsStepwiseAndRowsGrowBetweenSteps) {
 }
 
 TEST_F(FolderScanTest, RefreshOnlyWhenIdleAndTicksDuringAScanAreDropped) {
-  for (int i = 0; i < 3; ++i)
-    File("f" + std::to_string(i) + ".txt", 10);
+  Files({"f0.txt", "f1.txt", "f2.txt"});
   Share(Root());
   EXPECT_FALSE(scan->Refresh());  // never scanned: idle mark off
   scan->Tick();
-  while (table.rows.empty() && StepOnce()) {
-  }
+  StepUntil([&] { return !table.rows.empty(); });
   lines.clear();
   EXPECT_FALSE(scan->Refresh());
   EXPECT_FALSE(scan->timer_active());
@@ -392,9 +366,7 @@ TEST_F(FolderScanTest, RefreshOnlyWhenIdleAndTicksDuringAScanAreDropped) {
 }
 
 TEST_F(FolderScanTest, RemovedAndDeletedRowsLeaveTheCountAndOnlyUnsharedOnesComeBack) {
-  File("a.txt", 10);
-  File("b.txt", 10);
-  File("c.txt", 10);
+  Files({"a.txt", "b.txt", "c.txt"});
   Share(Root());
   RunScan();
   ASSERT_EQ(scan->shared_count(), 3u);
