@@ -109,6 +109,16 @@ TEST(NodeCommandLineTest, UsageErrorsSayWhatIsWrong) {
       {{"--upload-limit", "1000001"}, "--upload-limit takes KB/s from 0 (unlimited) to 1000000"},
       {{"--download-limit", "2.5"}, "--download-limit takes KB/s from 0 (unlimited) to 1000000"},
       {{"--download-limit", ""}, "--download-limit takes KB/s from 0 (unlimited) to 1000000"},
+      {{"--away=maybe"}, "--away takes on or off, or nothing to start in away mode"},
+      {{"--im", "127.0.3.2"}, "--im takes ADDRESS TEXT"},
+      {{"--im", "host.example", "hi"}, "--im needs a dotted IPv4 address, such as 127.0.0.2"},
+      {{"--buddy", "bob"}, "--buddy takes NICK=ADDRESS, such as bob=127.0.0.2"},
+      {{"--buddy", "=127.0.3.2"}, "--buddy takes NICK=ADDRESS, such as bob=127.0.0.2"},
+      {{"--buddy", "bob=127.0.3"}, "--buddy takes NICK=ADDRESS, such as bob=127.0.0.2"},
+      {{"--buddy", "b~ob=127.0.3.2"}, "--buddy: a nickname may not contain \"|\" or \"~\""},
+      {{"--unbuddy"}, "--unbuddy takes ADDRESS"},
+      {{"--away", "on", "--unbuddy", "127.0.3.2"},
+       "give one of --away on|off, --im, --buddy, --unbuddy at a time"},
   };
   for (const auto& [args, error] : cases)
     EXPECT_EQ(ParseError(args), error) << args[0];
