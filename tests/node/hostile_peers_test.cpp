@@ -65,19 +65,6 @@ TEST(HostilePeersTest, WalkRequestsReadTheirHopCountSafely) {
   EXPECT_EQ(walk("|3"), (Sent{offer + "10.0.0.9", "ConnectRqr:10.0.0.9|2 -> 10.0.0.2"}));
 }
 
-TEST(HostilePeersTest, GatewayAndAddressMessagesTakeOnlyHostAddresses) {
-  NodeHarness h;
-  h.AddNeighbours({"10.0.0.2"});
-  h.Flush();
-  for (const char* bad : {"010.0.0.7", "0.0.0.0", "224.1.1.1"}) {
-    h.Receive(std::string("ConnectIP:") + bad, "10.0.0.2");
-    EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1") << bad;
-  }
-  h.node.preferences().HostCache[0] = "255.255.255.255";
-  h.node.preferences().HostCache[1] = "10.0.0.8";
-  EXPECT_EQ(h.node.GatewayPage(), "10.0.0.1<br>10.0.0.2<br>10.0.0.8<br>");
-}
-
 class HostileSearchTest : public ::testing::Test {
  protected:
   HostileSearchTest() {

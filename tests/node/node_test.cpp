@@ -35,8 +35,10 @@ TEST_F(NodeTest, OnlyANeighbourMayTellUsOurAddress) {
   h.Receive("ConnectIP:192.0.2.1", "10.0.0.9");
   EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
   h.AddNeighbours({"10.0.0.2"});
-  h.Receive("ConnectIP:not-an-address", "10.0.0.2");
-  EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
+  for (const char* bad : {"not-an-address", "010.0.0.7", "0.0.0.0", "224.1.1.1"}) {
+    h.Receive(std::string("ConnectIP:") + bad, "10.0.0.2");
+    EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1") << bad;
+  }
   h.Receive("ConnectIP:192.0.2.1", "10.0.0.2");
   EXPECT_EQ(h.node.preferences().MyIP, "192.0.2.1");
   // Traffic to and from the new address is refused from now on.
@@ -110,10 +112,12 @@ TEST_F(NodeTest, ExitWithoutLoadedPreferencesKeepsTheStoredOnes) {
   EXPECT_EQ(store.ReadINI("Cache", "Cache", h.node.PreferencesFile()), "10.0.4.1|");
 }
 
+// Only host addresses, each once.
 TEST_F(NodeTest, GatewayPageListsUsNeighboursAndCacheOnce) {
   h.AddNeighbours({"10.0.0.2", "10.0.0.3"});
   h.node.preferences().HostCache[0] = "10.0.0.3";
-  h.node.preferences().HostCache[1] = "10.0.5.5";
+  h.node.preferences().HostCache[1] = "255.255.255.255";
+  h.node.preferences().HostCache[2] = "10.0.5.5";
   EXPECT_EQ(h.node.GatewayPage(), "10.0.0.1<br>10.0.0.2<br>10.0.0.3<br>10.0.5.5<br>");
 }
 
