@@ -79,6 +79,12 @@ TEST(NodeCommandLineTest, CommandsFoldersAndDefaults) {
             std::vector<std::string>{(std::filesystem::current_path() / "rel/dir/").string()});
   EXPECT_EQ(line->preferences.download_port, "");
 
+  line = Parse({"--away", "--nickname", "Alice", "zx://x"});  // no on or off: start away
+  ASSERT_TRUE(line);
+  EXPECT_TRUE(line->start_away);
+  EXPECT_FALSE(line->request);
+  EXPECT_EQ(line->command, "zx://x");
+
   line = Parse({"-h"});
   ASSERT_TRUE(line);
   EXPECT_TRUE(line->help);

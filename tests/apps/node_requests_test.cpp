@@ -45,15 +45,6 @@ TEST(NodeRequestOptionsTest, EachRequestInItsForms) {
   }
 }
 
-TEST(NodeRequestOptionsTest, AwayAloneStartsAway) {
-  std::string error;
-  const auto line = ParseNodeCommandLine({"--away", "--nickname", "Alice", "zx://x"}, error);
-  ASSERT_TRUE(line) << error;
-  EXPECT_TRUE(line->start_away);
-  EXPECT_FALSE(line->request);
-  EXPECT_EQ(line->command, "zx://x");
-}
-
 TEST(NodeRequestWireTest, RequestsAndRepliesSurviveTheWireAndJunkIsRefused) {
   const std::vector<NodeRequest> requests = {
       {Kind::kAway, true},
