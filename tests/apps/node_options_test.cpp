@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include <QJsonObject>
 
 #include "apps/node_status.h"
+#include "node/node_harness.h"
 #include "settings/ini_store.h"
 #include "support/temp_dir.h"
 
@@ -35,15 +35,11 @@ std::string ParseError(std::vector<std::string> args) {
 
 TEST(NodeCommandLineTest, EveryOptionInBothForms) {
   // Space-separated for brevity; no argument here holds a space.
-  std::vector<std::string> args;
-  std::istringstream words(
+  const auto line = Parse(testing::Words(
       "--home /srv/zx/ --bind=127.0.0.2 --nickname Alice --connection 7 --share /music "
       "--share=/films/ --download-dir /dl --download-port 65536 --max-uploads=4 --max-per-user 2 "
       "--gateway Main=gw.example/g.php?a=b --gateway=Backup=10.0.0.9/gateway.php "
-      "--serve-gateway 127.0.0.2:8080 --status");
-  for (std::string word; words >> word;)
-    args.push_back(word);
-  const auto line = Parse(args);
+      "--serve-gateway 127.0.0.2:8080 --status"));
   ASSERT_TRUE(line);
   EXPECT_EQ(line->home, std::filesystem::path("/srv/zx"));
   EXPECT_EQ(line->bind, "127.0.0.2");
@@ -83,6 +79,12 @@ TEST(NodeCommandLineTest, CommandsFoldersAndDefaults) {
             std::vector<std::string>{(std::filesystem::current_path() / "rel/dir/").string()});
   EXPECT_EQ(line->preferences.download_port, "");
 
+  line = Parse({"--away", "--nickname", "Alice", "zx://x"});  // no on or off: start away
+  ASSERT_TRUE(line);
+  EXPECT_TRUE(line->start_away);
+  EXPECT_FALSE(line->request);
+  EXPECT_EQ(line->command, "zx://x");
+
   line = Parse({"-h"});
   ASSERT_TRUE(line);
   EXPECT_TRUE(line->help);
@@ -113,6 +115,16 @@ TEST(NodeCommandLineTest, UsageErrorsSayWhatIsWrong) {
       {{"--upload-limit", "1000001"}, "--upload-limit takes KB/s from 0 (unlimited) to 1000000"},
       {{"--download-limit", "2.5"}, "--download-limit takes KB/s from 0 (unlimited) to 1000000"},
       {{"--download-limit", ""}, "--download-limit takes KB/s from 0 (unlimited) to 1000000"},
+      {{"--away=maybe"}, "--away takes on or off, or nothing to start in away mode"},
+      {{"--im", "127.0.3.2"}, "--im takes ADDRESS TEXT"},
+      {{"--im", "host.example", "hi"}, "--im needs a dotted IPv4 address, such as 127.0.0.2"},
+      {{"--buddy", "bob"}, "--buddy takes NICK=ADDRESS, such as bob=127.0.0.2"},
+      {{"--buddy", "=127.0.3.2"}, "--buddy takes NICK=ADDRESS, such as bob=127.0.0.2"},
+      {{"--buddy", "bob=127.0.3"}, "--buddy takes NICK=ADDRESS, such as bob=127.0.0.2"},
+      {{"--buddy", "b~ob=127.0.3.2"}, "--buddy: a nickname may not contain \"|\" or \"~\""},
+      {{"--unbuddy"}, "--unbuddy takes ADDRESS"},
+      {{"--away", "on", "--unbuddy", "127.0.3.2"},
+       "give one of --away on|off, --im, --buddy, --unbuddy at a time"},
   };
   for (const auto& [args, error] : cases)
     EXPECT_EQ(ParseError(args), error) << args[0];
@@ -190,49 +202,32 @@ TEST_F(ApplyPreferencesTest, RateLimitsAreStoredApartFromTheSharedKeys) {
   EXPECT_EQ(prefs.DownloadLimit, 150);
 }
 
-TEST(StatusJsonTest, RestoredDownloadRowsSaySo) {
-  NodeSnapshot snapshot;
-  TransferRow row;
-  row.file_name = "song.mp3";
-  row.status = "Finding More Sources...";
-  row.restored = true;
-  snapshot.downloads.push_back({row, {}});
-  const QJsonObject json =
-      QJsonDocument::fromJson(QByteArray::fromStdString(StatusJson(snapshot))).object();
-  const QJsonObject download = json["downloads"].toArray()[0].toObject();
-  EXPECT_EQ(download["file_name"].toString(), "song.mp3");
-  EXPECT_EQ(download["status"].toString(), "Finding More Sources...");
-  EXPECT_TRUE(download["restored"].toBool());
-}
-
 TEST_F(ApplyPreferencesTest, FailedChecksGiveTheExactMessageAndSaveNothing) {
-  const auto message = [&](auto change) {
-    PreferenceOptions options;
-    change(options);
-    return Apply(options);
+  using Options = PreferenceOptions;
+  const auto with = [](std::optional<std::string> Options::*field, std::string value) {
+    Options options;
+    options.*field = std::move(value);
+    return options;
   };
-  EXPECT_EQ(message([](PreferenceOptions& o) { o.nickname = "Bob"; }),
-            "Please select a nickname with 4 or more letters.");
-  EXPECT_EQ(message([](PreferenceOptions& o) { o.nickname = "Bo|b"; }),
-            "You may not use these symbols in your nickname: | ~");
-  EXPECT_EQ(message([](PreferenceOptions& o) { o.max_uploads = "11"; }),
-            "You must allow at least 1 upload and no more then 10.  Default is 3.");
-  EXPECT_EQ(message([](PreferenceOptions& o) {
-              o.max_uploads = "10";
-              o.max_per_user = "";
-            }),
-            "Please select a max amount of uploads per user.  Default is 1.");
-  EXPECT_EQ(message([](PreferenceOptions& o) { o.download_port = "65537"; }),
-            "Your download port must be between port 1 and 65536.  Default is 0.");
-  EXPECT_EQ(message([](PreferenceOptions& o) { o.download_port = "0"; }),
-            "Your download port must be between port 1 and 65536.  Default is 0.");
-  EXPECT_EQ(message([&](PreferenceOptions& o) {
-              o.download_dir = (home.path() / "missing").string() + "/";
-            }),
-            "The download directory you specified does not exist!");
+  Options no_per_user = with(&Options::max_uploads, "10");
+  no_per_user.max_per_user = "";
+  const std::string port = "Your download port must be between port 1 and 65536.  Default is 0.";
+  const std::pair<Options, std::string> cases[] = {
+      {with(&Options::nickname, "Bob"), "Please select a nickname with 4 or more letters."},
+      {with(&Options::nickname, "Bo|b"), "You may not use these symbols in your nickname: | ~"},
+      {with(&Options::max_uploads, "11"),
+       "You must allow at least 1 upload and no more then 10.  Default is 3."},
+      {no_per_user, "Please select a max amount of uploads per user.  Default is 1."},
+      {with(&Options::download_port, "65537"), port},
+      {with(&Options::download_port, "0"), port},
+      {with(&Options::download_dir, (home.path() / "missing").string() + "/"),
+       "The download directory you specified does not exist!"},
+  };
+  for (const auto& [options, message] : cases)
+    EXPECT_EQ(Apply(options), message);
   EXPECT_FALSE(std::filesystem::exists(home.path() / "prefs.dll"));
 
-  EXPECT_EQ(message([](PreferenceOptions& o) { o.download_port = "65536"; }), std::nullopt);
+  EXPECT_EQ(Apply(with(&Options::download_port, "65536")), std::nullopt);
   EXPECT_EQ(Stored(keys::kDownloadPort), "65536");
 }
 
@@ -259,6 +254,11 @@ TEST(StatusJsonTest, SnapshotFieldsAsJson) {
   snapshot.packets_out = 7;
   snapshot.packets_bad = 1;
   snapshot.host_cache = {"10.0.0.1", "10.0.0.2"};
+  TransferRow row;
+  row.file_name = "song.mp3";
+  row.status = "Finding More Sources...";
+  row.restored = true;
+  snapshot.downloads.push_back({row, {}});
 
   const QJsonObject json =
       QJsonDocument::fromJson(QByteArray::fromStdString(StatusJson(snapshot))).object();
@@ -268,14 +268,15 @@ TEST(StatusJsonTest, SnapshotFieldsAsJson) {
   EXPECT_EQ(json["queue"].toString(), "0 - 1");
   EXPECT_EQ(json["max_connections"].toInt(), 10);
   EXPECT_TRUE(json["connected"].toBool());
-  EXPECT_EQ(json["packets"].toObject()["in"].toInt(), 5);
-  EXPECT_EQ(json["packets"].toObject()["out"].toInt(), 7);
-  EXPECT_EQ(json["packets"].toObject()["bad"].toInt(), 1);
-  const QJsonArray neighbours = json["neighbours"].toArray();
-  ASSERT_EQ(neighbours.size(), 2);
-  EXPECT_EQ(neighbours[1].toObject()["address"].toString(), "127.0.0.4");
-  EXPECT_FALSE(neighbours[1].toObject()["confirmed"].toBool());
-  EXPECT_EQ(json["host_cache"].toArray().size(), 2);
+  EXPECT_EQ(json["packets"].toObject(), (QJsonObject{{"in", 5}, {"out", 7}, {"bad", 1}}));
+  EXPECT_EQ(json["neighbours"].toArray(),
+            (QJsonArray{QJsonObject{{"address", "127.0.0.3"}, {"confirmed", true}},
+                        QJsonObject{{"address", "127.0.0.4"}, {"confirmed", false}}}));
+  EXPECT_EQ(json["host_cache"].toArray(), (QJsonArray{"10.0.0.1", "10.0.0.2"}));
+  const QJsonObject download = json["downloads"].toArray()[0].toObject();
+  EXPECT_EQ(download["file_name"].toString(), "song.mp3");
+  EXPECT_EQ(download["status"].toString(), "Finding More Sources...");
+  EXPECT_TRUE(download["restored"].toBool());  // a restored row says so
 }
 
 }  // namespace

@@ -45,35 +45,6 @@ TEST(NodeRequestOptionsTest, EachRequestInItsForms) {
   }
 }
 
-TEST(NodeRequestOptionsTest, AwayAloneStartsAway) {
-  std::string error;
-  const auto line = ParseNodeCommandLine({"--away", "--nickname", "Alice", "zx://x"}, error);
-  ASSERT_TRUE(line) << error;
-  EXPECT_TRUE(line->start_away);
-  EXPECT_FALSE(line->request);
-  EXPECT_EQ(line->command, "zx://x");
-}
-
-TEST(NodeRequestOptionsTest, UsageErrorsSayWhatIsWrong) {
-  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"--away=maybe"}, "--away takes on or off, or nothing to start in away mode"},
-      {{"--im", "127.0.3.2"}, "--im takes ADDRESS TEXT"},
-      {{"--im", "host.example", "hi"}, "--im needs a dotted IPv4 address, such as 127.0.0.2"},
-      {{"--buddy", "bob"}, "--buddy takes NICK=ADDRESS, such as bob=127.0.0.2"},
-      {{"--buddy", "=127.0.3.2"}, "--buddy takes NICK=ADDRESS, such as bob=127.0.0.2"},
-      {{"--buddy", "bob=127.0.3"}, "--buddy takes NICK=ADDRESS, such as bob=127.0.0.2"},
-      {{"--buddy", "b~ob=127.0.3.2"}, "--buddy: a nickname may not contain \"|\" or \"~\""},
-      {{"--unbuddy"}, "--unbuddy takes ADDRESS"},
-      {{"--away", "on", "--unbuddy", "127.0.3.2"},
-       "give one of --away on|off, --im, --buddy, --unbuddy at a time"},
-  };
-  for (const auto& [args, message] : cases) {
-    std::string error;
-    EXPECT_EQ(ParseNodeCommandLine(args, error), std::nullopt) << message;
-    EXPECT_EQ(error, message);
-  }
-}
-
 TEST(NodeRequestWireTest, RequestsAndRepliesSurviveTheWireAndJunkIsRefused) {
   const std::vector<NodeRequest> requests = {
       {Kind::kAway, true},

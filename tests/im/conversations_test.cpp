@@ -44,7 +44,7 @@ TEST_F(ConversationsTest, AFirstMessageOpensAShownConversationNamedForTheSender)
   EXPECT_EQ(h.runtime.beeps, 1);  // the window's load
 }
 
-TEST_F(ConversationsTest, LinesJoinWithCrLfAndOnlyTheOtherSideRenamesTheWindow) {
+TEST_F(ConversationsTest, LinesJoinWithCrLfAndOnlyTheOtherSideRenamesOrBeeps) {
   Say("10.0.0.2", "Bob", "hi");
   const std::uint64_t id = Only().id;
   EXPECT_EQ(im().Send(id, "  yo | there  "), SendResult::kSent);
@@ -55,9 +55,12 @@ TEST_F(ConversationsTest, LinesJoinWithCrLfAndOnlyTheOtherSideRenamesTheWindow) 
   EXPECT_EQ(Only().who_is, "Bobby");
   EXPECT_EQ(Only().caption, "Bobby - Instant Message");
   EXPECT_EQ(h.runtime.beeps, 1);  // an open window that is not minimized stays quiet
+  im().SetMinimized(Only().id, true);
+  Say("10.0.0.2", "Bob", "still there?");
+  EXPECT_EQ(h.runtime.beeps, 2);
 }
 
-TEST_F(ConversationsTest, ABlankTextIsRefusedAndNothingIsSent) {
+TEST_F(ConversationsTest, ABlankTextOrAnotherAddressIsRefusedAndNothingIsShown) {
   Say("10.0.0.2", "Bob", "hi");
   for (const std::string_view blank : {"", "   "}) {
     EXPECT_EQ(im().Send(Only().id, blank), SendResult::kInvalidText) << "'" << blank << "'";
@@ -66,7 +69,10 @@ TEST_F(ConversationsTest, ABlankTextIsRefusedAndNothingIsSent) {
   ASSERT_EQ(h.runtime.boxes.size(), 2u);
   EXPECT_EQ(h.runtime.boxes[1].text, "Invalid IM text!");
   EXPECT_EQ(h.runtime.boxes[1].icon, PromptIcon::kCritical);
+  // A message for another address is not shown in the window either.
+  im().Display(Only().id, "Mallory", EnHex("spoof"), "10.0.0.66");
   EXPECT_EQ(Only().text, "Bob:  hi");
+  EXPECT_EQ(Only().who_is, "Bob");
 }
 
 TEST_F(ConversationsTest, AwayModeRepliesOncePerNewConversationAndCountsWindows) {
@@ -138,20 +144,6 @@ TEST_F(ConversationsTest, ClearingAsksAndClosingForgetsTheConversation) {
   EXPECT_EQ(im().IMCount(), 0);
   Say("10.0.0.2", "Bob", "back");
   EXPECT_EQ(Only().text, "Bob:  back");
-}
-
-TEST_F(ConversationsTest, AMessageForAnotherAddressIsNotShownInAWindow) {
-  Say("10.0.0.2", "Bob", "hi");
-  im().Display(Only().id, "Mallory", EnHex("spoof"), "10.0.0.66");
-  EXPECT_EQ(Only().text, "Bob:  hi");
-  EXPECT_EQ(Only().who_is, "Bob");
-}
-
-TEST_F(ConversationsTest, AMinimizedWindowBeepsAtANewLine) {
-  Say("10.0.0.2", "Bob", "hi");
-  im().SetMinimized(Only().id, true);
-  Say("10.0.0.2", "Bob", "still there?");
-  EXPECT_EQ(h.runtime.beeps, 2);
 }
 
 struct HostilePayload {

@@ -10,6 +10,7 @@ namespace {
 
 using testing::Messages;
 using testing::NodeHarness;
+using testing::Words;
 using Sent = std::vector<std::string>;
 
 std::vector<std::string> Addresses(const PeerTable& peers) {
@@ -19,15 +20,12 @@ std::vector<std::string> Addresses(const PeerTable& peers) {
   return out;
 }
 
-std::vector<std::string> Range(const std::string& prefix, int count) {
-  std::vector<std::string> out;
-  for (int i = 1; i <= count; ++i)
-    out.push_back(prefix + std::to_string(i));
-  return out;
-}
-
-TEST(PeerTableTest, AnOfferIsAcceptedAndAnsweredThenMoreAreAskedFor) {
+class PeerTableTest : public ::testing::Test {
+ protected:
   NodeHarness h;
+};
+
+TEST_F(PeerTableTest, AnOfferIsAcceptedAndAnsweredThenMoreAreAskedFor) {
   EXPECT_EQ(
       Messages(h.Receive("ConnectNew:Bob|7|12|1.5 Gbs|1.2.1|0", "10.0.0.2")),
       (Sent{"ConnectEst:Alice|3|0|0 Bytes|1.2.1|1 -> 10.0.0.2", "ConnectRqr:|9 -> 10.0.0.2"}));
@@ -39,15 +37,13 @@ TEST(PeerTableTest, AnOfferIsAcceptedAndAnsweredThenMoreAreAskedFor) {
   EXPECT_EQ(h.node.Snapshot().host_cache, Sent{"10.0.0.2"});  // speed 7 is fast
 }
 
-TEST(PeerTableTest, AnAcceptanceIsNotAnswered) {
-  NodeHarness h;
+TEST_F(PeerTableTest, AnAcceptanceIsNotAnswered) {
   EXPECT_EQ(Messages(h.Receive("ConnectEst:Bob|3|12|1 Mbs|1.2.1|4", "10.0.0.2")),
             (Sent{"ConnectRqr:|9 -> 10.0.0.2"}));
   EXPECT_TRUE(h.node.Snapshot().host_cache.empty());  // speed 3 is not
 }
 
-TEST(PeerTableTest, RepeatedAndMalformedOffersChangeNothing) {
-  NodeHarness h;
+TEST_F(PeerTableTest, RepeatedAndMalformedOffersChangeNothing) {
   h.AddNeighbours({"10.0.0.2"});
   EXPECT_TRUE(h.Receive("ConnectNew:Bob|3|12|1 Mbs|1.2.1|0", "10.0.0.2").empty());
   for (const char* bad :
@@ -58,28 +54,21 @@ TEST(PeerTableTest, RepeatedAndMalformedOffersChangeNothing) {
   EXPECT_EQ(Addresses(h.node.peers()), Sent{"10.0.0.2"});
 }
 
-TEST(PeerTableTest, AFullNodeMakesRoomForANodeWithoutNeighbours) {
-  NodeHarness h;
-  h.AddNeighbours(Range("10.0.1.", 8));
+TEST_F(PeerTableTest, AFullNodeMakesRoomOnlyForANodeWithoutNeighbours) {
+  h.AddNeighbours(Words("10.0.1.1 10.0.1.2 10.0.1.3 10.0.1.4 10.0.1.5 10.0.1.6 10.0.1.7 10.0.1.8"));
   ASSERT_EQ(h.node.peers().size(), 8u);
+  EXPECT_TRUE(h.Receive("ConnectNew:Carol|1|0|0 Bytes|1.2.1|2", "10.0.9.9").empty());
+  EXPECT_EQ(h.node.peers().size(), 8u);
   // Drop row 5 of 8, ask row 1 of 7 for one more, ask row 7 of 7 to walk for the newcomer.
   h.runtime.draws = {0.5, 0.0, 0.99};
   EXPECT_EQ(Messages(h.Receive("ConnectNew:Carol|1|0|0 Bytes|1.2.1|0", "10.0.9.9")),
             (Sent{"ConnectRqr:|1 -> 10.0.1.1", "ConnectRqr:10.0.9.9|10 -> 10.0.1.8",
                   "ConnectEst:Alice|3|0|0 Bytes|1.2.1|8 -> 10.0.9.9"}));
-  EXPECT_EQ(Addresses(h.node.peers()), (Sent{"10.0.1.1", "10.0.1.2", "10.0.1.3", "10.0.1.4",
-                                             "10.0.1.6", "10.0.1.7", "10.0.1.8", "10.0.9.9"}));
+  EXPECT_EQ(Addresses(h.node.peers()),
+            Words("10.0.1.1 10.0.1.2 10.0.1.3 10.0.1.4 10.0.1.6 10.0.1.7 10.0.1.8 10.0.9.9"));
 }
 
-TEST(PeerTableTest, AFullNodeRefusesNodesThatHaveNeighbours) {
-  NodeHarness h;
-  h.AddNeighbours(Range("10.0.1.", 8));
-  EXPECT_TRUE(h.Receive("ConnectNew:Carol|1|0|0 Bytes|1.2.1|2", "10.0.9.9").empty());
-  EXPECT_EQ(h.node.peers().size(), 8u);
-}
-
-TEST(PeerTableTest, OurOwnOfferComingBackTeachesOurAddress) {
-  NodeHarness h;
+TEST_F(PeerTableTest, OurOwnOfferComingBackTeachesOurAddress) {
   EXPECT_TRUE(h.Receive("ConnectNew:ALICE|3|0|0 Bytes|1.2.1|0", "192.0.2.7").empty());
   EXPECT_EQ(h.node.preferences().MyIP, "192.0.2.7");
   EXPECT_EQ(h.node.peers().size(), 0u);
@@ -88,8 +77,7 @@ TEST(PeerTableTest, OurOwnOfferComingBackTeachesOurAddress) {
   EXPECT_EQ(h.node.peers().size(), 1u);
 }
 
-TEST(PeerTableTest, ConnectionRequestsWalkAndOffer) {
-  NodeHarness h;
+TEST_F(PeerTableTest, ConnectionRequestsWalkAndOffer) {
   // Hop count 1 from S: offer ourselves to S, forward nothing.
   EXPECT_EQ(Messages(h.Receive("ConnectRqr:|1", "10.0.0.5")),
             (Sent{"ConnectNew:Alice|3|0|0 Bytes|1.2.1|0 -> 10.0.0.5"}));
@@ -103,11 +91,6 @@ TEST(PeerTableTest, ConnectionRequestsWalkAndOffer) {
   // Hop counts are capped; a neighbour is not offered again.
   EXPECT_EQ(Messages(h.Receive("ConnectRqr:10.0.0.2|99999", "10.0.0.5")),
             (Sent{"ConnectRqr:10.0.0.2|15 -> 10.0.0.2"}));
-}
-
-TEST(PeerTableTest, MalformedConnectionRequestsAreIgnored) {
-  NodeHarness h;
-  h.AddNeighbours({"10.0.0.2"});
   for (const char* bad :
        {"ConnectRqr:", "ConnectRqr:10.0.7.7", "ConnectRqr:|x", "ConnectRqr:|",
         "ConnectRqr:evil.example|3", "ConnectRqr:1.2.3.4.5|3", "ConnectRqr:|3|4"}) {
@@ -115,15 +98,14 @@ TEST(PeerTableTest, MalformedConnectionRequestsAreIgnored) {
   }
 }
 
-TEST(PeerTableTest, HopsForMissingNeighbours) {
+TEST(PeerTableHopsTest, HopsForMissingNeighbours) {
   EXPECT_EQ(HopsForMissing(8), 11);
   EXPECT_EQ(HopsForMissing(3), 4);
   EXPECT_EQ(HopsForMissing(1), 1);
   EXPECT_EQ(HopsForMissing(12), 16);
 }
 
-TEST(PeerTableTest, HostCacheKeepsFortyFiveAddresses) {
-  NodeHarness h;
+TEST_F(PeerTableTest, HostCacheKeepsFortyFiveAddresses) {
   PeerTable& peers = h.node.peers();
   for (int i = 0; i < 45; ++i)
     peers.CacheHost("10.1.0." + std::to_string(i));
@@ -136,8 +118,7 @@ TEST(PeerTableTest, HostCacheKeepsFortyFiveAddresses) {
   EXPECT_EQ(h.node.Snapshot().host_cache.size(), 45u);
 }
 
-TEST(PeerTableTest, TheLastNeighbourLeavingDisconnectsAndRestartsTheBootstrap) {
-  NodeHarness h;
+TEST_F(PeerTableTest, TheLastNeighbourLeavingDisconnectsAndRestartsTheBootstrap) {
   h.AddNeighbours({"10.0.0.2", "10.0.0.3"});
   EXPECT_EQ(Messages(h.Receive("ConnectDisconnect", "10.0.0.2")),
             (Sent{"ConnectRqr:|9 -> 10.0.0.3"}));

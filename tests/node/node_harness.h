@@ -1,7 +1,9 @@
 #pragma once
 // One node on a FakeRuntime, with helpers to feed it messages and read what it sends.
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/message_layer.h"
@@ -48,6 +50,17 @@ inline std::vector<std::string> Messages(const std::vector<SentDatagram>& sent) 
   std::vector<std::string> out;
   for (const auto& d : sent)
     out.push_back(d.message + " -> " + d.address);
+  return out;
+}
+
+// The words of `text` between single spaces, for long tables of short strings.
+inline std::vector<std::string> Words(std::string_view text) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0; at <= text.size();) {
+    const std::size_t end = std::min(text.find(' ', at), text.size());
+    out.emplace_back(text.substr(at, end - at));
+    at = end + 1;
+  }
   return out;
 }
 

@@ -35,8 +35,10 @@ TEST_F(NodeTest, OnlyANeighbourMayTellUsOurAddress) {
   h.Receive("ConnectIP:192.0.2.1", "10.0.0.9");
   EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
   h.AddNeighbours({"10.0.0.2"});
-  h.Receive("ConnectIP:not-an-address", "10.0.0.2");
-  EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
+  for (const char* bad : {"not-an-address", "010.0.0.7", "0.0.0.0", "224.1.1.1"}) {
+    h.Receive(std::string("ConnectIP:") + bad, "10.0.0.2");
+    EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1") << bad;
+  }
   h.Receive("ConnectIP:192.0.2.1", "10.0.0.2");
   EXPECT_EQ(h.node.preferences().MyIP, "192.0.2.1");
   // Traffic to and from the new address is refused from now on.
@@ -110,42 +112,29 @@ TEST_F(NodeTest, ExitWithoutLoadedPreferencesKeepsTheStoredOnes) {
   EXPECT_EQ(store.ReadINI("Cache", "Cache", h.node.PreferencesFile()), "10.0.4.1|");
 }
 
+// Only host addresses, each once.
 TEST_F(NodeTest, GatewayPageListsUsNeighboursAndCacheOnce) {
   h.AddNeighbours({"10.0.0.2", "10.0.0.3"});
   h.node.preferences().HostCache[0] = "10.0.0.3";
-  h.node.preferences().HostCache[1] = "10.0.5.5";
+  h.node.preferences().HostCache[1] = "255.255.255.255";
+  h.node.preferences().HostCache[2] = "10.0.5.5";
   EXPECT_EQ(h.node.GatewayPage(), "10.0.0.1<br>10.0.0.2<br>10.0.0.3<br>10.0.5.5<br>");
 }
 
 TEST_F(NodeTest, MalformedMessagesOfEveryFamilyAreCountedAndHarmless) {
   h.AddNeighbours({"10.0.0.2"});
-  const std::string huge(60000, '9');
-  const std::vector<std::string> messages = {"SearchDownload:",
-                                             "SearchDownload:a|b",
-                                             "SearchFor:",
-                                             "SearchFor:q|" + huge + "|1",
-                                             "SearchFor:q|1|" + huge,
-                                             "SearchList:",
-                                             "SearchList:q|1|" + huge,
-                                             "SearchFound:",
-                                             "SearchFound:q|1|n|" + huge + "|a|b|c|d|e",
-                                             "ConnectNew:",
-                                             "ConnectNew:|||||",
-                                             "ConnectNew:a|" + huge + "|1|s|v|0",
-                                             "ConnectEst:a|1|1|s|v|" + huge + "|extra|fields",
-                                             "ConnectRqr:",
-                                             "ConnectRqr:|" + huge,
-                                             "ConnectRqr:" + huge + "|3",
-                                             "ConnectIP:",
-                                             "ConnectIP:" + huge,
-                                             "SourceSearch:",
-                                             "SourceData:|||",
-                                             "SourceFound:" + huge,
-                                             "MiscError:",
-                                             "MiscIM:",
-                                             "MiscIM:|||" + huge,
-                                             "Pong+extra",
-                                             "Pong-"};
+  // "#" stands for a number of 60000 digits.
+  auto messages = testing::Words(
+      "SearchDownload: SearchDownload:a|b SearchFor: SearchFor:q|#|1 SearchFor:q|1|# SearchList: "
+      "SearchList:q|1|# SearchFound: SearchFound:q|1|n|#|a|b|c|d|e ConnectNew: ConnectNew:||||| "
+      "ConnectNew:a|#|1|s|v|0 ConnectEst:a|1|1|s|v|#|extra|fields ConnectRqr: ConnectRqr:|# "
+      "ConnectRqr:#|3 ConnectIP: ConnectIP:# SourceSearch: SourceData:||| SourceFound:# "
+      "MiscError: MiscIM: MiscIM:|||# Pong+extra Pong-");
+  ASSERT_EQ(messages.size(), 26u);
+  for (auto& message : messages) {
+    if (const auto at = message.find('#'); at != std::string::npos)
+      message.replace(at, 1, std::string(60000, '9'));
+  }
   const auto before = h.node.messages().counters();
   for (const auto& message : messages)
     h.runtime.Deliver(message, "10.0.0.7");

@@ -32,13 +32,18 @@ class Inbox final : public DatagramHandler {
   const SimWorld& world_;
 };
 
-// Hosts 10.0.0.1 and 10.0.0.2, each with a socket bound to port 620.
-class SimNetworkTest : public ::testing::Test {
+// Hosts 10.0.0.1 and 10.0.0.2 with an inbox each.
+class SimDatagramTest : public ::testing::Test {
  protected:
   SimWorld world{1};
   std::unique_ptr<SimHost> a = world.CreateHost("10.0.0.1");
   std::unique_ptr<SimHost> b = world.CreateHost("10.0.0.2");
   Inbox inbox_a{world}, inbox_b{world};
+};
+
+// And a socket bound to port 620 on each.
+class SimNetworkTest : public SimDatagramTest {
+ protected:
   std::unique_ptr<DatagramSocket> sock_a = Bound(*a, inbox_a);
   std::unique_ptr<DatagramSocket> sock_b = Bound(*b, inbox_b);
 
@@ -71,11 +76,8 @@ TEST_F(SimNetworkTest, DatagramArrivesAfterTheLatencyWithItsSender) {
   EXPECT_EQ(world.Stats().datagrams_delivered, 2u);
 }
 
-TEST(SimDatagramTest, PortsBindOncePerAddress) {
-  SimWorld world(1);
-  auto a = world.CreateHost("10.0.0.1");
-  auto b = world.CreateHost("10.0.0.2");
-  Inbox inbox(world);
+TEST_F(SimDatagramTest, PortsBindOncePerAddress) {
+  Inbox& inbox = inbox_a;
   auto first = a->CreateDatagramSocket(inbox);
   auto second = a->CreateDatagramSocket(inbox);
   auto other_host = b->CreateDatagramSocket(inbox);
@@ -109,11 +111,7 @@ TEST(SimDatagramTest, PortsBindOncePerAddress) {
   EXPECT_FALSE(contender->Bind(620));
 }
 
-TEST(SimDatagramTest, BadSendsFailAndUnboundPortsSwallowDatagrams) {
-  SimWorld world(1);
-  auto a = world.CreateHost("10.0.0.1");
-  auto b = world.CreateHost("10.0.0.2");
-  Inbox inbox_a(world), inbox_b(world);
+TEST_F(SimDatagramTest, BadSendsFailAndUnboundPortsSwallowDatagrams) {
   auto unbound = a->CreateDatagramSocket(inbox_a);
   EXPECT_FALSE(unbound->SendTo("x", "10.0.0.2", 620));
   auto sock = a->CreateDatagramSocket(inbox_a);
@@ -184,7 +182,7 @@ std::vector<Arrival> LossyRun(std::uint64_t seed, int count) {
   return inbox_b.arrivals;
 }
 
-TEST(SimDatagramTest, JitterAndLossFollowTheSeed) {
+TEST(SimLossyLinkTest, JitterAndLossFollowTheSeed) {
   const std::vector<Arrival> first = LossyRun(42, 2000);
   EXPECT_EQ(LossyRun(42, 2000), first);
   EXPECT_NE(LossyRun(43, 2000), first);

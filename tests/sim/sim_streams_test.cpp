@@ -16,6 +16,7 @@ namespace {
 using testing::Acceptor;
 using testing::Pattern;
 using testing::Recorder;
+using Times = std::vector<std::int64_t>;
 
 constexpr std::uint16_t kPort = 5000;
 
@@ -32,6 +33,17 @@ struct Pair {
   void Connect() {
     client->Connect("10.0.0.2", kPort);
     EXPECT_TRUE(world.RunUntil([&] { return !out.connected_at.empty(); }, 10000));
+  }
+  // Another stream from the first host, with a recorder of its own.
+  struct Dialed {
+    std::unique_ptr<Recorder> out;
+    std::unique_ptr<StreamSocket> socket;
+  };
+  Dialed Dial(const std::string& address, std::uint16_t port = kPort) {
+    Dialed dialed{std::make_unique<Recorder>(world), a->CreateStreamSocket()};
+    dialed.socket->SetHandler(dialed.out.get());
+    dialed.socket->Connect(address, port);
+    return dialed;
   }
   StreamSocket& Server() { return *acceptor.streams.at(0); }
   Recorder& In() { return *acceptor.recorders.at(0); }
@@ -50,11 +62,11 @@ TEST(SimStreamsTest, ConnectTakesALatencyEachWayAndBytesFlowBothWays) {
   p.client->Connect("10.0.0.2", kPort);
   EXPECT_FALSE(p.client->Send("early"));  // not connected yet
   p.world.RunFor(20);
-  ASSERT_EQ(p.acceptor.incoming_at, (std::vector<std::int64_t>{20}));
+  ASSERT_EQ(p.acceptor.incoming_at, Times{20});
   EXPECT_EQ(p.Server().PeerAddress(), "10.0.0.1");
   EXPECT_TRUE(p.out.connected_at.empty());
   p.world.RunFor(20);
-  EXPECT_EQ(p.out.connected_at, (std::vector<std::int64_t>{40}));
+  EXPECT_EQ(p.out.connected_at, Times{40});
   EXPECT_EQ(p.client->PeerAddress(), "10.0.0.2");
 
   const std::string binary("hdr|\0\xff", 6);
@@ -65,7 +77,7 @@ TEST(SimStreamsTest, ConnectTakesALatencyEachWayAndBytesFlowBothWays) {
   EXPECT_EQ(p.client->PendingBytes(), 0u);
   p.world.RunFor(20);
   EXPECT_EQ(p.In().data, binary);
-  EXPECT_EQ(p.In().data_at, (std::vector<std::int64_t>{60}));
+  EXPECT_EQ(p.In().data_at, Times{60});
 
   EXPECT_TRUE(p.Server().Send("Start:x|0"));
   p.world.RunFor(20);
@@ -98,16 +110,13 @@ TEST(SimStreamsTest, BandwidthPacesDeliveriesAndSendCompletions) {
   EXPECT_EQ(p.out.sent_at.front(), std::make_pair(start + 63, std::size_t{64 * 1024}));
 
   // Two streams on one link share it: each takes about twice as long.
-  auto second = p.a->CreateStreamSocket();
-  Recorder second_out(p.world);
-  second->SetHandler(&second_out);
-  second->Connect("10.0.0.2", kPort);
-  ASSERT_TRUE(p.world.RunUntil([&] { return !second_out.connected_at.empty(); }, 1000));
+  auto second = p.Dial("10.0.0.2");
+  ASSERT_TRUE(p.world.RunUntil([&] { return !second.out->connected_at.empty(); }, 1000));
   const std::int64_t both = p.world.NowMs();
   ASSERT_TRUE(p.client->Send(file));
-  ASSERT_TRUE(second->Send(file));
+  ASSERT_TRUE(second.socket->Send(file));
   ASSERT_TRUE(p.world.RunUntil(
-      [&] { return p.out.sent == 2 * file.size() && second_out.sent == file.size(); }, 5000));
+      [&] { return p.out.sent == 2 * file.size() && second.out->sent == file.size(); }, 5000));
   EXPECT_NEAR(static_cast<double>(p.world.NowMs() - both), 2000, 70);
 }
 
@@ -153,24 +162,15 @@ TEST(SimStreamsTest, CuttingTheRouteClosesBothEndsMidTransfer) {
 
 TEST(SimStreamsTest, FailedConnectsReportClosed) {
   Pair p(1, {.latency_ms = 15});
-  auto nobody = p.a->CreateStreamSocket();
-  Recorder nobody_out(p.world);
-  nobody->SetHandler(&nobody_out);
-  nobody->Connect("10.0.0.2", kPort + 1);  // no listener on that port
-  auto bad = p.a->CreateStreamSocket();
-  Recorder bad_out(p.world);
-  bad->SetHandler(&bad_out);
-  bad->Connect("not an address", kPort);
-  auto absent = p.a->CreateStreamSocket();
-  Recorder absent_out(p.world);
-  absent->SetHandler(&absent_out);
-  absent->Connect("10.0.0.9", kPort);  // no such host
+  const auto nobody = p.Dial("10.0.0.2", kPort + 1);  // no listener on that port
+  const auto bad = p.Dial("not an address");
+  const auto absent = p.Dial("10.0.0.9");  // no such host
   p.world.RunFor(100);
-  EXPECT_EQ(nobody_out.closed_at, (std::vector<std::int64_t>{30}));
-  EXPECT_EQ(bad_out.closed_at, (std::vector<std::int64_t>{0}));
-  EXPECT_EQ(absent_out.closed_at, (std::vector<std::int64_t>{130 - 100}));
-  EXPECT_EQ(nobody_out.failed + bad_out.failed + absent_out.failed, 3);
-  EXPECT_TRUE(nobody_out.connected_at.empty());
+  EXPECT_EQ(nobody.out->closed_at, Times{30});
+  EXPECT_EQ(bad.out->closed_at, Times{0});
+  EXPECT_EQ(absent.out->closed_at, Times{130 - 100});
+  EXPECT_EQ(nobody.out->failed + bad.out->failed + absent.out->failed, 3);
+  EXPECT_TRUE(nobody.out->connected_at.empty());
 
   p.world.SetHostOnline("10.0.0.2", false);
   p.client->Connect("10.0.0.2", kPort);
@@ -239,11 +239,8 @@ TEST(SimStreamsTest, CloseSendsWhatIsQueuedAndDestroyAborts) {
   EXPECT_EQ(p.out.Calls(), calls);
 
   // Destroying an open stream loses its queue; the far side hears of it after a latency.
-  auto client = p.a->CreateStreamSocket();
-  Recorder out(p.world);
-  client->SetHandler(&out);
-  client->Connect("10.0.0.2", kPort);
-  ASSERT_TRUE(p.world.RunUntil([&] { return !out.connected_at.empty(); }, 1000));
+  auto [out, client] = p.Dial("10.0.0.2");
+  ASSERT_TRUE(p.world.RunUntil([&] { return !out->connected_at.empty(); }, 1000));
   ASSERT_TRUE(client->Send(Pattern(1 << 20)));
   p.world.RunFor(100);
   client.reset();
@@ -252,7 +249,7 @@ TEST(SimStreamsTest, CloseSendsWhatIsQueuedAndDestroyAborts) {
       p.world.RunUntil([&] { return !p.acceptor.recorders.at(1)->closed_at.empty(); }, 5000));
   EXPECT_LE(p.world.NowMs() - gone, 10 + 1);
   EXPECT_LT(p.acceptor.recorders.at(1)->data.size(), 1u << 20);
-  EXPECT_EQ(out.closed_at.size(), 0u);
+  EXPECT_EQ(out->closed_at.size(), 0u);
 }
 
 TEST(SimStreamsTest, DestroyingInsideCallbacksAndDestroyedHostsAreSilent) {
@@ -274,17 +271,14 @@ TEST(SimStreamsTest, DestroyingInsideCallbacksAndDestroyedHostsAreSilent) {
   EXPECT_EQ(p.acceptor.recorders[1]->closed_at.size(), 1u);
 
   // A destroyed host's streams close; the far side hears of it, the dead side never calls.
-  auto client = p.a->CreateStreamSocket();
-  Recorder out(p.world);
-  client->SetHandler(&out);
-  client->Connect("10.0.0.2", kPort);
+  const auto third = p.Dial("10.0.0.2");
   p.world.RunFor(100);
   ASSERT_EQ(p.acceptor.streams.size(), 2u);
   StreamSocket& server = *p.acceptor.streams[1];
   ASSERT_TRUE(server.Send(Pattern(1000)));
   p.b.reset();
   p.world.RunFor(100);
-  EXPECT_EQ(out.closed_at.size(), 1u);
+  EXPECT_EQ(third.out->closed_at.size(), 1u);
   const std::size_t calls = p.acceptor.recorders[2]->Calls();
   EXPECT_FALSE(server.Send("x"));
   server.Close();
