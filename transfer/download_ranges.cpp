@@ -18,10 +18,10 @@ namespace zorvex {
 
 namespace {
 
-// A connected source that brought less than this over this many ticks has stalled; its range
-// goes to another.
+// A connected source that brought less than this in each of this many ticks in a row has
+// stalled; its range goes to another.
 constexpr int kStallTicks = 10;
-constexpr std::int64_t kStallBytes = 4096;
+constexpr std::int64_t kStallTickBytes = 512;
 
 bool WriteAt(int fd, std::string_view bytes, std::int64_t offset) {
   while (!bytes.empty()) {
@@ -77,9 +77,9 @@ void Download::AskLeg(std::size_t source) {
 void Download::FillLegs() {
   if (saving_ || searching_ || file_name_.empty()) return;
   // Before the first header the size is not confirmed: as many sources as allowed are asked.
-  // Later one asked source at a time, so that two do not arrive for one range.
+  // Later no more than what is left can keep busy.
   while (legs_.size() < static_cast<std::size_t>(sources_at_once_) &&
-         (!plan_ || (plan_->CanAssign() && AwaitedLegs() == 0))) {
+         (!plan_ || AwaitedLegs() < plan_->Openings())) {
     const auto next = std::find_if(sources_.begin(), sources_.end(),
                                    [](const TransferSource& s) { return s.use == "0"; });
     if (next == sources_.end()) return;
@@ -226,7 +226,7 @@ void Download::FinishLeg(SourceLeg& leg) {
   // A source that finished its range is good: it takes over part of what is left.
   if (const auto source = FindSource(address)) {
     sources_[*source].use = "0";
-    if (plan_ && plan_->CanAssign() && AwaitedLegs() == 0) AskLeg(*source);
+    if (plan_ && AwaitedLegs() < plan_->Openings()) AskLeg(*source);
   }
   FillLegs();
 }
@@ -271,21 +271,15 @@ void Download::TickRanges() {
       if (leg->ticks >= kSourceWaitTicks) lost.push_back(leg->id);
       continue;
     }
-    const std::int64_t rate = RoundHalfEven((leg->bytes - leg->last_tick_bytes) * 100, 1024);
+    const std::int64_t moved = leg->bytes - leg->last_tick_bytes;
     leg->last_tick_bytes = leg->bytes;
-    if (is_paused_) {
-      leg->ticks = 0;
-      leg->checked_bytes = leg->bytes;
-      continue;
-    }
-    if (const auto size = leg->tuning.Tick(rate)) leg->stream->Send(PacketMessage(*size));
-    if (leg->ticks >= kStallTicks) {
-      // Under a download limit the legs share a small rate: only silence counts then.
-      const std::int64_t least = context_.download_limiter.Limited() ? 1 : kStallBytes;
-      if (leg->bytes - leg->checked_bytes < least) lost.push_back(leg->id);
-      leg->ticks = 0;
-      leg->checked_bytes = leg->bytes;
-    }
+    // Under a download limit the legs share what may be a small rate: only silence counts.
+    const std::int64_t least = context_.download_limiter.Limited() ? 1 : kStallTickBytes;
+    if (is_paused_ || moved >= least) leg->ticks = 0;
+    if (is_paused_) continue;
+    const auto size = leg->tuning.Tick(RoundHalfEven(moved * 100, 1024));
+    if (size) leg->stream->Send(PacketMessage(*size));
+    if (leg->ticks >= kStallTicks) lost.push_back(leg->id);
   }
   for (const int id : lost) {
     if (SourceLeg* leg = FindLeg(id)) LoseLeg(*leg);

@@ -27,12 +27,13 @@ std::vector<RangePlan::Piece>::const_iterator RangePlan::Find(int owner) const {
                       [owner](const Piece& piece) { return piece.owner == owner; });
 }
 
-bool RangePlan::CanAssign() const {
+std::size_t RangePlan::Openings() const {
+  std::size_t openings = 0;
   for (const Piece& piece : pieces_) {
-    if (!piece.owner && !Full(piece)) return true;
-    if (piece.owner && piece.end - piece.filled >= 2 * kMinSplitBytes) return true;
+    const auto halves = static_cast<std::size_t>((piece.end - piece.filled) / (2 * kMinSplitBytes));
+    openings += !piece.owner && !Full(piece) ? std::max<std::size_t>(halves, 1) : halves;
   }
-  return false;
+  return openings;
 }
 
 std::optional<std::int64_t> RangePlan::Assign(int owner) {

@@ -9,6 +9,7 @@
 // stalls or breaks releases its piece: what it filled stays, the rest becomes a free piece.
 // Free pieces are always untouched: filled == begin.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -39,7 +40,9 @@ class RangePlan {
   // Hands `owner` (one that holds nothing) a piece: the offset its source must send from, or
   // nothing when no piece is free and no rest is worth splitting.
   std::optional<std::int64_t> Assign(int owner);
-  bool CanAssign() const;
+  // About how many owners could join now and be handed something: one per free piece, and one
+  // per twice kMinSplitBytes of every rest (a joiner halves a rest, the next halves a half).
+  std::size_t Openings() const;
   std::optional<Slot> SlotOf(int owner) const;
   // Counts `bytes` (at most the slot's room) written at the owner's slot. False when the owner
   // is done: its piece is full and the next is not free.

@@ -29,9 +29,8 @@ struct SourceLeg final : StreamHandler {
   const int id;  // its owner number in the range plan
   const std::string address;
   std::unique_ptr<StreamSocket> stream;  // null while the source is asked and not yet connected
-  int ticks = 0;                         // since asked, or since the last stall check
+  int ticks = 0;                         // since asked, or quiet ones in a row once connected
   std::int64_t bytes = 0;                // written from this connection
-  std::int64_t checked_bytes = 0;        // at the last stall check
   std::int64_t last_tick_bytes = 0;
   PacketTuning tuning;
 };
