@@ -113,6 +113,10 @@ TEST(NodeCommandLineTest, UsageErrorsSayWhatIsWrong) {
       {{"--upload-limit", "1000001"}, "--upload-limit takes KB/s from 0 (unlimited) to 1000000"},
       {{"--download-limit", "2.5"}, "--download-limit takes KB/s from 0 (unlimited) to 1000000"},
       {{"--download-limit", ""}, "--download-limit takes KB/s from 0 (unlimited) to 1000000"},
+      {{"--sources-at-once", "0"}, "--sources-at-once takes a number from 1 to 8"},
+      {{"--sources-at-once", "9"}, "--sources-at-once takes a number from 1 to 8"},
+      {{"--sources-at-once", "04"}, "--sources-at-once takes a number from 1 to 8"},
+      {{"--sources-at-once", ""}, "--sources-at-once takes a number from 1 to 8"},
   };
   for (const auto& [args, error] : cases)
     EXPECT_EQ(ParseError(args), error) << args[0];
@@ -170,7 +174,7 @@ TEST_F(ApplyPreferencesTest, OptionsMergeOverWhatIsStored) {
 // The limits live in a section of their own; giving one keeps the other as stored.
 TEST_F(ApplyPreferencesTest, RateLimitsAreStoredApartFromTheSharedKeys) {
   std::string error;
-  const auto line = ParseNodeCommandLine({"--upload-limit", "2000", "--download-limit=0"}, error);
+  auto line = ParseNodeCommandLine({"--upload-limit", "2000", "--download-limit=0"}, error);
   ASSERT_TRUE(line) << error;
   EXPECT_EQ(line->preferences.upload_limit, 2000);
   EXPECT_EQ(line->preferences.download_limit, 0);
@@ -188,6 +192,13 @@ TEST_F(ApplyPreferencesTest, RateLimitsAreStoredApartFromTheSharedKeys) {
   LoadRateLimits(store, home.path() / "prefs.dll", prefs);
   EXPECT_EQ(prefs.UploadLimit, 2000);
   EXPECT_EQ(prefs.DownloadLimit, 150);
+  EXPECT_EQ(prefs.SourcesAtOnce, 1);
+  // The sources at once go with them.
+  line = ParseNodeCommandLine({"--sources-at-once=4"}, error);
+  ASSERT_TRUE(line) << error;
+  ASSERT_EQ(Apply(line->preferences), std::nullopt);
+  EXPECT_EQ(Stored(keys::kSourcesAtOnce), "4");
+  EXPECT_EQ(Stored(keys::kDownloadLimit), "150");
 }
 
 TEST(StatusJsonTest, RestoredDownloadRowsSaySo) {

@@ -294,5 +294,37 @@ TEST_F(PreferencesTest, UploadStatisticsRoundTrip) {
   EXPECT_EQ(loaded.BestUploadRate, 1024.5);
 }
 
+// A stored or typed count of sources at once is read as hostile text: anything but 1 to 8 is 1.
+TEST_F(PreferencesTest, SourcesAtOnceIsOneToEightAndAnythingElseOne) {
+  const std::pair<const char*, std::int32_t> cases[] = {{"", 1},
+                                                        {"4", 4},
+                                                        {" 8 ", 8},
+                                                        {"1", 1},
+                                                        {"2.5", 2},
+                                                        {"0", 1},
+                                                        {"9", 1},
+                                                        {"-3", 1},
+                                                        {"0x4", 1},
+                                                        {"4x", 1},
+                                                        {"1e1", 1},
+                                                        {"nan", 1},
+                                                        {"99999999999999999999", 1}};
+  for (const auto& [text, count] : cases) {
+    EXPECT_EQ(ParseSourcesAtOnce(text), count) << text;
+    Store(keys::kSourcesAtOnce, text);
+    Preferences loaded;
+    loaded.SourcesAtOnce = 5;
+    LoadRateLimits(store, file, loaded);
+    EXPECT_EQ(loaded.SourcesAtOnce, count) << text;
+  }
+  prefs.SourcesAtOnce = 300;  // set in code past the bound
+  SaveRateLimits(store, file, prefs);
+  EXPECT_EQ(Stored(keys::kSourcesAtOnce), "1");
+  prefs.SourcesAtOnce = 6;
+  SaveRateLimits(store, file, prefs);
+  EXPECT_EQ(Stored(keys::kSourcesAtOnce), "6");
+  EXPECT_EQ(keys::kSourcesAtOnce.section, "Limits");
+}
+
 }  // namespace
 }  // namespace zorvex
