@@ -296,19 +296,10 @@ TEST_F(PreferencesTest, UploadStatisticsRoundTrip) {
 
 // A stored or typed count of sources at once is read as hostile text: anything but 1 to 8 is 1.
 TEST_F(PreferencesTest, SourcesAtOnceIsOneToEightAndAnythingElseOne) {
-  const std::pair<const char*, std::int32_t> cases[] = {{"", 1},
-                                                        {"4", 4},
-                                                        {" 8 ", 8},
-                                                        {"1", 1},
-                                                        {"2.5", 2},
-                                                        {"0", 1},
-                                                        {"9", 1},
-                                                        {"-3", 1},
-                                                        {"0x4", 1},
-                                                        {"4x", 1},
-                                                        {"1e1", 1},
-                                                        {"nan", 1},
-                                                        {"99999999999999999999", 1}};
+  std::vector<std::pair<const char*, std::int32_t>> cases = {{"4", 4}, {" 8 ", 8}, {"2.5", 2}};
+  for (const char* bad : {"0", "9", "-3", "0x4", "4x", "1e1", "nan", "99999999999999999999"})
+    cases.emplace_back(bad, 1);
+  EXPECT_EQ(ParseSourcesAtOnce(""), 1);
   for (const auto& [text, count] : cases) {
     EXPECT_EQ(ParseSourcesAtOnce(text), count) << text;
     Store(keys::kSourcesAtOnce, text);
