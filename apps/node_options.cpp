@@ -36,11 +36,11 @@ std::string FolderValue(std::string_view text) {
   return value;
 }
 
-constexpr std::array<std::string_view, 16> kValueOptions = {
-    "home",         "bind",         "nickname",      "connection",
-    "share",        "download-dir", "download-port", "max-uploads",
-    "max-per-user", "gateway",      "serve-gateway", "search",
-    "category",     "get",          "upload-limit",  "download-limit"};
+constexpr std::array<std::string_view, 17> kValueOptions = {
+    "home",           "bind",           "nickname",    "connection",   "share",
+    "download-dir",   "download-port",  "max-uploads", "max-per-user", "gateway",
+    "serve-gateway",  "search",         "category",    "get",          "upload-limit",
+    "download-limit", "sources-at-once"};
 
 // Applies one option with its value; an error message on a bad value.
 std::optional<std::string> ApplyOption(std::string_view name, const std::string& value,
@@ -74,6 +74,11 @@ std::optional<std::string> ApplyOption(std::string_view name, const std::string&
     const auto limit = IsDigits(value) ? ParseRateLimit(value) : std::nullopt;
     if (!limit) return option + " takes KB/s from 0 (unlimited) to 1000000";
     (name == "upload-limit" ? prefs.upload_limit : prefs.download_limit) = *limit;
+  } else if (name == "sources-at-once") {
+    if (value.size() != 1 || value[0] < '1' || value[0] > '8') {
+      return option + " takes a number from 1 to 8";
+    }
+    prefs.sources_at_once = value[0] - '0';
   } else if (name == "gateway") {
     // The first "=" separates: addresses may carry queries with "=" in them.
     const auto equals = value.find('=');
@@ -200,7 +205,8 @@ bool ParseRequestOption(const std::vector<std::string>& args, std::size_t& i, No
 
 bool PreferenceOptions::Any() const {
   return nickname || connection || !shares.empty() || download_dir || download_port ||
-         max_uploads || max_per_user || !gateways.empty() || upload_limit || download_limit;
+         max_uploads || max_per_user || !gateways.empty() || upload_limit || download_limit ||
+         sources_at_once;
 }
 
 std::optional<NodeCommandLine> ParseNodeCommandLine(const std::vector<std::string>& args,
@@ -287,6 +293,8 @@ std::string NodeUsage() {
          "  --away                  start in away mode\n"
          "  --upload-limit N        KB/s shared by all uploads (0: unlimited)\n"
          "  --download-limit N      KB/s shared by all downloads (0: unlimited)\n"
+         "  --sources-at-once N     sources one download fetches ranges from at once, 1-8\n"
+         "                          (default 1: one source at a time)\n"
          "Told to the running copy for the same home:\n"
          "  --away on|off           switch away mode\n"
          "  --im ADDRESS TEXT       send an instant message\n"
@@ -370,10 +378,11 @@ std::optional<std::string> ApplyPreferenceOptions(const std::filesystem::path& h
     if (auto message = ValidatePage(page, values, folder_exists)) return message;
   }
   if (changed) SavePreferences(store, file, values, prefs, effects);
-  if (options.upload_limit || options.download_limit) {
+  if (options.upload_limit || options.download_limit || options.sources_at_once) {
     LoadRateLimits(store, file, prefs);
     if (options.upload_limit) prefs.UploadLimit = *options.upload_limit;
     if (options.download_limit) prefs.DownloadLimit = *options.download_limit;
+    if (options.sources_at_once) prefs.SourcesAtOnce = *options.sources_at_once;
     SaveRateLimits(store, file, prefs);
   }
   return std::nullopt;

@@ -30,6 +30,7 @@ struct PreferenceOptions {
   std::vector<Gateway> gateways;             // when given, replace the stored list
   std::optional<std::int32_t> upload_limit;  // KB/s, 0 unlimited
   std::optional<std::int32_t> download_limit;
+  std::optional<std::int32_t> sources_at_once;  // 1 to 8
 
   bool Any() const;
 };

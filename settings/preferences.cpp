@@ -260,14 +260,23 @@ std::optional<std::int32_t> ParseRateLimit(std::string_view text) {
   return static_cast<std::int32_t>(*value);
 }
 
+std::int32_t ParseSourcesAtOnce(std::string_view text) {
+  const auto value = ParseWholeNumber(text);
+  if (!value || *value < kMinSourcesAtOnce || *value > kMaxSourcesAtOnce) return kMinSourcesAtOnce;
+  return static_cast<std::int32_t>(*value);
+}
+
 void LoadRateLimits(IniStore& store, const std::filesystem::path& file, Preferences& prefs) {
   ReadNumber(store, file, keys::kUploadLimit, prefs.UploadLimit, ParseRateLimit);
   ReadNumber(store, file, keys::kDownloadLimit, prefs.DownloadLimit, ParseRateLimit);
+  prefs.SourcesAtOnce = ParseSourcesAtOnce(Read(store, file, keys::kSourcesAtOnce));
 }
 
 void SaveRateLimits(IniStore& store, const std::filesystem::path& file, const Preferences& prefs) {
   Write(store, file, keys::kUploadLimit, std::to_string(prefs.UploadLimit));
   Write(store, file, keys::kDownloadLimit, std::to_string(prefs.DownloadLimit));
+  Write(store, file, keys::kSourcesAtOnce,
+        std::to_string(ParseSourcesAtOnce(std::to_string(prefs.SourcesAtOnce))));
 }
 
 }  // namespace zorvex

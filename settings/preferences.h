@@ -41,6 +41,7 @@ inline constexpr PreferenceKey kHotList{"HotList", "List"};
 // Keys of this program only, in a section of their own that other copies never read.
 inline constexpr PreferenceKey kUploadLimit{"Limits", "Upload"};
 inline constexpr PreferenceKey kDownloadLimit{"Limits", "Download"};
+inline constexpr PreferenceKey kSourcesAtOnce{"Limits", "SourcesAtOnce"};
 }  // namespace keys
 
 inline constexpr std::string_view kPreferencesFileName = "prefs.dll";
@@ -49,6 +50,9 @@ inline constexpr std::string_view kFileDatabaseName = "FileDatabase.dll";
 // Slots 0 to 45 exist; 0 to 44 are saved.
 inline constexpr std::size_t kHostCacheSlots = 46;
 inline constexpr std::size_t kHostCacheSavedSlots = 45;
+
+inline constexpr std::int32_t kMinSourcesAtOnce = 1;
+inline constexpr std::int32_t kMaxSourcesAtOnce = 8;
 
 // The in-memory copy of the main settings.
 struct Preferences {
@@ -68,6 +72,8 @@ struct Preferences {
   // Kilobytes (1024 bytes) a second shared by all uploads or all downloads; 0 is unlimited.
   std::int32_t UploadLimit = 0;
   std::int32_t DownloadLimit = 0;
+  // Sources one download fetches different ranges from at once; 1 fetches from one at a time.
+  std::int32_t SourcesAtOnce = kMinSourcesAtOnce;
 };
 
 // What the preference routines ask of the rest of the program.
@@ -122,12 +128,15 @@ void SaveUploadStatistics(IniStore& store, const std::filesystem::path& file,
                           const Preferences& prefs);
 void LoadUploadStatistics(IniStore& store, const std::filesystem::path& file, Preferences& prefs);
 
-// The rate limits: read at start-up (an absent or bad value leaves its field), written when set.
+// The rate limits and the sources at once: read at start-up (an absent or bad value leaves its
+// field), written when set.
 void LoadRateLimits(IniStore& store, const std::filesystem::path& file, Preferences& prefs);
 void SaveRateLimits(IniStore& store, const std::filesystem::path& file, const Preferences& prefs);
 // A limit as typed or stored: a whole number of kilobytes a second from 0 (unlimited) to
 // 1,000,000.
 std::optional<std::int32_t> ParseRateLimit(std::string_view text);
+// Sources at once as typed or stored: a whole number from 1 to 8; anything else is 1.
+std::int32_t ParseSourcesAtOnce(std::string_view text);
 
 // Stored lists: every element followed by "|"; reading skips empty elements.
 std::vector<std::string> SplitList(std::string_view value);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -15,15 +16,11 @@
 #include "network/peer_table.h"
 #include "share/format.h"
 #include "share/paths.h"
+#include "transfer/source_leg.h"
 
 namespace zorvex {
 
 namespace {
-
-// Files up to this size are digested on the loop as their bytes come; larger ones on the hashing
-// service, which starts a round whenever this much is written but not yet digested.
-constexpr std::int64_t kInlineDigestBytes = 8 << 20;
-constexpr std::int64_t kDigestLagBytes = 4 << 20;
 
 // Bytes written between two requests to the system to start writing them to disk.
 constexpr std::int64_t kWritebackBytes = 8 << 20;
@@ -59,6 +56,7 @@ Download::Download(TransferContext& context, int id)
 
 Download::~Download() {
   context_.download_limiter.Forget(this);
+  ClearLegs();
   CloseFile();
   CloseReader();
 }
@@ -71,6 +69,8 @@ bool Download::InUse() const {
 void Download::RequestFile(const std::string& name, const std::string& hash, std::int32_t size,
                            const std::string& source) {
   ClearDownload();
+  sources_at_once_ =
+      std::clamp<int>(context_.prefs.SourcesAtOnce, kMinSourcesAtOnce, kMaxSourcesAtOnce);
   file_hash_ = hash;
   file_name_ = name;
   file_size_ = size;
@@ -83,7 +83,8 @@ void Download::RequestFile(const std::string& name, const std::string& hash, std
 }
 
 SavedDownload Download::ToSaved() const {
-  SavedDownload saved{file_name_, file_size_, file_hash_, {}};
+  SavedDownload saved{file_name_, file_size_, file_hash_, {}, whole_};
+  if (plan_) saved.whole = plan_->Prefix();
   for (const auto& source : sources_) {
     if (saved.sources.size() >= kMaxSavedSources) break;
     saved.sources.push_back(source.address);
@@ -91,8 +92,10 @@ SavedDownload Download::ToSaved() const {
   return saved;
 }
 
-void Download::Restored(const std::vector<std::string>& known_sources) {
+void Download::Restored(const std::vector<std::string>& known_sources,
+                        std::optional<std::int64_t> whole) {
   restored_pass_ = true;
+  whole_ = whole;
   for (const auto& address : known_sources) {
     if (!SourceSearchedAlready(address)) SourceSearchUser(address);
   }
@@ -121,6 +124,10 @@ void Download::ShowStatus(const std::string& text) {
 }
 
 void Download::PauseMe() {
+  if (Ranged()) {
+    PauseLegs();
+    return;
+  }
   if (!reader_ || !reader_->Send("Pause")) return;
   is_paused_ = !is_paused_;
   ShowStatus(is_paused_ ? "Paused" : "Receiving...");
@@ -160,16 +167,17 @@ void Download::ResetFile() {
   saving_ = false;
   restored_pass_ = false;
   context_.download_limiter.Forget(this);
+  ClearLegs();
+  plan_.reset();
+  whole_.reset();
+  saved_prefix_ = 0;
+  sources_at_once_ = 1;
   catch_up_.reset();
   digest_ = RunningDigest();
   wait_ticks_ = 0;
   searched_peers_.assign(1, std::string());
   searched_set_ = {std::string()};
-  tune_ticks_ = 0;
-  previous_packet_size_ = 0;
-  average_rate_ = 0;
-  previous_average_rate_ = 0;
-  packet_size_ = kPacketSize;
+  tuning_ = PacketTuning();
   timer_->Stop();
 }
 
@@ -231,6 +239,7 @@ void Download::SourceFound(const std::string& address, const std::string& hash,
 }
 
 bool Download::SourceIPAllow(const std::string& address) const {
+  if (Ranged()) return LegAllows(address);
   if (file_name_.empty() || saving_) return false;
   if (SameText(address, source_ip_) && !receiving_) return true;
   if (!awaiting_source_) return false;
@@ -310,6 +319,10 @@ void Download::LoseSource() {
 
 void Download::StartReceive(std::unique_ptr<StreamSocket> stream,
                             const TransferHeaderFields& header, std::string rest) {
+  if (Ranged()) {
+    StartLeg(std::move(stream), header, std::move(rest));
+    return;
+  }
   CloseReader();
   reader_ = std::move(stream);
   reader_->SetHandler(this);
@@ -355,28 +368,17 @@ void Download::TakeHeader(const TransferHeaderFields& header, std::string rest) 
   if (TransferRow* row = Row()) row->file_name = file_name_;
   context_.DownloadsChanged();
   ShowStatus("Receiving...");
-  if (fd_ < 0) {
-    temp_path_ = CollapseSeparators(context_.prefs.DLDir + file_name_ + "TMP");
-    fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  }
   // The offset comes from what the temporary file holds now, also on a later connection of the
   // same download: a new source resumes where the last one stopped instead of starting over.
-  struct stat info {};
-  if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
-    SetStatus(true);
-    return;
-  }
-  temp_length_ = info.st_size;
+  const auto length = OpenTemporary();
+  if (!length) return;
+  temp_length_ = *length;
   const std::string peer = reader_ ? reader_->PeerAddress() : std::string();
   for (auto& source : sources_) {
     if (SameText(source.address, peer)) source.use = "1";
   }
   awaiting_source_ = false;
-  tune_ticks_ = 0;
-  previous_packet_size_ = 0;
-  average_rate_ = 0;
-  previous_average_rate_ = 0;
-  packet_size_ = kPacketSize;
+  tuning_ = PacketTuning();
   const auto offset = ResumeOffset(temp_length_, file_size_);
   if (!offset) {
     // The temporary file belongs to something larger; it is left as it is. The row keeps its
@@ -401,6 +403,34 @@ void Download::TakeHeader(const TransferHeaderFields& header, std::string rest) 
     return;
   }
   if (!rest.empty()) WriteData(rest);
+}
+
+std::optional<std::int64_t> Download::OpenTemporary() {
+  if (fd_ < 0) {
+    temp_path_ = CollapseSeparators(context_.prefs.DLDir + file_name_ + "TMP");
+    fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  }
+  struct stat info {};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+    SetStatus(true);
+    return std::nullopt;
+  }
+  std::int64_t length = info.st_size;
+  // Fetched in ranges before a restart: beyond its whole start the file may hold gaps. A file
+  // longer than the announced size is left for the caller to refuse.
+  if (whole_ && *whole_ < length && length <= file_size_) {
+    if (::ftruncate(fd_, *whole_) != 0) {
+      SetStatus(true);
+      return std::nullopt;
+    }
+    length = *whole_;
+  }
+  whole_.reset();
+  return length;
+}
+
+std::int64_t Download::DigestEnd() const {
+  return plan_ ? plan_->Prefix() : write_offset_;
 }
 
 void Download::WriteData(std::string_view bytes) {
@@ -442,6 +472,7 @@ void Download::Complete() {
   timer_->Stop();
   ShowStatus("Saving Data...");
   CloseReader();
+  ClearLegs();
   const bool flushed = fd_ >= 0 && ::fsync(fd_) == 0;
   CloseFile();
   if (!flushed) {
@@ -456,8 +487,8 @@ void Download::Complete() {
 }
 
 void Download::CatchUp() {
-  if (catch_up_ || digest_.position() >= write_offset_) return;
-  auto job = std::make_shared<FileCatchUp>(digest_, write_offset_);
+  if (catch_up_ || digest_.position() >= DigestEnd()) return;
+  auto job = std::make_shared<FileCatchUp>(digest_, DigestEnd());
   if (!job->Open(temp_path_)) {
     if (saving_) {
       Saved(std::string());
@@ -482,7 +513,7 @@ void Download::CaughtUp(FileCatchUp& job) {
     return;
   }
   digest_ = std::move(job.digest());
-  if (digest_.position() < write_offset_) {
+  if (digest_.position() < DigestEnd()) {
     CatchUp();
   } else if (saving_) {
     Verify();
@@ -530,6 +561,10 @@ void Download::OnFailed() {
 // --- The rate timer ---
 
 void Download::Tick() {
+  if (Ranged()) {
+    TickRanges();
+    return;
+  }
   if (!receiving_ || awaiting_source_ || searching_) {
     ++wait_ticks_;
     if (wait_ticks_ >= kSourceWaitTicks) {
@@ -550,25 +585,16 @@ void Download::Tick() {
       }
     }
   }
-  TransferRow* row = Row();
   const std::int64_t rate = RoundHalfEven((bytes_received_ - last_tick_bytes_) * 100, 1024);
-  if (tune_ticks_ >= 0 && !is_paused_) {
-    ++tune_ticks_;
-    if (tune_ticks_ >= kTuneTicks) {
-      if (average_rate_ <= previous_average_rate_) {
-        tune_ticks_ = -1;
-        packet_size_ = previous_packet_size_;
-      } else {
-        previous_average_rate_ = average_rate_;
-        previous_packet_size_ = packet_size_;
-        packet_size_ += kTuneStep;
-        tune_ticks_ = 0;
-      }
-      if (reader_) reader_->Send(PacketMessage(packet_size_));
-    }
-    if (tune_ticks_ >= 0) average_rate_ = RoundHalfEven(rate + average_rate_, 2);
+  if (!is_paused_) {
+    const auto size = tuning_.Tick(rate);
+    if (size && reader_) reader_->Send(PacketMessage(*size));
   }
-  if (row) {
+  ShowProgress(rate);
+}
+
+void Download::ShowProgress(std::int64_t rate) {
+  if (TransferRow* row = Row()) {
     row->rate = FormatHundredths(rate) + " kbs";
     if (rate > 0) {
       row->time_remaining = FormatDuration((file_size_ - bytes_received_) * 100 / (1024 * rate));

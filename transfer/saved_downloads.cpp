@@ -23,7 +23,7 @@ std::optional<std::string> StrictDeHex(std::string_view hex) {
 
 std::optional<SavedDownload> ParseLine(std::string_view line) {
   const auto fields = SplitFields(line);
-  if (fields.size() != 4) return std::nullopt;
+  if (fields.size() != 4 && fields.size() != 5) return std::nullopt;
   SavedDownload download;
   const auto name = StrictDeHex(fields[0]);
   const auto size = ParseDecimal<std::int32_t>(fields[1]);
@@ -31,6 +31,10 @@ std::optional<SavedDownload> ParseLine(std::string_view line) {
   if (!name || name->empty() || name->size() > kMaxSavedNameBytes || !size || *size < 0 || !hash ||
       hash->size() > kMaxSavedNameBytes) {
     return std::nullopt;
+  }
+  if (fields.size() == 5) {
+    download.whole = ParseDecimal<std::int64_t>(fields[4]);
+    if (!download.whole || *download.whole < 0 || *download.whole > *size) return std::nullopt;
   }
   download.name = *name;
   download.size = *size;
@@ -62,6 +66,7 @@ std::string FormatSavedDownloads(const std::vector<SavedDownload>& downloads) {
       if (i > 0) out += ',';
       out += download.sources[i];
     }
+    if (download.whole) out += "|" + std::to_string(*download.whole);
     out += '\n';
   }
   return out;

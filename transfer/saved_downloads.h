@@ -5,11 +5,14 @@
 // The file is text, one line per download after a first line naming the format:
 //   Zorvex unfinished downloads 1
 //   <name as hex>|<size in decimal>|<hash as hex>|<source address>,<source address>,...
+// followed, for a download that fetched ranges from several sources at once, by "|" and the
+// length in decimal of the temporary file's start that is whole; beyond it the file may hold gaps.
 // Names and hashes are stored as two upper-case hex digits per byte, so any byte may occur in
 // them. Lines that do not read as this are skipped.
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +31,8 @@ struct SavedDownload {
   std::string name;
   std::int32_t size = 0;
   std::string hash;
-  std::vector<std::string> sources;  // dotted IPv4 addresses
+  std::vector<std::string> sources;                  // dotted IPv4 addresses
+  std::optional<std::int64_t> whole = std::nullopt;  // 0 to size; none: all the temporary file is
 
   bool operator==(const SavedDownload&) const = default;
 };

@@ -251,7 +251,7 @@ void Transfers::RestoreDownloads() {
     if (s.FindDownloadByName(entry.name)) continue;
     Download* download = s.AddDownload(entry.name, entry.size);
     download->RequestFile(entry.name, entry.hash, entry.size, std::string());
-    download->Restored(entry.sources);
+    download->Restored(entry.sources, entry.whole);
   }
 }
 

@@ -125,6 +125,10 @@ TEST(NodeCommandLineTest, UsageErrorsSayWhatIsWrong) {
       {{"--unbuddy"}, "--unbuddy takes ADDRESS"},
       {{"--away", "on", "--unbuddy", "127.0.3.2"},
        "give one of --away on|off, --im, --buddy, --unbuddy at a time"},
+      {{"--sources-at-once", "0"}, "--sources-at-once takes a number from 1 to 8"},
+      {{"--sources-at-once", "9"}, "--sources-at-once takes a number from 1 to 8"},
+      {{"--sources-at-once", "04"}, "--sources-at-once takes a number from 1 to 8"},
+      {{"--sources-at-once", ""}, "--sources-at-once takes a number from 1 to 8"},
   };
   for (const auto& [args, error] : cases)
     EXPECT_EQ(ParseError(args), error) << args[0];
@@ -182,7 +186,7 @@ TEST_F(ApplyPreferencesTest, OptionsMergeOverWhatIsStored) {
 // The limits live in a section of their own; giving one keeps the other as stored.
 TEST_F(ApplyPreferencesTest, RateLimitsAreStoredApartFromTheSharedKeys) {
   std::string error;
-  const auto line = ParseNodeCommandLine({"--upload-limit", "2000", "--download-limit=0"}, error);
+  auto line = ParseNodeCommandLine({"--upload-limit", "2000", "--download-limit=0"}, error);
   ASSERT_TRUE(line) << error;
   EXPECT_EQ(line->preferences.upload_limit, 2000);
   EXPECT_EQ(line->preferences.download_limit, 0);
@@ -200,6 +204,13 @@ TEST_F(ApplyPreferencesTest, RateLimitsAreStoredApartFromTheSharedKeys) {
   LoadRateLimits(store, home.path() / "prefs.dll", prefs);
   EXPECT_EQ(prefs.UploadLimit, 2000);
   EXPECT_EQ(prefs.DownloadLimit, 150);
+  EXPECT_EQ(prefs.SourcesAtOnce, 1);
+  // The sources at once go with them.
+  line = ParseNodeCommandLine({"--sources-at-once=4"}, error);
+  ASSERT_TRUE(line) << error;
+  ASSERT_EQ(Apply(line->preferences), std::nullopt);
+  EXPECT_EQ(Stored(keys::kSourcesAtOnce), "4");
+  EXPECT_EQ(Stored(keys::kDownloadLimit), "150");
 }
 
 TEST_F(ApplyPreferencesTest, FailedChecksGiveTheExactMessageAndSaveNothing) {

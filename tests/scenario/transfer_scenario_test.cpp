@@ -200,5 +200,59 @@ TEST_F(TransferScenarioTest, ADownloadSurvivesARestartAndFetchesOnlyWhatItLacked
   EXPECT_FALSE(std::filesystem::exists(net.nodes[0].home->path() / kSavedDownloadsFileName));
 }
 
+// Four holders behind 512 KiB/s each, fetched from at once; one of them breaks or stalls in the
+// middle of its range, whose rest goes to the others. A lost source costs about its range's rest,
+// a stalled one also the ten quiet ticks before it counts as stalled.
+TEST_F(TransferScenarioTest, FourSourcesAtOnceAndALostOnesRangeGoesToTheOthers) {
+  enum class Fault { kNone, kCut, kStall };
+  struct Case {
+    Fault fault;
+    double share_of_one_link;
+    std::int64_t extra_ms;
+  };
+  const std::size_t holders[] = {5, 9, 14, 17};
+  for (const std::size_t i : holders)
+    Share(i);
+  net[0].preferences().SourcesAtOnce = 4;
+  const auto sending = [&] {
+    std::size_t n = 0;
+    for (const auto& source :
+         net[0].transfers().Sources(net[0].transfers().download_rows().size() - 1))
+      n += source.use == "1";
+    return n;
+  };
+  const std::int64_t one_link_ms = static_cast<std::int64_t>(bytes.size()) * 1000 / (512 * 1024);
+  for (const Case& c :
+       {Case{Fault::kNone, 0.35, 0}, Case{Fault::kCut, 0.5, 0}, Case{Fault::kStall, 0.5, 10'000}}) {
+    SCOPED_TRACE(static_cast<int>(c.fault));
+    std::error_code ec;
+    std::filesystem::remove(Finished(), ec);
+    for (const std::size_t i : holders)
+      net.world.SetLink(net.Address(0), net.Address(i), {20, 0, 0, 512 * 1024});
+    const std::uint64_t delivered_before = net.world.Stats().stream_bytes_delivered;
+    ASSERT_TRUE(net[0].transfers().StartDownload(
+        "song.mp3", static_cast<std::int32_t>(bytes.size()), hash, net.Address(holders[0])));
+    ASSERT_TRUE(net.world.RunUntil([&] { return sending() == 4; }, 60 * 1000));
+    const std::int64_t start = net.world.NowMs();
+    net.world.RunFor(800);  // about a third of each range
+    ASSERT_EQ(sending(), 4u);
+    if (c.fault == Fault::kCut) {
+      EXPECT_EQ(net.world.CutStreams(net.Address(0), net.Address(holders[1])), 1u);
+    } else if (c.fault == Fault::kStall) {
+      net.world.SetLink(net.Address(0), net.Address(holders[1]), {20, 0, 0, 1});
+    }
+    ASSERT_TRUE(net.world.RunUntil([&] { return Row().tag == "Finished" || Row().tag == "Error"; },
+                                   5 * 60 * 1000));
+    EXPECT_EQ(Row().status, "Finished");
+    EXPECT_EQ(Row().size, "4.1 Mb/4.1 Mb");
+    EXPECT_EQ(testing::ReadFileBytes(Finished()), bytes);
+    EXPECT_FALSE(std::filesystem::exists(Finished().string() + "TMP"));
+    EXPECT_LT(net.world.NowMs() - start, one_link_ms * c.share_of_one_link + c.extra_ms);
+    // Ranges end where the next begins: little crosses twice.
+    EXPECT_LT(net.world.Stats().stream_bytes_delivered - delivered_before, bytes.size() * 5 / 4);
+    net.world.RunFor(30 * 1000);  // the stalled source hears "Close" on its slow link
+  }
+}
+
 }  // namespace
 }  // namespace zorvex

@@ -277,5 +277,28 @@ TEST_F(PreferencesTest, UploadStatisticsRoundTrip) {
   EXPECT_EQ(loaded.BestUploadRate, 1024.5);
 }
 
+// A stored or typed count of sources at once is read as hostile text: anything but 1 to 8 is 1.
+TEST_F(PreferencesTest, SourcesAtOnceIsOneToEightAndAnythingElseOne) {
+  std::vector<std::pair<const char*, std::int32_t>> cases = {{"4", 4}, {" 8 ", 8}, {"2.5", 2}};
+  for (const char* bad : {"0", "9", "-3", "0x4", "4x", "1e1", "nan", "99999999999999999999"})
+    cases.emplace_back(bad, 1);
+  EXPECT_EQ(ParseSourcesAtOnce(""), 1);
+  for (const auto& [text, count] : cases) {
+    EXPECT_EQ(ParseSourcesAtOnce(text), count) << text;
+    Store(keys::kSourcesAtOnce, text);
+    Preferences loaded;
+    loaded.SourcesAtOnce = 5;
+    LoadRateLimits(store, file, loaded);
+    EXPECT_EQ(loaded.SourcesAtOnce, count) << text;
+  }
+  prefs.SourcesAtOnce = 300;  // set in code past the bound
+  SaveRateLimits(store, file, prefs);
+  EXPECT_EQ(Stored(keys::kSourcesAtOnce), "1");
+  prefs.SourcesAtOnce = 6;
+  SaveRateLimits(store, file, prefs);
+  EXPECT_EQ(Stored(keys::kSourcesAtOnce), "6");
+  EXPECT_EQ(keys::kSourcesAtOnce.section, "Limits");
+}
+
 }  // namespace
 }  // namespace zorvex

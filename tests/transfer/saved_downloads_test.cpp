@@ -17,12 +17,14 @@ TEST(SavedDownloadsTest, FormatIsHexNamesDecimalSizesAndAddressLists) {
   const std::vector<SavedDownload> list = {
       {"song.mp3", 4194304, "ABCDEF", {"10.0.0.5", "10.0.0.14"}},
       {"a|b\nc", 0, "", {}},
+      {"x", 9, "", {}, 4},
   };
   const std::string text = FormatSavedDownloads(list);
   EXPECT_EQ(text,
             "Zorvex unfinished downloads 1\n"
             "736F6E672E6D7033|4194304|414243444546|10.0.0.5,10.0.0.14\n"
-            "617C620A63|0||\n");
+            "617C620A63|0||\n"
+            "78|9|||4\n");
   EXPECT_EQ(ParseSavedDownloads(text), list);
 }
 
@@ -43,6 +45,10 @@ TEST(SavedDownloadsTest, DamagedLinesAreSkipped) {
       {"61| 1|41|", false},          // blanks in a number
       {"61|1|4|", false},            // half a byte of hash
       {"61|1|41|10.0.0.1,nonsense,,10.0.0.2", true},
+      {"61|9|41||9", true},    // fetched in ranges: the whole start
+      {"61|9|41||10", false},  // beyond the size
+      {"61|9|41||-1", false},
+      {"61|9|41||x", false},
       {std::string(2 * 1025, '6') + "|1|41|", false},  // name too long
   };
   for (const Case& c : cases) {

@@ -1,0 +1,125 @@
+// A download that fetches ranges from several sources at once, driven byte by byte.
+
+#include <gtest/gtest.h>
+
+#include "core/hex.h"
+#include "node/node_harness.h"
+#include "share/file_hash.h"
+#include "transfer/transfers.h"
+
+namespace zorvex {
+namespace {
+
+using testing::FakeStream;
+using testing::ReadFileBytes;
+
+constexpr const char* kPeers[] = {"10.0.0.9", "10.0.0.8", "10.0.0.7"};
+constexpr std::int32_t kSize = 600000;
+
+class MultiSourceTest : public ::testing::Test {
+ protected:
+  MultiSourceTest() {
+    h.node.preferences().DownloadPort = 5503;
+    h.node.preferences().SourcesAtOnce = 3;
+    h.node.preferences().DLDir = h.home.path().string() + "/";
+    for (std::size_t i = 0; i < file.size(); ++i)
+      file[i] = static_cast<char>((i * 131 + 5) % 251);
+    testing::WriteFileBytes(h.home / "hash.tmp", file);
+    hash = HashFileNow(h.home / "hash.tmp");
+    first_timer = h.runtime.timers.size();
+  }
+  void Tick(int n = 1) {
+    for (int k = 0; k < n; ++k) {
+      for (std::size_t i = first_timer; i < h.runtime.timers.size(); ++i)
+        h.runtime.FireTimer(i);
+    }
+  }
+  std::string Asked(int i) {
+    return "SearchDownload:f.bin|5503|Alice|" + hash + " -> " + kPeers[i];
+  }
+  void AllAsked(Transfers& transfers) {
+    ASSERT_TRUE(transfers.StartDownload("f.bin", kSize, hash, ""));
+    for (const char* peer : kPeers)
+      transfers.HandleSourceFound(peer, "f.bin|" + hash + "|1|1");
+    Tick(20);
+    EXPECT_EQ(testing::Messages(h.Flush()).back(), Asked(2));
+  }
+  FakeStream* Connected(int i, std::int32_t size = kSize) {
+    FakeStream* stream = h.runtime.listeners.back()->Offer(kPeers[i]);
+    if (stream) stream->Feed(std::to_string(size) + "|f.bin|0");
+    return stream;
+  }
+
+  testing::NodeHarness h;
+  std::size_t first_timer = 0;
+  std::string file = std::string(kSize, '\0');
+  std::string hash;
+  Transfers t{h.runtime, h.node.messages(), h.node.peers(), h.node.preferences(),
+              h.node.shared_files()};
+};
+
+// The second source takes the back half, a third announcing another size is given up; the first
+// stops at the cut with "Close" and is asked again; the row adds both connections' rates.
+TEST_F(MultiSourceTest, SourcesSplitTheFileAndMeetAtTheCut) {
+  AllAsked(t);
+  EXPECT_EQ(h.runtime.listeners.back()->Offer("10.0.0.77"), nullptr);  // never asked
+  FakeStream* a = Connected(0);
+  FakeStream* b = Connected(1);
+  FakeStream* c = Connected(2, kSize + 1);
+  ASSERT_TRUE(a && b && c);
+  EXPECT_EQ(h.runtime.listeners.back()->Offer(kPeers[1]), nullptr);  // one connection each
+  EXPECT_EQ(a->TakeSent(), "Start:f.bin|0");
+  EXPECT_EQ(b->TakeSent(), "Start:f.bin|300000");
+  EXPECT_EQ(c->TakeSent(), "Close");
+  EXPECT_EQ(t.Sources(0)[2].use, "-1");
+  a->Feed(file.substr(0, 100000));
+  b->Feed(file.substr(300000, 50000));
+  Tick();
+  EXPECT_EQ(t.download_rows()[0].rate, "146.48 kbs");
+  EXPECT_EQ(t.download_rows()[0].percent, "25%");
+  EXPECT_EQ(t.download_rows()[0].size, "146.48 Kb/585.94 Kb");
+  a->Feed(file.substr(100000, 200000) + std::string(5000, 'x'));  // past the cut: dropped
+  EXPECT_EQ(a->TakeSent(), "Close");
+  EXPECT_TRUE(a->closed_by_node);
+  EXPECT_EQ(testing::Messages(h.Flush()), std::vector<std::string>{Asked(0)});
+  b->Feed(file.substr(350000));
+  h.runtime.RunPosted();
+  EXPECT_EQ(t.download_rows()[0].status, "Finished");
+  EXPECT_EQ(ReadFileBytes(h.home / "f.bin"), file);
+  EXPECT_EQ(h.runtime.listeners.back()->Offer(kPeers[0]), nullptr);  // asked again too late
+}
+
+// Beyond its whole start a ranged temporary file may hold gaps: the list keeps that length, and
+// after a restart the file is cut there and resumed with the usual 4096 bytes again.
+TEST_F(MultiSourceTest, ARestartResumesFromTheWholeStart) {
+  const auto saved = h.home / "saved.txt";
+  {
+    Transfers first{h.runtime, h.node.messages(), h.node.peers(), h.node.preferences(),
+                    h.node.shared_files()};
+    first.SetSavedDownloadsFile(saved);
+    AllAsked(first);
+    Connected(0)->Feed(file.substr(0, 100000));
+    Connected(1)->Feed(file.substr(300000, 50000));
+    Tick();
+    h.runtime.RunPosted();
+    EXPECT_EQ(ReadFileBytes(saved), "Zorvex unfinished downloads 1\n662E62696E|600000|" +
+                                        EnHex(hash) + "|10.0.0.9,10.0.0.8,10.0.0.7|100000\n");
+  }
+  Transfers second{h.runtime, h.node.messages(), h.node.peers(), h.node.preferences(),
+                   h.node.shared_files()};
+  second.SetSavedDownloadsFile(saved);
+  second.RestoreDownloads();
+  second.HandleSourceFound(kPeers[0], "f.bin|" + hash + "|1|1");
+  Tick(20);
+  FakeStream* a = Connected(0);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->TakeSent(), "Start:f.bin|95904");
+  EXPECT_EQ(std::filesystem::file_size(h.home / "f.binTMP"), 100000u);
+  a->Feed(file.substr(95904));
+  h.runtime.RunPosted();
+  EXPECT_EQ(second.download_rows()[0].status, "Finished");
+  EXPECT_EQ(ReadFileBytes(h.home / "f.bin"), file);
+}
+
+}  // namespace
+}  // namespace zorvex
