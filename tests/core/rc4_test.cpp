@@ -37,6 +37,8 @@ TEST(Rc4Test, EveryKeyedCallStartsAFreshStream) {
   Rc4 cipher;
   const std::string first = cipher.RC4String("Ping+", kMessageKey);
   EXPECT_EQ(cipher.RC4String("Ping+", kMessageKey), first);
+  EXPECT_EQ(Hex(cipher.RC4String("pedia", "Wiki")), "1021bf0420");
+  EXPECT_EQ(cipher.RC4String("Ping+", kMessageKey), first);
   Rc4 other;
   EXPECT_EQ(other.RC4String("Ping+", kMessageKey), first);
 }
