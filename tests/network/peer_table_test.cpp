@@ -105,6 +105,22 @@ TEST(PeerTableTest, ConnectionRequestsWalkAndOffer) {
             (Sent{"ConnectRqr:10.0.0.2|15 -> 10.0.0.2"}));
 }
 
+TEST(PeerTableTest, AStudysWalkScaleStretchesEveryHopCount) {
+  NodeHarness h;
+  h.node.peers().SetWalkHopsPercent(200);
+  // 7 missing: 9 hops, doubled.
+  EXPECT_EQ(Messages(h.Receive("ConnectEst:Bob|3|12|1 Mbs|1.2.1|4", "10.0.0.2")),
+            (Sent{"ConnectRqr:|18 -> 10.0.0.2"}));
+  // The cap on a received count doubles too: 32, less this hop.
+  EXPECT_EQ(Messages(h.Receive("ConnectRqr:10.0.0.2|99999", "10.0.0.5")),
+            (Sent{"ConnectRqr:10.0.0.2|31 -> 10.0.0.2"}));
+  h.AddNeighbours(Range("10.0.1.", 7));
+  h.runtime.draws = {0.5, 0.0, 0.99};
+  const auto sent = Messages(h.Receive("ConnectNew:Carol|1|0|0 Bytes|1.2.1|0", "10.0.9.9"));
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[1].substr(0, sent[1].find(" ->")), "ConnectRqr:10.0.9.9|20");
+}
+
 TEST(PeerTableTest, MalformedConnectionRequestsAreIgnored) {
   NodeHarness h;
   h.AddNeighbours({"10.0.0.2"});
