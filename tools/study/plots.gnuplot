@@ -44,7 +44,7 @@ set ylabel "share of online nodes"
 set xrange [-0.5:24.5]
 set yrange [0:*]
 set xtics 0,2,24
-set key top right
+set key top left
 variant_runs = "maxconn-8-1000 maxconn-12-1000 maxconn-24-1000"
 variant_colors = "#666666 #a6761d #66a61e"
 plot for [i=1:words(scale_runs)] csv("degrees") \
@@ -95,11 +95,11 @@ set yrange [0:1.05]
 set key bottom left
 plot for [h in "1 10 100"] csv("summary") \
        using (is("group", "scale") ? column("nodes") : NaN):(column("found_" . h)) \
-       lw 2 lc rgb color(h eq "1" ? 1 : h eq "10" ? 2 : 3) title "search, " . h . " holders", \
+       lw 2 lc rgb color(h eq "1" ? 1 : h eq "10" ? 2 : 3) title "search, " . h . " holder(s)", \
      for [h in "1 10 100"] csv("summary") \
        using (is("group", "scale") ? column("nodes") : NaN):(column("sourced20_" . h)) \
        lw 2 dt 2 lc rgb color(h eq "1" ? 1 : h eq "10" ? 2 : 3) \
-       title "source search by 20 s, " . h . " holders", \
+       title "source search by 20 s, " . h . " holder(s)", \
      csv("summary") using (is("group", "ask") ? column("nodes") : NaN):(column("found_1")) \
        with points pt 6 ps 2.5 lc rgb color(1) title "variant: 20,000 asked, search, 1 holder"
 unset logscale x
