@@ -24,7 +24,7 @@ set ylabel "mean rows"
 set logscale x
 set xrange [4:700]
 set yrange [0:12]
-set key bottom left
+set key below maxrows 3
 plot for [i=1:words(scale_runs)] csv("join_ages") \
        using (is("run", word(scale_runs, i)) ? column("age_s") : NaN):(column("rows")) \
        smooth unique with linespoints lw 2 dt 2 lc rgb color(i) title word(scale_runs, i) . " rows", \
@@ -35,6 +35,7 @@ plot for [i=1:words(scale_runs)] csv("join_ages") \
        smooth unique with linespoints lw 2 pt 4 lc rgb "#666666" title "variant gateway-page10-3000 mutual"
 unset logscale x
 set autoscale
+set key inside
 
 # --- Neighbour-degree distribution ------------------------------------------------------------
 set output png("degrees")
