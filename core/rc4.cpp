@@ -6,12 +6,17 @@
 namespace zorvex {
 
 void Rc4::Schedule(std::string_view key) {
-  std::iota(s_.begin(), s_.end(), std::uint8_t{0});
-  std::uint8_t j = 0;
-  for (std::size_t i = 0; i < 256; ++i) {
-    j = static_cast<std::uint8_t>(j + s_[i] + static_cast<std::uint8_t>(key[i % key.size()]));
-    std::swap(s_[i], s_[j]);
+  if (key != scheduled_key_) {
+    std::iota(scheduled_.begin(), scheduled_.end(), std::uint8_t{0});
+    std::uint8_t j = 0;
+    for (std::size_t i = 0; i < 256; ++i) {
+      j = static_cast<std::uint8_t>(j + scheduled_[i] +
+                                    static_cast<std::uint8_t>(key[i % key.size()]));
+      std::swap(scheduled_[i], scheduled_[j]);
+    }
+    scheduled_key_ = key;
   }
+  s_ = scheduled_;
   i_ = 0;
   j_ = 0;
   keyed_ = true;

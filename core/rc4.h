@@ -23,6 +23,10 @@ class Rc4 {
   std::uint8_t i_ = 0;
   std::uint8_t j_ = 0;
   bool keyed_ = false;
+  // The state right after the last key's schedule: every datagram is enciphered from a fresh
+  // schedule of the same key, so the schedule is run once and copied after that.
+  std::string scheduled_key_;
+  std::array<std::uint8_t, 256> scheduled_{};
 };
 
 // The key every datagram is enciphered with.

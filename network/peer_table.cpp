@@ -44,6 +44,10 @@ void PeerTable::SendConnectNew(std::string_view address) {
   messages_.QueueMessage("ConnectNew:" + OfferFields(), address);
 }
 
+int PeerTable::ScaledHops(int hops) const {
+  return (hops * walk_hops_percent_ + 50) / 100;
+}
+
 std::size_t PeerTable::RandomRow() {
   return static_cast<std::size_t>(RandomInRange(static_cast<int>(rows_.size()), 1, random_) - 1);
 }
@@ -69,8 +73,9 @@ void PeerTable::AcceptPeer(const std::string& sender, std::string_view payload, 
       DropPeer(dropped, true);
     }
     if (!rows_.empty()) {
-      messages_.QueueMessage("ConnectRqr:" + sender + "|" + std::to_string(kNewcomerHops),
-                             rows_[RandomRow()].address);
+      messages_.QueueMessage(
+          "ConnectRqr:" + sender + "|" + std::to_string(ScaledHops(kNewcomerHops)),
+          rows_[RandomRow()].address);
     }
   }
   if (IsPeerOrSelf(sender)) return;
@@ -99,7 +104,7 @@ void PeerTable::HandleConnectRqr(const std::string& sender, std::string_view pay
   // overflow below.
   const auto hops = ParseDecimal<std::int64_t>(payload.substr(bar + 1));
   if (!hops || *hops < 0) return;
-  const int h = static_cast<int>(std::min<std::int64_t>(*hops, kMaxRequestHops)) - 1;
+  const int h = static_cast<int>(std::min<std::int64_t>(*hops, ScaledHops(kMaxRequestHops))) - 1;
   if (host.empty()) host = sender;
   if (!IsHostAddress(host)) return;
 
@@ -113,7 +118,7 @@ void PeerTable::HandleConnectRqr(const std::string& sender, std::string_view pay
 void PeerTable::FindMorePeers() {
   const int missing = prefs_.MaxConnections - static_cast<int>(rows_.size());
   if (missing <= 0 || rows_.empty()) return;
-  messages_.QueueMessage("ConnectRqr:|" + std::to_string(HopsForMissing(missing)),
+  messages_.QueueMessage("ConnectRqr:|" + std::to_string(ScaledHops(HopsForMissing(missing))),
                          rows_[RandomRow()].address);
 }
 

@@ -43,6 +43,9 @@ class PeerTable {
   void SetOnNeighbourAdded(std::function<void()> callback) { on_added_ = std::move(callback); }
   // Runs after rows were added, removed or re-marked (for views).
   void SetOnChanged(std::function<void()> callback) { on_changed_ = std::move(callback); }
+  // Scales every hop count of the connection walk (the requests it starts and the cap on those
+  // it receives) to this percentage. Only network studies set it; see NodeOptions.
+  void SetWalkHopsPercent(int percent) { walk_hops_percent_ = percent; }
 
   bool IsPeerOrSelf(std::string_view address) const;
   void SendConnectNew(std::string_view address);
@@ -71,6 +74,8 @@ class PeerTable {
 
  private:
   std::size_t RandomRow();
+  // A protocol hop count scaled by the walk's percentage, rounded to the nearest whole number.
+  int ScaledHops(int hops) const;
   void AddRow(const std::string& address);
   void UpdatePeerSummary();
 
@@ -84,6 +89,7 @@ class PeerTable {
   std::string neighbour_list_;
   bool connected_ = false;
   int strength_ = 0;
+  int walk_hops_percent_ = 100;
 };
 
 // m + m/3 rounded: the hops of a request for m missing neighbours.

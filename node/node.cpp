@@ -46,6 +46,11 @@ struct Node::Parts final : MessageSink, PreferenceEffects {
         transfers(rt, messages, peers, prefs, files),
         conversations(messages, prefs, rt.Prompts()),
         hot_list(messages, store, options.home / kPreferencesFileName, rt.Prompts()) {
+    peers.SetWalkHopsPercent(options.walk_hops_percent);
+    if (options.ask_limit > 0) {
+      search.SetAskLimit(options.ask_limit);
+      transfers.SetSourceAskLimit(options.ask_limit);
+    }
     peers.SetOnNeighbourAdded([this] {
       liveness.EnsureRunning();
       transfers.NeighbourAdded();

@@ -26,6 +26,13 @@ struct NodeOptions {
   std::function<void(bool on)> set_start_with_desktop = {};
   // The settings dialog, when a scan finds nothing to share; nothing headless.
   std::function<void()> open_settings = {};
+  // For network studies only (tools/network_study), never stored or shown; the defaults send
+  // what the protocol says, byte for byte. Every hop count of the connection walk scaled to
+  // this percentage:
+  int walk_hops_percent = 100;
+  // How many nodes one search, and one download's source search, ask at most; 0 keeps the
+  // built-in bounds (kMaxSearchedUsers, kMaxSourcePeersAsked).
+  std::size_t ask_limit = 0;
 };
 
 // Why start-up would open the first-run wizard.

@@ -116,7 +116,7 @@ bool Search::IsUserSearched(std::string_view address) const {
 }
 
 bool Search::AddSearchedUser(const std::string& address) {
-  if (searched_.size() >= kMaxSearchedUsers) return false;
+  if (searched_.size() >= ask_limit_) return false;
   if (!searched_set_.insert(LowerCase(address)).second) return false;
   searched_.push_back(address);
   shown_searched_ = searched_.size();

@@ -90,6 +90,8 @@ class Search {
 
   // Runs after every change that a view shows.
   void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
+  // How many nodes one search asks at most; only network studies change it (see NodeOptions).
+  void SetAskLimit(std::size_t limit) { ask_limit_ = limit; }
 
  private:
   bool Start(std::string_view query);
@@ -111,6 +113,7 @@ class Search {
   std::string shown_query_ = "-----";
   int category_ = 0;
   int search_id_ = 0;
+  std::size_t ask_limit_ = kMaxSearchedUsers;
   std::vector<std::string> searched_;
   std::unordered_set<std::string> searched_set_;  // the same, lower-cased
   std::size_t shown_searched_ = 0;

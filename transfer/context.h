@@ -50,6 +50,7 @@ struct TransferContext {
   // Each direction's limit, shared by all its transfers.
   RateLimiter upload_limiter;
   RateLimiter download_limiter;
+  std::size_t source_ask_limit = kMaxSourcePeersAsked;
 
   void Changed() const {
     if (listener) listener();

@@ -198,7 +198,7 @@ bool Download::SourceSearchedAlready(const std::string& address) const {
 }
 
 bool Download::SourceAddSearched(const std::string& address) {
-  if (searched_peers_.size() > kMaxSourcePeersAsked) return false;
+  if (searched_peers_.size() > context_.source_ask_limit) return false;
   if (!searched_set_.insert(LowerCase(address)).second) return false;
   searched_peers_.push_back(address);
   return true;

@@ -229,6 +229,10 @@ bool Transfers::StartDownload(std::string_view name, std::int32_t size, std::str
   return true;
 }
 
+void Transfers::SetSourceAskLimit(std::size_t limit) {
+  state_->context.source_ask_limit = limit;
+}
+
 void Transfers::ApplyRateLimits() {
   TransferContext& context = state_->context;
   context.upload_limiter.SetLimit(context.prefs.UploadLimit);

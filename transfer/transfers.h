@@ -65,6 +65,8 @@ class Transfers final : public StreamListenerHandler {
 
   // Takes the upload and download limits from the preferences.
   void ApplyRateLimits();
+  // How many peers one download's source search asks at most; only network studies change it.
+  void SetSourceAskLimit(std::size_t limit);
 
   // Keeps the downloads in progress in this file (none when empty, the default) and brings
   // them back with RestoreDownloads.

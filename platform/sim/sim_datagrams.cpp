@@ -66,7 +66,7 @@ void SimWorld::Engine::Send(std::uint32_t host, std::string_view payload,
   // Draws happen only for links that use them, so a plain link consumes no randomness.
   if (!from.online || (link.loss > 0 && (link.loss >= 1 || NetUniform(from) < link.loss))) {
     ++stats_.datagrams_lost;
-    Trace(from.address, address, port, payload.size(), DatagramFate::kLost);
+    Trace(from.address, address, port, payload, DatagramFate::kLost);
     return;
   }
   std::int64_t delay = link.latency_ms;
@@ -94,21 +94,20 @@ void SimWorld::Engine::Send(std::uint32_t host, std::string_view payload,
 void SimWorld::Engine::Deliver(std::uint32_t slot) {
   DatagramRecord record = std::move(datagrams_[slot]);
   free_datagrams_.push_back(slot);
-  const std::size_t bytes = record.payload.size();
   if (const auto host = host_by_ip_.find(record.to_ip);
       host != host_by_ip_.end() && !hosts_[host->second].online) {
     ++stats_.datagrams_lost;
-    Trace(record.from, record.to, record.port, bytes, DatagramFate::kLost);
+    Trace(record.from, record.to, record.port, record.payload, DatagramFate::kLost);
     return;
   }
   const auto it = bindings_.find(BindingKey(record.to_ip, record.port));
   if (it == bindings_.end() || !HostAlive(it->second->host_)) {
     ++stats_.datagrams_undeliverable;
-    Trace(record.from, record.to, record.port, bytes, DatagramFate::kUndeliverable);
+    Trace(record.from, record.to, record.port, record.payload, DatagramFate::kUndeliverable);
     return;
   }
   ++stats_.datagrams_delivered;
-  Trace(record.from, record.to, record.port, bytes, DatagramFate::kDelivered);
+  Trace(record.from, record.to, record.port, record.payload, DatagramFate::kDelivered);
   it->second->handler_.OnDatagram(std::move(record.payload), std::move(record.from));
 }
 

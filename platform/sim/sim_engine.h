@@ -309,9 +309,9 @@ class SimWorld::Engine {
     free_tasks_.push_back(slot);
   }
 
-  void Trace(std::string_view from, std::string_view to, std::uint16_t port, std::size_t bytes,
-             DatagramFate fate) {
-    if (trace_) trace_({now_, from, to, port, bytes, fate});
+  void Trace(std::string_view from, std::string_view to, std::uint16_t port,
+             std::string_view payload, DatagramFate fate) {
+    if (trace_) trace_({now_, from, to, port, payload.size(), fate, payload});
   }
 
   // Runs the earliest event; false when it had been cancelled.

@@ -60,6 +60,7 @@ struct DatagramTrace {
   std::uint16_t port = 0;
   std::size_t bytes = 0;
   DatagramFate fate = DatagramFate::kDelivered;
+  std::string_view payload;  // the bytes as sent, valid only during the call
 };
 
 // Records every prompt for the test to read; questions are answered from a script.

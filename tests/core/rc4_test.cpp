@@ -28,6 +28,13 @@ TEST(Rc4Test, SameKeyTwiceRestoresTheText) {
   EXPECT_EQ(Rc4().RC4String(text, kMessageKey), sealed);
 }
 
+TEST(Rc4Test, EveryKeyedCallStartsAFreshStream) {
+  Rc4 cipher;
+  const std::string first = cipher.RC4String("Ping+", kMessageKey);
+  EXPECT_EQ(EnHex(cipher.RC4String("pedia", "Wiki")), "1021BF0420");
+  EXPECT_EQ(cipher.RC4String("Ping+", kMessageKey), first);
+}
+
 TEST(Rc4Test, EmptyKeyContinuesTheStreamAndOnlyTheFirst256KeyBytesCount) {
   Rc4 split;
   const std::string head = split.RC4String("Plain", "Key");

@@ -131,5 +131,20 @@ TEST_F(PeerTableTest, TheLastNeighbourLeavingDisconnectsAndRestartsTheBootstrap)
   EXPECT_TRUE(h.Receive("ConnectDisconnect", "10.0.0.99").empty());
 }
 
+TEST_F(PeerTableTest, AStudysWalkScaleStretchesEveryHopCount) {
+  h.node.peers().SetWalkHopsPercent(200);
+  // 7 missing: 9 hops, doubled.
+  EXPECT_EQ(Messages(h.Receive("ConnectEst:Bob|3|12|1 Mbs|1.2.1|4", "10.0.0.2")),
+            (Sent{"ConnectRqr:|18 -> 10.0.0.2"}));
+  // The cap on a received count doubles too: 32, less this hop.
+  EXPECT_EQ(Messages(h.Receive("ConnectRqr:10.0.0.2|99999", "10.0.0.5")),
+            (Sent{"ConnectRqr:10.0.0.2|31 -> 10.0.0.2"}));
+  h.AddNeighbours(Words("10.0.1.1 10.0.1.2 10.0.1.3 10.0.1.4 10.0.1.5 10.0.1.6 10.0.1.7"));
+  h.runtime.draws = {0.5, 0.0, 0.99};
+  const auto sent = Messages(h.Receive("ConnectNew:Carol|1|0|0 Bytes|1.2.1|0", "10.0.9.9"));
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[1].substr(0, sent[1].find(" ->")), "ConnectRqr:10.0.9.9|20");
+}
+
 }  // namespace
 }  // namespace zorvex

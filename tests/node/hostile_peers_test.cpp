@@ -109,6 +109,13 @@ TEST_F(HostileSearchTest, OneSearchAsksABoundedNumberOfNodesAndStillEnds) {
   EXPECT_EQ(search().status(), SearchStatus::kNoResults);
 }
 
+TEST_F(HostileSearchTest, AStudyMayMoveTheBound) {
+  search().SetAskLimit(20);
+  // The neighbour asked already; the list adds 19 more of its 32.
+  EXPECT_EQ(h.Receive(List(0, 32), "10.0.0.2").size(), 19u);
+  EXPECT_EQ(search().searched_count(), 20u);
+}
+
 // Numbers at every integer boundary in every numeric field of every family, from several
 // senders, into a node that has neighbours, shares a file, searches and downloads. The node
 // must stay within its bounds; under the sanitizers any overflow ends the test.

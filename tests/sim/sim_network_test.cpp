@@ -210,15 +210,16 @@ TEST_F(SimNetworkTest, TraceReportsEveryFate) {
   world.SetDatagramTrace([&](const DatagramTrace& t) {
     trace.push_back(std::to_string(t.time_ms) + " " + std::string(t.from) + ">" +
                     std::string(t.to) + ":" + std::to_string(t.port) + " " +
-                    std::to_string(t.bytes) + " " + std::to_string(static_cast<int>(t.fate)));
+                    std::to_string(t.bytes) + " " + std::to_string(static_cast<int>(t.fate)) + " " +
+                    std::string(t.payload));
   });
   sock_a->SendTo("abc", "10.0.0.2", 620);
   sock_a->SendTo("abcd", "10.0.0.3", 620);
   sock_a->SendTo("ab", "10.0.0.2", 9);
   world.RunFor(50);
-  EXPECT_EQ(trace,
-            (std::vector<std::string>{"0 10.0.0.1>10.0.0.3:620 4 1", "20 10.0.0.1>10.0.0.2:620 3 0",
-                                      "20 10.0.0.1>10.0.0.2:9 2 2"}));
+  EXPECT_EQ(trace, (std::vector<std::string>{"0 10.0.0.1>10.0.0.3:620 4 1 abcd",
+                                             "20 10.0.0.1>10.0.0.2:620 3 0 abc",
+                                             "20 10.0.0.1>10.0.0.2:9 2 2 ab"}));
 }
 
 TEST(SimHttpTest, HttpServesKnownUrlsAndCancelsOnRequest) {

@@ -758,6 +758,22 @@ TEST_F(TransfersTest, SourceListsTakeOnlyAskedPeersAndStayBounded) {
   EXPECT_EQ(t.download_rows()[0].sources, std::to_string(kMaxSources));
 }
 
+TEST_F(TransfersTest, AStudyMayMoveTheSourceSearchBound) {
+  t.SetSourceAskLimit(5000);
+  ASSERT_TRUE(t.StartDownload("a.bin", 100, "H", kSource));
+  Sent();
+  // Past the built-in 2,000.
+  std::size_t asked = 1;
+  for (int i = 0; i < 200; ++i) {
+    std::string list = "a.bin|";
+    for (int k = 0; k < 12; ++k)
+      list += "10.1." + std::to_string(i) + "." + std::to_string(k + 1) + "|";
+    t.HandleSourceData(i == 0 ? kSource : "10.1." + std::to_string(i - 1) + ".1", list);
+    asked += h.Flush().size();
+  }
+  EXPECT_EQ(asked, 1u + 200 * 12);
+}
+
 TEST_F(TransfersTest, RowAndSourceTextsBeforeTheHeader) {
   ASSERT_TRUE(t.StartDownload("a.bin", 3000000, "H", kSource));
   Tick();
