@@ -70,7 +70,7 @@ set yrange [0:1.05]
 set y2range [100:100000]
 set ytics nomirror
 set y2tics
-set key top right
+set key below maxrows 2
 plot csv("summary") using (is("group", "scale") ? column("nodes") : NaN):(column("search_reach")) \
        axes x1y1 lw 2 pt 7 lc rgb color(1) title "share that answered (today: at most 2,000 asked)", \
      csv("summary") using (is("group", "scale") ? column("nodes") : NaN):(column("search_messages")) \
@@ -93,7 +93,7 @@ set ylabel "share of the holders found"
 set logscale x
 set xrange [70:14000]
 set yrange [0:1.05]
-set key bottom left
+set key inside bottom left
 plot for [h in "1 10 100"] csv("summary") \
        using (is("group", "scale") ? column("nodes") : NaN):(column("found_" . h)) \
        lw 2 lc rgb color(h eq "1" ? 1 : h eq "10" ? 2 : 3) title "search, " . h . " holder(s)", \
@@ -112,7 +112,7 @@ set xlabel "seconds after the search (solid) or the download (dashed) started"
 set ylabel "share of the holders found"
 set xrange [0:12]
 set yrange [0:1.05]
-set key bottom right
+set key inside bottom right
 plot for [i=1:words(scale_runs)] csv("finds") \
        using ((is("run", word(scale_runs, i)) && is("phase", "search")) ? column("seconds") : NaN):(1) \
        smooth cnormal with lines lw 2 lc rgb color(i) title word(scale_runs, i) . " search", \
@@ -132,6 +132,7 @@ set style fill solid 0.85 border -1
 set boxwidth 0.75
 set key outside right top noopaque
 set xtics rotate by -40 left
+set rmargin 10
 set yrange [0:*]
 families = "offer accept walk goodbye ping pong search source download other"
 family_colors = "#a6cee3 #1f78b4 #e31a1c #fb9a99 #33a02c #b2df8a #ff7f00 #fdbf6f #cab2d6 #999999"
@@ -139,6 +140,7 @@ plot for [i=1:words(families)] csv("traffic") using (column(word(families, i))):
        lc rgb word(family_colors, i) title word(families, i)
 set style data linespoints
 set xtics norotate
+set rmargin -1
 set key inside top left box opaque
 set autoscale
 
