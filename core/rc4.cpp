@@ -6,15 +6,21 @@
 namespace zorvex {
 
 void Rc4::Schedule(std::string_view key) {
+  i_ = 0;
+  j_ = 0;
+  keyed_ = true;
+  if (key == scheduled_key_) {
+    s_ = scheduled_;
+    return;
+  }
   std::iota(s_.begin(), s_.end(), std::uint8_t{0});
   std::uint8_t j = 0;
   for (std::size_t i = 0; i < 256; ++i) {
     j = static_cast<std::uint8_t>(j + s_[i] + static_cast<std::uint8_t>(key[i % key.size()]));
     std::swap(s_[i], s_[j]);
   }
-  i_ = 0;
-  j_ = 0;
-  keyed_ = true;
+  scheduled_ = s_;
+  scheduled_key_ = key;
 }
 
 void Rc4::RC4(std::span<std::uint8_t> data, std::string_view key) {

@@ -20,6 +20,9 @@ class Rc4 {
   void Schedule(std::string_view key);
 
   std::array<std::uint8_t, 256> s_{};
+  // The schedule of the last key: every datagram restarts from the same key.
+  std::array<std::uint8_t, 256> scheduled_{};
+  std::string scheduled_key_;
   std::uint8_t i_ = 0;
   std::uint8_t j_ = 0;
   bool keyed_ = false;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,6 +20,19 @@
 
 namespace zorvex {
 namespace {
+
+// The dotted text of an address without printf; "255.255.255.255" still fits a short string's
+// own storage, so no allocation either.
+std::string Dotted(const in_addr& address) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
+  std::array<char, INET_ADDRSTRLEN> text{};
+  char* out = text.data();
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) *out++ = '.';
+    out = std::to_chars(out, text.data() + text.size(), bytes[i]).ptr;
+  }
+  return std::string(text.data(), out);
+}
 
 class QtDatagramSocket final : public DatagramSocket {
  public:
@@ -124,11 +138,8 @@ class QtDatagramSocket final : public DatagramSocket {
     for (std::size_t i = 0; i < count; ++i) {
       const sockaddr_in& from = senders_[i];
       if (headers_[i].msg_hdr.msg_namelen < sizeof from || from.sin_family != AF_INET) continue;
-      // "255.255.255.255" still fits a short string's own storage.
-      std::array<char, INET_ADDRSTRLEN> sender{};
-      ::inet_ntop(AF_INET, &from.sin_addr, sender.data(), sender.size());
       handler_.OnDatagram(std::string(buffer_.get() + i * kSlotBytes, headers_[i].msg_len),
-                          std::string(sender.data()));
+                          Dotted(from.sin_addr));
       if (!*alive || generation_ != generation) return false;
     }
     return true;

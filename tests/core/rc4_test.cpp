@@ -22,6 +22,7 @@ TEST(Rc4Test, MatchesPublishedKeystreamVectors) {
   EXPECT_EQ(Hex(cipher.RC4String("Plaintext", "Key")), "bbf316e8d940af0ad3");
   EXPECT_EQ(Hex(cipher.RC4String("pedia", "Wiki")), "1021bf0420");
   EXPECT_EQ(Hex(cipher.RC4String("Attack at dawn", "Secret")), "45a01f645fc35b383552544b9bf5");
+  EXPECT_EQ(Hex(cipher.RC4String("Plaintext", "Key")), "bbf316e8d940af0ad3");
 }
 
 TEST(Rc4Test, SameKeyTwiceRestoresTheText) {
