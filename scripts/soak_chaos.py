@@ -52,8 +52,10 @@ def hostile_text(rng):
 
 
 def hostile_address(rng, own):
-    # Only this run's addresses or texts that are not host addresses at all.
-    return rng.choice([own, f"127.0.4.{rng.randint(1, 60)}", "0.0.0.0", "255.255.255.255",
+    # Only this run's nodes and own address, or texts that are not host addresses at all: a
+    # neighbour may tell a node its own address, after which the node ignores that address, so
+    # the flooders' and the prober's addresses (127.0.4.51 and up) are never named.
+    return rng.choice([own, f"127.0.4.{rng.randint(1, 49)}", "0.0.0.0", "255.255.255.255",
                        "999.1.1.1", "127.0.4", "127.0.4.01", "", "-1.-1.-1.-1", "127.0.4.1|x"])
 
 

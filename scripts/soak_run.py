@@ -172,8 +172,10 @@ class Run:
         self.logs = os.path.join(self.work, "sanitizer")
         os.makedirs(self.logs)
         self.env = dict(os.environ)
+        # A small quarantine fills within the warm-up: its filling would otherwise look like
+        # growth for many minutes.
         self.env["ASAN_OPTIONS"] = (f"log_path={self.logs}/asan:detect_leaks=1:halt_on_error=1:"
-                                    "quarantine_size_mb=16")
+                                    "quarantine_size_mb=2:thread_local_quarantine_size_kb=256")
         self.env["UBSAN_OPTIONS"] = f"log_path={self.logs}/ubsan:print_stacktrace=1"
         supp = os.path.join(os.path.dirname(os.path.abspath(__file__)), "soak_lsan.supp")
         if os.path.exists(supp):
