@@ -59,6 +59,13 @@ def hostile_address(rng, own):
                        "999.1.1.1", "127.0.4", "127.0.4.01", "", "-1.-1.-1.-1", "127.0.4.1|x"])
 
 
+def stranger_address(rng, own):
+    """For ConnectIP: telling a node that its own address is another node's would make it ignore
+    that node, as the protocol wants, and split the soak's network; so no node's address."""
+    return rng.choice([own, f"127.0.4.{rng.randint(30, 49)}", "0.0.0.0", "999.1.1.1", "",
+                       "127.0.4.01"])
+
+
 def hostile_hash(rng):
     return rng.choice(["0123456789ABCDEF0123456789ABCDEF", "", "G" * 32, "0" * 31, "0" * 33,
                        "%032X" % rng.getrandbits(128)])
@@ -73,7 +80,7 @@ def family_message(rng, own):
         lambda: f"ConnectRqr:{a()}|{n()}",
         lambda: f"ConnectRqr:|{n()}",
         lambda: "ConnectDisconnect" + rng.choice(["", ":", t()]),
-        lambda: f"ConnectIP:{a()}",
+        lambda: f"ConnectIP:{stranger_address(rng, own)}",
         lambda: f"SearchFor:{t()}|{n()}|{n()}",
         lambda: f"SearchList:{t()}|{n()}|" + "|".join(a() for _ in range(rng.randint(0, 40))),
         lambda: f"SearchFound:{t()}|{n()}|{t()}|{n()}|{t()}|{n()}|{h()}|{t()}|{t()}",

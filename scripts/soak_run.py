@@ -191,6 +191,7 @@ class Run:
         self.downloads = []  # dicts: node, name, started
         self.samples = {}  # node index -> list of (minute label, kib, pid)
         self.searches = []  # (node, second, word)
+        self.retries = 0
 
     def now(self):
         return time.monotonic() - self.begin
@@ -267,15 +268,34 @@ class Run:
 
     # --- what happens during the run ---
 
-    def start_download(self, index, name):
+    def link(self, name):
         size, digest = self.files[name]
-        link = f"zx://get|{name.replace(' ', '%20')}|{size}|{digest}|"
-        done = self.nodes[index].client(link)
+        return f"zx://get|{name.replace(' ', '%20')}|{size}|{digest}|"
+
+    def start_download(self, index, name):
+        size = self.files[name][0]
+        done = self.nodes[index].client(self.link(name))
         if not done or done.returncode != 0:
             self.fail(f"node {index} refused the download of {name}")
             return
-        self.downloads.append({"node": index, "name": name, "started": self.now()})
+        self.downloads.append({"node": index, "name": name, "started": self.now(), "retries": 0})
         self.say(f"node {index} downloads {name} ({size} bytes)")
+
+    def retry_failed_downloads(self):
+        """A download whose sources all failed or were never found ends as an error; as a user
+        would, it is asked for again (twice at most). Every retry is reported."""
+        for d in self.downloads:
+            node = self.nodes[d["node"]]
+            if os.path.exists(self.download_path(d)) or not node.running() or d["retries"] >= 2:
+                continue
+            rows = node.status().get("downloads", [])
+            if any(r.get("file_name") == d["name"] and r.get("tag") == "Error" for r in rows) \
+                    and not any(r.get("file_name") == d["name"] and r.get("tag") not in (
+                        "Error", "Finished") for r in rows):
+                d["retries"] += 1
+                self.retries += 1
+                self.say(f"node {d['node']}: {d['name']} ended in an error; asked again")
+                node.client(self.link(d["name"]))
 
     def pick_download(self):
         taken = {(d["node"], d["name"]) for d in self.downloads}
@@ -346,6 +366,7 @@ class Run:
         events.sort(key=lambda e: e[0])
         next_sample = self.sample_every
         next_search = 5
+        next_retry = 30
         cut_done = False
         while self.now() < self.seconds:
             while events and events[0][0] <= self.now():
@@ -353,6 +374,9 @@ class Run:
             if not cut_done and self.now() > 20:
                 cut_done = True
                 self.cut_and_resume()
+            if self.now() >= next_retry:
+                self.retry_failed_downloads()
+                next_retry += 10
             if self.now() >= next_search:
                 self.search()
                 next_search += 6
@@ -410,7 +434,8 @@ class Run:
                    os.path.getsize(self.download_path(d)) == self.files[d["name"]][0]
                    for d in self.downloads):
                 return
-            time.sleep(1)
+            self.retry_failed_downloads()
+            time.sleep(3)
 
     def check_downloads(self):
         good = 0
@@ -423,7 +448,7 @@ class Run:
             else:
                 good += 1
         print(f"downloads: {good} of {len(self.downloads)} finished with the right MD5 "
-              f"(one cut and resumed after a restart)")
+              f"(one cut and resumed after a restart; {self.retries} asked again after an error)")
 
     def check_searches(self):
         found = 0
