@@ -48,6 +48,23 @@ def rss_kib(pid, field="VmRSS:"):
     return 0
 
 
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def udp_drops(address, port):
+    """Datagrams the system dropped for the socket bound to address:port (its buffer was full)."""
+    local = f"{socket.inet_aton(address)[::-1].hex().upper()}:{port:04X}"
+    with open("/proc/net/udp") as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) > 12 and fields[1] == local:
+                return int(fields[-1])
+    return 0
+
+
 def flood(senders, seconds, rate, counter):
     payload = rc4(b"Ping-")
     socks = []
@@ -121,6 +138,7 @@ def main():
             sys.exit("the node did not start (port 620 on 127.0.1.100 taken, or no right to bind)")
         quiet = probe(5)
         before = rss_kib(node.pid)
+        cpu_before, drops_before = cpu_seconds(node.pid), udp_drops(NODE, PORT)
         counter = multiprocessing.Value("q", 0)
         flooder = multiprocessing.Process(target=flood,
                                           args=(args.senders, args.seconds, args.rate, counter))
@@ -129,6 +147,8 @@ def main():
         answered = probe(args.seconds - 1)
         flooder.join()
         peak = rss_kib(node.pid, "VmHWM:")
+        cpu = cpu_seconds(node.pid) - cpu_before
+        drops = udp_drops(NODE, PORT) - drops_before
         time.sleep(2)
         alive = node.poll() is None
         after_probe = probe(3) if alive else 0
@@ -139,6 +159,12 @@ def main():
         print(f"bystander flooded: {answered}/{args.seconds - 1} answered within 1 s "
               f"({answered / (args.seconds - 1):.2f} of the quiet share {quiet / 5:.2f})")
         print(f"after the flood:   {after_probe}/3 answered; node alive: {alive}")
+        # Under a flood the node is as fast as the CPU it gets: datagrams taken in per CPU second
+        # compare builds even on a busy machine.
+        taken = max(0, sent - drops)
+        print(f"node: {cpu:.2f} CPU s in the flood; the system dropped {drops:,} of {sent:,} "
+              f"({drops / max(1, sent):.0%}); {taken / max(cpu, 0.01):,.0f} datagrams taken in "
+              f"per CPU s")
         print(f"memory: {before / 1024:.1f} MiB before, {peak / 1024:.1f} MiB at the end of the "
               f"flood, growth {(peak - before) / 1024:.1f} MiB")
     finally:

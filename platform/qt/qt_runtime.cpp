@@ -1,7 +1,6 @@
 #include "platform/qt/qt_runtime.h"
 
 #include <algorithm>
-#include <array>
 #include <iostream>
 #include <limits>
 #include <random>
@@ -16,9 +15,9 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QUrl>
 
+#include "platform/qt/qt_datagrams.h"
 #include "platform/qt/terminal_text.h"
 
 namespace zorvex {
@@ -76,91 +75,6 @@ class QtTimer final : public Timer {
   std::function<void()> on_fire_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   bool firing_ = false;
-};
-
-class QtDatagramSocket final : public DatagramSocket {
- public:
-  QtDatagramSocket(DatagramHandler& handler, QHostAddress address)
-      : handler_(handler), address_(std::move(address)), socket_(std::make_unique<QUdpSocket>()) {
-    QObject::connect(socket_.get(), &QUdpSocket::readyRead, [this] { Drain(); });
-    QObject::connect(socket_.get(), &QUdpSocket::errorOccurred, [this] { Error(); });
-  }
-
-  ~QtDatagramSocket() override {
-    *alive_ = false;
-    QObject::disconnect(socket_.get(), nullptr, nullptr, nullptr);
-    socket_->abort();
-    Dispose(socket_, in_signal_ > 0);
-  }
-
-  bool Bind(std::uint16_t port) override {
-    if (socket_->state() != QAbstractSocket::UnconnectedState) socket_->abort();
-    // Without address sharing a second program cannot take the same port.
-    if (!socket_->bind(address_, port, QAbstractSocket::DontShareAddress)) return false;
-    // Room for the datagrams that arrive while a queue tick runs (the system may give less).
-    socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBuffer);
-    return true;
-  }
-
-  void Close() override { socket_->abort(); }
-
-  bool SendTo(std::string_view payload, const std::string& address, std::uint16_t port) override {
-    QHostAddress target;
-    if (!target.setAddress(QString::fromStdString(address)) ||
-        target.protocol() != QAbstractSocket::IPv4Protocol ||
-        socket_->state() != QAbstractSocket::BoundState) {
-      return false;
-    }
-    // A failure here is reported by the result, not again as a socket error.
-    sending_ = true;
-    const qint64 sent =
-        socket_->writeDatagram(payload.data(), static_cast<qint64>(payload.size()), target, port);
-    sending_ = false;
-    return sent == static_cast<qint64>(payload.size());
-  }
-
-  std::string LocalAddress() const override {
-    if (address_ == QHostAddress(QHostAddress::AnyIPv4)) return PrimaryIPv4Address();
-    return DottedIPv4(address_);
-  }
-
- private:
-  // Reads one batch, then lets the loop run (timers, the queue tick) before the next batch: a
-  // flood then cannot keep the node inside this loop.
-  void Drain() {
-    const auto alive = alive_;
-    ++in_signal_;
-    int read = 0;
-    while (*alive && read < kDatagramBatch && socket_->hasPendingDatagrams()) {
-      QHostAddress sender;
-      const qint64 size =
-          socket_->readDatagram(buffer_.data(), static_cast<qint64>(buffer_.size()), &sender);
-      if (size < 0) break;
-      ++read;
-      handler_.OnDatagram(std::string(buffer_.data(), static_cast<std::size_t>(size)),
-                          DottedIPv4(sender));
-    }
-    if (*alive) --in_signal_;
-  }
-
-  void Error() {
-    if (sending_) return;
-    const auto alive = alive_;
-    ++in_signal_;
-    handler_.OnSocketError();
-    if (*alive) --in_signal_;
-  }
-
-  static constexpr int kDatagramBatch = 256;
-  static constexpr int kReceiveBuffer = 4 * 1024 * 1024;
-
-  DatagramHandler& handler_;
-  QHostAddress address_;
-  std::unique_ptr<QUdpSocket> socket_;
-  std::array<char, 65536> buffer_{};  // one datagram at a time
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-  int in_signal_ = 0;
-  bool sending_ = false;
 };
 
 class QtPendingRequest final : public PendingRequest {
@@ -283,7 +197,7 @@ void QtRuntime::Post(std::function<void()> task) {
 }
 
 std::unique_ptr<DatagramSocket> QtRuntime::CreateDatagramSocket(DatagramHandler& handler) {
-  return std::make_unique<QtDatagramSocket>(handler, bind_address_);
+  return CreateQtDatagramSocket(handler, bind_address_);
 }
 
 std::unique_ptr<StreamListener> QtRuntime::CreateStreamListener(StreamListenerHandler& handler) {

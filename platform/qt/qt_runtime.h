@@ -1,5 +1,5 @@
 #pragma once
-// The ports of one node on Qt's event loop: QTimer timers, queued calls, a QUdpSocket bound to the
+// The ports of one node on Qt's event loop: QTimer timers, queued calls, a UDP socket bound to the
 // node's IPv4 address, TCP streams on it, QNetworkAccessManager for HTTP, and prompts written to
 // the terminal. Everything must be used on the thread that runs the QCoreApplication's loop.
 

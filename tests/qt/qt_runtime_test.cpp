@@ -207,6 +207,36 @@ TEST(QtRuntimeDatagramTest, HandlerMayDestroyTheSocketWhileDatagramsWait) {
   EXPECT_EQ(handler.received.size(), 1u);
 }
 
+// A flood waiting in the system's buffer is read a batch at a time, in order, with timers running
+// between the batches.
+TEST(QtRuntimeDatagramTest, WaitingDatagramsAreReadInBatchesWithTimersBetween) {
+  QtRuntime runtime("127.0.0.1");
+  RecordingHandler sender_handler;
+  RecordingHandler handler;
+  auto sender = runtime.CreateDatagramSocket(sender_handler);
+  auto receiver = runtime.CreateDatagramSocket(handler);
+  const std::uint16_t port = FreeUdpPort();
+  ASSERT_TRUE(sender->Bind(FreeUdpPort()));
+  ASSERT_TRUE(receiver->Bind(port));
+  std::vector<Received> sent;
+  for (int i = 0; i < 600; ++i) {
+    sent.push_back({std::to_string(i) + std::string(i % 3 == 0 ? 40 : 0, 'x'), "127.0.0.1"});
+    ASSERT_TRUE(sender->SendTo(sent.back().payload, "127.0.0.1", port));
+  }
+  std::vector<std::size_t> seen;
+  auto timer =
+      runtime.CreateTimer(TimerKind::kRepeating, [&] { seen.push_back(handler.received.size()); });
+  timer->Start(0);
+  ASSERT_TRUE(SpinUntil([&] { return handler.received.size() == sent.size(); }));
+  EXPECT_EQ(handler.received, sent);
+  seen.push_back(handler.received.size());
+  std::size_t before = 0;
+  for (const std::size_t count : seen) {
+    EXPECT_LE(count - before, 256u);
+    before = count;
+  }
+}
+
 class QtRuntimeHttpTest : public ::testing::Test {
  protected:
   void SetUp() override {
