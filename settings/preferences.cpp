@@ -1,5 +1,6 @@
 #include "settings/preferences.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -23,6 +24,12 @@ template <typename Field, typename Parser>
 void ReadNumber(IniStore& store, const std::filesystem::path& file, PreferenceKey key, Field& field,
                 Parser parse) {
   if (const auto value = parse(Read(store, file, key))) field = *value;
+}
+
+std::optional<std::int32_t> ParseSourcesAtOnce(std::string_view text) {
+  const auto value = ParseWholeNumber(text);
+  if (!value) return std::nullopt;
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(*value, 1, 8));
 }
 
 }  // namespace
@@ -196,6 +203,9 @@ SettingsValues LoadSettingsValues(IniStore& store, const std::filesystem::path& 
   values.max_per_user = std::to_string(prefs.MaxULUsers);
   values.max_uls = std::to_string(prefs.MaxULs);
   values.download_port = std::to_string(prefs.DownloadPort);
+  values.upload_limit = std::to_string(prefs.UploadLimit);
+  values.download_limit = std::to_string(prefs.DownloadLimit);
+  values.sources_at_once = std::to_string(prefs.SourcesAtOnce);
   values.start_with_desktop = Read(store, file, keys::kStartWithWindows) == "1";
   values.gateways = ParseGatewayList(prefs.GatewayList);
   values.shared_folders = SplitList(Read(store, file, keys::kSharedDirectories));
@@ -233,6 +243,16 @@ void SavePreferences(IniStore& store, const std::filesystem::path& file,
   if (const auto slots = ParseInt16(values.max_uls)) prefs.MaxULs = *slots;
   if (const auto per_user = ParseInt16(values.max_per_user)) prefs.MaxULUsers = *per_user;
   prefs.MaxConnections = MaxConnectionsFor(prefs.Connection);
+
+  const auto limit = [](const std::string& text) {
+    return TrimBlanks(text).empty() ? std::optional<std::int32_t>(0) : ParseRateLimit(text);
+  };
+  if (const auto up = limit(values.upload_limit)) prefs.UploadLimit = *up;
+  if (const auto down = limit(values.download_limit)) prefs.DownloadLimit = *down;
+  if (const auto sources = ParseSourcesAtOnce(values.sources_at_once)) {
+    prefs.SourcesAtOnce = *sources;
+  }
+  SaveRateLimits(store, file, prefs);
 }
 
 void SaveHostCache(IniStore& store, const std::filesystem::path& file, const Preferences& prefs) {
@@ -263,11 +283,13 @@ std::optional<std::int32_t> ParseRateLimit(std::string_view text) {
 void LoadRateLimits(IniStore& store, const std::filesystem::path& file, Preferences& prefs) {
   ReadNumber(store, file, keys::kUploadLimit, prefs.UploadLimit, ParseRateLimit);
   ReadNumber(store, file, keys::kDownloadLimit, prefs.DownloadLimit, ParseRateLimit);
+  ReadNumber(store, file, keys::kSourcesAtOnce, prefs.SourcesAtOnce, ParseSourcesAtOnce);
 }
 
 void SaveRateLimits(IniStore& store, const std::filesystem::path& file, const Preferences& prefs) {
   Write(store, file, keys::kUploadLimit, std::to_string(prefs.UploadLimit));
   Write(store, file, keys::kDownloadLimit, std::to_string(prefs.DownloadLimit));
+  Write(store, file, keys::kSourcesAtOnce, std::to_string(prefs.SourcesAtOnce));
 }
 
 }  // namespace zorvex

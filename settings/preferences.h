@@ -41,6 +41,7 @@ inline constexpr PreferenceKey kHotList{"HotList", "List"};
 // Keys of this program only, in a section of their own that other copies never read.
 inline constexpr PreferenceKey kUploadLimit{"Limits", "Upload"};
 inline constexpr PreferenceKey kDownloadLimit{"Limits", "Download"};
+inline constexpr PreferenceKey kSourcesAtOnce{"Limits", "SourcesAtOnce"};
 }  // namespace keys
 
 inline constexpr std::string_view kPreferencesFileName = "prefs.dll";
@@ -68,6 +69,8 @@ struct Preferences {
   // Kilobytes (1024 bytes) a second shared by all uploads or all downloads; 0 is unlimited.
   std::int32_t UploadLimit = 0;
   std::int32_t DownloadLimit = 0;
+  // Sources a download takes bytes from at the same time, 1 to 8.
+  std::int32_t SourcesAtOnce = 1;
 };
 
 // What the preference routines ask of the rest of the program.
@@ -96,6 +99,9 @@ struct SettingsValues {
   std::vector<std::string> shared_folders;
   std::string download_folder;
   std::string download_port;
+  std::string upload_limit = "0";
+  std::string download_limit = "0";
+  std::string sources_at_once = "1";
   bool start_with_desktop = false;
   std::vector<Gateway> gateways;
   bool operator==(const SettingsValues&) const = default;
@@ -113,6 +119,7 @@ SettingsValues LoadSettingsValues(IniStore& store, const std::filesystem::path& 
                                   const Preferences& prefs);
 
 // Writes the dialog's values to the file and to the fields; failures of single steps are ignored.
+// An empty limit is no limit.
 void SavePreferences(IniStore& store, const std::filesystem::path& file,
                      const SettingsValues& values, Preferences& prefs, PreferenceEffects& effects);
 
@@ -122,7 +129,8 @@ void SaveUploadStatistics(IniStore& store, const std::filesystem::path& file,
                           const Preferences& prefs);
 void LoadUploadStatistics(IniStore& store, const std::filesystem::path& file, Preferences& prefs);
 
-// The rate limits: read at start-up (an absent or bad value leaves its field), written when set.
+// The rate limits and the sources at once: read at start-up (an absent or bad value leaves its
+// field), written when set.
 void LoadRateLimits(IniStore& store, const std::filesystem::path& file, Preferences& prefs);
 void SaveRateLimits(IniStore& store, const std::filesystem::path& file, const Preferences& prefs);
 // A limit as typed or stored: a whole number of kilobytes a second from 0 (unlimited) to
