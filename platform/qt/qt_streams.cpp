@@ -23,6 +23,7 @@ constexpr int kLingerMostMs = 15 * 60'000;
 constexpr int kLingerCheckMs = 1000;
 constexpr qint64 kPausedReadBufferBytes = 16 * 1024;
 constexpr int kPausingReceiveBufferBytes = 256 * 1024;
+constexpr std::size_t kReadChunkBytes = 256 * 1024;
 
 // Bytes of ours the far side has not acknowledged yet; -1 when unknown.
 int UnacknowledgedBytes(QTcpSocket* socket) {
@@ -223,10 +224,16 @@ void QtStreamSocket::SetReadPaused(bool paused) {
 }
 
 void QtStreamSocket::Read() {
-  if (state_ != State::kOpen || handler_ == nullptr || read_paused_) return;
-  const QByteArray bytes = socket_->readAll();
-  if (bytes.isEmpty()) return;
-  handler_->OnData(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  // Through a buffer of the stream's own: taking Qt's buffer whole would have it allocate a new
+  // one, megabytes at a time, for every read.
+  const auto alive = alive_;
+  while (state_ == State::kOpen && handler_ != nullptr && !read_paused_) {
+    if (read_buffer_.empty()) read_buffer_.resize(kReadChunkBytes);
+    const qint64 got = socket_->read(read_buffer_.data(), static_cast<qint64>(read_buffer_.size()));
+    if (got <= 0) return;
+    handler_->OnData(std::string_view(read_buffer_.data(), static_cast<std::size_t>(got)));
+    if (!*alive) return;
+  }
 }
 
 void QtStreamSocket::Written(qint64 bytes) {

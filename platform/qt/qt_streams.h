@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QHostAddress>
 
@@ -61,6 +62,7 @@ class QtStreamSocket final : public StreamSocket {
   State state_ = State::kIdle;
   bool read_paused_ = false;
   bool receive_buffer_capped_ = false;
+  std::vector<char> read_buffer_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int in_signal_ = 0;
 };
