@@ -318,6 +318,8 @@ std::optional<std::string> ApplyPreferenceOptions(const std::filesystem::path& h
   NoEffects effects;
   Preferences prefs;
   LoadPreferences(store, file, prefs, effects);
+  // Saving the values writes the limits too: they must be the stored ones.
+  LoadRateLimits(store, file, prefs);
   SettingsValues values = LoadSettingsValues(store, file, prefs);
 
   // What the first-run wizard would put in, for values never stored.

@@ -76,7 +76,9 @@ class StreamSocket {
   virtual bool Send(std::string_view bytes) = 0;
   // Bytes handed to Send that have not left yet.
   virtual std::size_t PendingBytes() const = 0;
-  // Sends what is queued, then closes; this side gets no callback after it.
+  // Sends what is queued, then closes; this side gets no callback after it. Every byte queued
+  // reaches the far side, however slowly it reads and whatever it sends meanwhile: the stream
+  // ends its sending first and goes only when the far side closes too (or after a time-out).
   virtual void Close() = 0;
   // The far side's dotted IPv4 address.
   virtual std::string PeerAddress() const = 0;

@@ -1,5 +1,6 @@
 #include "settings/preferences.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -196,6 +197,9 @@ SettingsValues LoadSettingsValues(IniStore& store, const std::filesystem::path& 
   values.max_per_user = std::to_string(prefs.MaxULUsers);
   values.max_uls = std::to_string(prefs.MaxULs);
   values.download_port = std::to_string(prefs.DownloadPort);
+  values.upload_limit = std::to_string(prefs.UploadLimit);
+  values.download_limit = std::to_string(prefs.DownloadLimit);
+  values.sources_at_once = std::to_string(prefs.SourcesAtOnce);
   values.start_with_desktop = Read(store, file, keys::kStartWithWindows) == "1";
   values.gateways = ParseGatewayList(prefs.GatewayList);
   values.shared_folders = SplitList(Read(store, file, keys::kSharedDirectories));
@@ -233,6 +237,14 @@ void SavePreferences(IniStore& store, const std::filesystem::path& file,
   if (const auto slots = ParseInt16(values.max_uls)) prefs.MaxULs = *slots;
   if (const auto per_user = ParseInt16(values.max_per_user)) prefs.MaxULUsers = *per_user;
   prefs.MaxConnections = MaxConnectionsFor(prefs.Connection);
+
+  const auto limit = [](const std::string& text) {
+    return TrimBlanks(text).empty() ? std::optional<std::int32_t>(0) : ParseRateLimit(text);
+  };
+  if (const auto up = limit(values.upload_limit)) prefs.UploadLimit = *up;
+  if (const auto down = limit(values.download_limit)) prefs.DownloadLimit = *down;
+  prefs.SourcesAtOnce = ParseSourcesAtOnce(values.sources_at_once);
+  SaveRateLimits(store, file, prefs);
 }
 
 void SaveHostCache(IniStore& store, const std::filesystem::path& file, const Preferences& prefs) {

@@ -102,6 +102,9 @@ struct SettingsValues {
   std::vector<std::string> shared_folders;
   std::string download_folder;
   std::string download_port;
+  std::string upload_limit = "0";
+  std::string download_limit = "0";
+  std::string sources_at_once = "1";
   bool start_with_desktop = false;
   std::vector<Gateway> gateways;
   bool operator==(const SettingsValues&) const = default;
@@ -119,6 +122,7 @@ SettingsValues LoadSettingsValues(IniStore& store, const std::filesystem::path& 
                                   const Preferences& prefs);
 
 // Writes the dialog's values to the file and to the fields; failures of single steps are ignored.
+// An empty limit is no limit.
 void SavePreferences(IniStore& store, const std::filesystem::path& file,
                      const SettingsValues& values, Preferences& prefs, PreferenceEffects& effects);
 

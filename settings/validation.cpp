@@ -11,6 +11,9 @@
 namespace zorvex {
 namespace {
 
+// Kilobytes a second; an empty limit reads as 0, which is none.
+constexpr std::int64_t kMaxLimit = 1'000'000;
+
 // A field's text as a whole number; nothing for text that is no number at all.
 std::optional<std::int64_t> ReadNumber(std::string_view text) {
   text = TrimBlanks(text);
@@ -69,6 +72,9 @@ std::optional<std::string> ValidatePage(int page, const SettingsValues& values,
         return Fail(
             "You must allow at least one slot per person and no more then 10.  Default is 1.");
       }
+      if (!InRange(values.upload_limit, 0, kMaxLimit)) {
+        return Fail("Your upload limit must be between 0 and 1000000 KB/s.  Default is 0 (none).");
+      }
       return std::nullopt;
     case 2:
       if (values.shared_folders.empty()) {
@@ -81,6 +87,13 @@ std::optional<std::string> ValidatePage(int page, const SettingsValues& values,
       }
       if (!InRange(values.download_port, 1, 65536)) {
         return Fail("Your download port must be between port 1 and 65536.  Default is 0.");
+      }
+      if (!InRange(values.download_limit, 0, kMaxLimit)) {
+        return Fail(
+            "Your download limit must be between 0 and 1000000 KB/s.  Default is 0 (none).");
+      }
+      if (!InRange(values.sources_at_once, 1, 8)) {
+        return Fail("You must allow at least 1 source and no more than 8 at once.  Default is 1.");
       }
       return std::nullopt;
     case 4:

@@ -18,7 +18,7 @@ namespace zorvex {
 namespace {
 
 // File bytes are read ahead in blocks this long and cut into packets.
-constexpr std::size_t kReadBlockBytes = 64 * 1024;
+constexpr std::size_t kReadBlockBytes = 256 * 1024;
 
 }  // namespace
 

@@ -49,6 +49,25 @@ QLineEdit* Field(const QString& name, const QString& tip, QWidget* parent) {
   return edit;
 }
 
+// Forms in separate frames of one page start their fields at the same place.
+void AlignLabels(std::initializer_list<QFormLayout*> forms) {
+  int widest = 0;
+  for (QFormLayout* form : forms) {
+    for (int row = 0; row < form->rowCount(); ++row) {
+      if (QLayoutItem* label = form->itemAt(row, QFormLayout::LabelRole)) {
+        widest = std::max(widest, label->widget()->sizeHint().width());
+      }
+    }
+  }
+  for (QFormLayout* form : forms) {
+    for (int row = 0; row < form->rowCount(); ++row) {
+      if (QLayoutItem* label = form->itemAt(row, QFormLayout::LabelRole)) {
+        label->widget()->setMinimumWidth(widest);
+      }
+    }
+  }
+}
+
 QString WithSlash(QString folder) {
   if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
   return folder;
@@ -210,13 +229,17 @@ QWidget* SettingsDialog::BuildUploads() {
   max_per_user_ =
       Field(QStringLiteral("txtMaxPerUser"),
             QStringLiteral("The Amount of Downloads A User Can Have At the Same Time"), frame);
+  upload_limit_ = Field(
+      QStringLiteral("txtUploadLimit"),
+      QStringLiteral("The Most All Uploads Together May Send Each Second (0 = No Limit)"), frame);
   form->addRow(QStringLiteral("Max Simultaneous (1-10):"), max_uls_);
   form->addRow(QStringLiteral("Max Per User (1-10):"), max_per_user_);
+  form->addRow(QStringLiteral("Upload Limit (KB/s, 0 = none):"), upload_limit_);
   inner->addLayout(form);
   layout->addWidget(frame);
   layout->addStretch(1);
-  max_uls_->installEventFilter(this);
-  max_per_user_->installEventFilter(this);
+  for (QLineEdit* field : {max_uls_, max_per_user_, upload_limit_})
+    field->installEventFilter(this);
   return page;
 }
 
@@ -276,8 +299,22 @@ QWidget* SettingsDialog::BuildDownloads() {
   form->addRow(QStringLiteral("Download Port:"), download_port_);
   inner->addLayout(form);
   layout->addWidget(frame);
+  auto* limits = new QGroupBox(QStringLiteral("Download Limits"), page);
+  auto* limits_form = new QFormLayout(limits);
+  download_limit_ = Field(
+      QStringLiteral("txtDownloadLimit"),
+      QStringLiteral("The Most All Downloads Together May Receive Each Second (0 = No Limit)"),
+      limits);
+  sources_at_once_ =
+      Field(QStringLiteral("txtSourcesAtOnce"),
+            QStringLiteral("The Amount of Sources A Download Receives From At Once"), limits);
+  limits_form->addRow(QStringLiteral("Download Limit (KB/s, 0 = none):"), download_limit_);
+  limits_form->addRow(QStringLiteral("Sources At Once (1-8):"), sources_at_once_);
+  layout->addWidget(limits);
+  AlignLabels({form, limits_form});
   layout->addStretch(1);
-  download_port_->installEventFilter(this);
+  for (QLineEdit* field : {download_port_, download_limit_, sources_at_once_})
+    field->installEventFilter(this);
   connect(change, &QPushButton::clicked, this, [this] { ChangeDownloadFolder(); });
   return page;
 }
@@ -364,6 +401,9 @@ void SettingsDialog::Fill(const SettingsValues& values) {
   max_per_user_->setText(FromBytes(values.max_per_user));
   download_dir_->setText(FromBytes(values.download_folder));
   download_port_->setText(FromBytes(values.download_port));
+  upload_limit_->setText(FromBytes(values.upload_limit));
+  download_limit_->setText(FromBytes(values.download_limit));
+  sources_at_once_->setText(FromBytes(values.sources_at_once));
   with_desktop_->setChecked(values.start_with_desktop);
   hosts_->clear();
   for (const Gateway& gateway : values.gateways) {
@@ -389,6 +429,9 @@ SettingsValues SettingsDialog::Values() const {
     values.shared_folders.push_back(ToBytes(shares_->item(i)->text()));
   values.download_folder = ToBytes(download_dir_->text());
   values.download_port = ToBytes(download_port_->text());
+  values.upload_limit = ToBytes(upload_limit_->text());
+  values.download_limit = ToBytes(download_limit_->text());
+  values.sources_at_once = ToBytes(sources_at_once_->text());
   values.start_with_desktop = with_desktop_->isChecked();
   for (int i = 0; i < hosts_->count(); ++i) {
     values.gateways.push_back({ToBytes(hosts_->item(i)->text()),
@@ -419,7 +462,8 @@ bool SettingsDialog::ValidateCurrentPage() {
       focus = nickname_;
       break;
     case 1:
-      focus = text.startsWith(QStringLiteral("Please select")) ||
+      focus = text.contains(QStringLiteral("upload limit")) ? upload_limit_
+              : text.startsWith(QStringLiteral("Please select")) ||
                       text.contains(QStringLiteral("per person"))
                   ? max_per_user_
                   : max_uls_;
@@ -428,7 +472,10 @@ bool SettingsDialog::ValidateCurrentPage() {
       focus = shares_;
       break;
     case 3:
-      focus = text.contains(QStringLiteral("port")) ? download_port_ : download_dir_;
+      focus = text.contains(QStringLiteral("download limit")) ? download_limit_
+              : text.contains(QStringLiteral("source"))       ? sources_at_once_
+              : text.contains(QStringLiteral("port"))         ? download_port_
+                                                              : download_dir_;
       break;
     default:
       focus = hosts_;
@@ -485,6 +532,8 @@ void SettingsDialog::Apply() {
 void SettingsDialog::Save() {
   DialogEffects effects(node_, hooks_);
   SavePreferences(node_.store(), node_.PreferencesFile(), Values(), node_.preferences(), effects);
+  // New limits hold for the transfers already running too.
+  node_.transfers().ApplyRateLimits();
   events_.Flush();
 }
 

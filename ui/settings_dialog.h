@@ -91,11 +91,14 @@ class SettingsDialog final : public QDialog {
   QComboBox* connection_ = nullptr;
   QLineEdit* max_uls_ = nullptr;
   QLineEdit* max_per_user_ = nullptr;
+  QLineEdit* upload_limit_ = nullptr;
   QListWidget* shares_ = nullptr;
   QPushButton* add_folder_ = nullptr;
   QPushButton* remove_folder_ = nullptr;
   QLineEdit* download_dir_ = nullptr;
   QLineEdit* download_port_ = nullptr;
+  QLineEdit* download_limit_ = nullptr;
+  QLineEdit* sources_at_once_ = nullptr;
   QCheckBox* with_desktop_ = nullptr;
   QListWidget* hosts_ = nullptr;
   QPushButton* remove_host_ = nullptr;

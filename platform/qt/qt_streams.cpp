@@ -1,5 +1,11 @@
 #include "platform/qt/qt_streams.h"
 
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <linux/sockios.h>
+
+#include <memory>
 #include <utility>
 
 #include <QByteArray>
@@ -10,10 +16,62 @@
 namespace zorvex {
 namespace {
 
-// How long a closed stream that was destroyed may keep flushing its queued bytes.
-constexpr int kLingerMs = 30000;
+// A closed stream waits for the far side's close as long as its bytes keep leaving, and at most
+// this long without progress, or in all.
+constexpr int kLingerIdleMs = 30'000;
+constexpr int kLingerMostMs = 15 * 60'000;
+constexpr int kLingerCheckMs = 1000;
 constexpr qint64 kPausedReadBufferBytes = 16 * 1024;
 constexpr int kPausingReceiveBufferBytes = 256 * 1024;
+constexpr std::size_t kReadChunkBytes = 256 * 1024;
+
+// Bytes of ours the far side has not acknowledged yet; -1 when unknown.
+int UnacknowledgedBytes(QTcpSocket* socket) {
+  int queued = -1;
+  const auto fd = socket->socketDescriptor();
+  if (fd < 0 || ::ioctl(static_cast<int>(fd), SIOCOUTQ, &queued) != 0) return -1;
+  return queued;
+}
+
+// A closed stream delivers everything it was given before it goes: once the queue is out, its
+// sending side is shut, and it lives on, discarding what comes, until the far side closes too.
+// Going at once would leave the tail to the system, which resets the connection, and drops what
+// the far side has not read yet, as soon as a byte arrives for the closed socket, or when a slow
+// reader keeps it waiting too long.
+void Linger(QTcpSocket* socket) {
+  QObject::disconnect(socket, nullptr, nullptr, nullptr);
+  socket->setReadBufferSize(0);
+  const auto shut = [socket] {
+    if (socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState) {
+      ::shutdown(static_cast<int>(socket->socketDescriptor()), SHUT_WR);
+    }
+  };
+  // Deleting a socket that is still connected aborts it.
+  const auto end = [socket] { socket->deleteLater(); };
+  QObject::connect(socket, &QTcpSocket::bytesWritten, socket, shut);
+  QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+  QObject::connect(socket, &QTcpSocket::disconnected, socket, end);
+  QObject::connect(socket, &QTcpSocket::errorOccurred, socket, end);
+  if (socket->state() != QAbstractSocket::ConnectedState) {
+    end();
+    return;
+  }
+  shut();
+  auto* timer = new QTimer(socket);
+  struct Progress {
+    int waited_ms = 0;
+    int idle_ms = 0;
+    int unacknowledged = -1;
+  };
+  timer->callOnTimeout(socket, [socket, end, progress = std::make_shared<Progress>()] {
+    const int now = UnacknowledgedBytes(socket) + static_cast<int>(socket->bytesToWrite());
+    progress->idle_ms = now != progress->unacknowledged ? 0 : progress->idle_ms + kLingerCheckMs;
+    progress->unacknowledged = now;
+    progress->waited_ms += kLingerCheckMs;
+    if (progress->idle_ms >= kLingerIdleMs || progress->waited_ms >= kLingerMostMs) end();
+  });
+  timer->start(kLingerCheckMs);
+}
 
 }  // namespace
 
@@ -45,15 +103,6 @@ QtStreamSocket::~QtStreamSocket() {
   *alive_ = false;
   QTcpSocket* socket = socket_.release();
   QObject::disconnect(socket, nullptr, nullptr, nullptr);
-  if (socket->state() == QAbstractSocket::ClosingState) {
-    // A graceful close still flushing: the socket finishes on its own, then deletes itself.
-    QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kLingerMs, socket, [socket] {
-      socket->abort();
-      socket->deleteLater();
-    });
-    return;
-  }
   socket->abort();
   // Inside one of the socket's own signals it must outlive the current event.
   if (in_signal_ > 0) {
@@ -139,11 +188,14 @@ void QtStreamSocket::Close() {
   if (state_ == State::kIdle || state_ == State::kClosed) return;
   const bool was_open = state_ == State::kOpen;
   state_ = State::kClosed;
-  if (was_open) {
-    socket_->disconnectFromHost();
-  } else {
+  if (!was_open) {
     socket_->abort();
+    return;
   }
+  // The connection goes its own way; this stream keeps an unconnected socket.
+  Linger(socket_.release());
+  socket_ = std::make_unique<QTcpSocket>();
+  Watch();
 }
 
 void QtStreamSocket::Connected() {
@@ -172,10 +224,16 @@ void QtStreamSocket::SetReadPaused(bool paused) {
 }
 
 void QtStreamSocket::Read() {
-  if (state_ != State::kOpen || handler_ == nullptr || read_paused_) return;
-  const QByteArray bytes = socket_->readAll();
-  if (bytes.isEmpty()) return;
-  handler_->OnData(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  // Through a buffer of the stream's own: taking Qt's buffer whole would have it allocate a new
+  // one, megabytes at a time, for every read.
+  const auto alive = alive_;
+  while (state_ == State::kOpen && handler_ != nullptr && !read_paused_) {
+    if (read_buffer_.empty()) read_buffer_.resize(kReadChunkBytes);
+    const qint64 got = socket_->read(read_buffer_.data(), static_cast<qint64>(read_buffer_.size()));
+    if (got <= 0) return;
+    handler_->OnData(std::string_view(read_buffer_.data(), static_cast<std::size_t>(got)));
+    if (!*alive) return;
+  }
 }
 
 void QtStreamSocket::Written(qint64 bytes) {

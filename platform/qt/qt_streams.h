@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QHostAddress>
 
@@ -26,7 +27,7 @@ class QtStreamSocket final : public StreamSocket {
   explicit QtStreamSocket(QHostAddress source);
   // An accepted, connected stream; it never reports OnConnected.
   explicit QtStreamSocket(std::unique_ptr<QTcpSocket> accepted);
-  // Aborts the connection, except after Close, when queued bytes still go out first.
+  // Aborts the connection; after Close the connection is no longer this object's.
   ~QtStreamSocket() override;
   QtStreamSocket(const QtStreamSocket&) = delete;
   QtStreamSocket& operator=(const QtStreamSocket&) = delete;
@@ -35,7 +36,8 @@ class QtStreamSocket final : public StreamSocket {
   void Connect(const std::string& address, std::uint16_t port) override;
   bool Send(std::string_view bytes) override;
   std::size_t PendingBytes() const override;
-  // Sends what is queued, then closes; this side hears nothing more.
+  // Sends what is queued, shuts the sending side and keeps the connection, apart from this
+  // object, until the far side closes as well; this side hears nothing more.
   void Close() override;
   std::string PeerAddress() const override { return peer_; }
   void SetReadPaused(bool paused) override;
@@ -60,6 +62,7 @@ class QtStreamSocket final : public StreamSocket {
   State state_ = State::kIdle;
   bool read_paused_ = false;
   bool receive_buffer_capped_ = false;
+  std::vector<char> read_buffer_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int in_signal_ = 0;
 };

@@ -143,6 +143,29 @@ TEST(QtStreamsTest, CloseFromEitherSideReportsClosedOnceOnTheOther) {
   EXPECT_EQ(l.acceptor.recorders[1]->closed, 0);
 }
 
+// An uploader closes and goes right after its last bytes left for the system, while the reader,
+// held back by a limit, still has most of them to take and talks back meanwhile: nothing of
+// the tail may be lost, and the end is an orderly close.
+TEST(QtStreamsTest, ATailStillOnItsWayOutlivesTheSendersCloseAndAReply) {
+  Loopback l;
+  ASSERT_TRUE(l.Connect());
+  l.Server().SetReadPaused(true);
+  const std::string file = Pattern(1 << 20);
+  ASSERT_TRUE(l.client->Send(file));
+  ASSERT_TRUE(SpinUntil([&] { return l.client->PendingBytes() == 0; }));
+  l.client->Close();
+  l.client.reset();
+  SpinFor(100ms);
+  ASSERT_LT(l.In().data.size(), file.size());
+  ASSERT_TRUE(l.Server().Send("Packet:1084"));
+  SpinFor(100ms);
+  l.Server().SetReadPaused(false);
+  ASSERT_TRUE(SpinUntil([&] { return l.In().closed == 1; }));
+  EXPECT_EQ(l.In().failed, 0);
+  EXPECT_EQ(l.In().data.size(), file.size());
+  EXPECT_TRUE(l.In().data == file);
+}
+
 TEST(QtStreamsTest, DestroyingAbortsSilentlyEvenInsideCallbacks) {
   Loopback l;
   ASSERT_TRUE(l.Connect());

@@ -244,9 +244,13 @@ TEST_F(PreferencesTest, SaveWritesEveryKeyAndField) {
 
 TEST_F(PreferencesTest, SaveThenLoadAndFillGiveTheSameValues) {
   SettingsValues saved = WizardValues();
+  saved.upload_limit = "250";
+  saved.download_limit = "1000000";
+  saved.sources_at_once = "8";
   SavePreferences(store, file, saved, prefs, effects);
   Preferences loaded;
   LoadPreferences(store, file, loaded, effects);
+  LoadRateLimits(store, file, loaded);
   saved.shared_folders = {"/srv/music/", "/srv/video/"};
   EXPECT_EQ(LoadSettingsValues(store, file, loaded), saved);
 }
@@ -257,7 +261,10 @@ TEST_F(PreferencesTest, EmptyTextsKeepTheStoredValues) {
   cleared.shared_folders.clear();
   cleared.max_uls.clear();
   cleared.start_with_desktop = false;
+  cleared.upload_limit.clear();  // an empty limit is none
+  prefs.UploadLimit = 300;
   SavePreferences(store, file, cleared, prefs, effects);
+  EXPECT_EQ(Stored(keys::kUploadLimit), "0");
   EXPECT_EQ(Stored(keys::kSharedDirectories), "/srv/music/|/srv/video/|");
   EXPECT_EQ(Stored(keys::kMaxULs), "3");
   EXPECT_EQ(prefs.MaxULs, 3);

@@ -20,6 +20,12 @@ constexpr const char* kPerUser =
 constexpr const char* kShares = "You must share at least one folder with one file in it.";
 constexpr const char* kFolder = "The download directory you specified does not exist!";
 constexpr const char* kPort = "Your download port must be between port 1 and 65536.  Default is 0.";
+constexpr const char* kUpLimit =
+    "Your upload limit must be between 0 and 1000000 KB/s.  Default is 0 (none).";
+constexpr const char* kDownLimit =
+    "Your download limit must be between 0 and 1000000 KB/s.  Default is 0 (none).";
+constexpr const char* kSources =
+    "You must allow at least 1 source and no more than 8 at once.  Default is 1.";
 constexpr const char* kGateways = "You must have at least one gateway to connect to.";
 
 SettingsValues Valid() {
@@ -113,6 +119,31 @@ TEST(ValidatePageTest, DownloadFolderThenPort) {
     values.download_folder = folder;
     values.download_port = port;
     EXPECT_EQ(Page(3, values), message) << folder << " " << port;
+  }
+}
+
+TEST(ValidatePageTest, LimitsAndSourcesComeLastOnTheirPages) {
+  // page, upload limit, download limit, sources at once, expected
+  const std::vector<
+      std::tuple<int, std::string, std::string, std::string, std::optional<std::string>>>
+      cases = {
+          {1, "1000000", "0", "1", std::nullopt},
+          {1, "", "0", "1", std::nullopt},
+          {1, "1000001", "0", "1", kUpLimit},
+          {1, "-1", "0", "1", kUpLimit},
+          {3, "0", "1000001", "9", kDownLimit},
+          {3, "0", "", "8", std::nullopt},
+          {3, "0", "0", "0", kSources},
+          {3, "0", "0", "9", kSources},
+          {3, "0", "0", "", kSources},
+          {3, "9999999", "0", "1", std::nullopt},
+      };
+  for (const auto& [page, up, down, sources, message] : cases) {
+    SettingsValues values = Valid();
+    values.upload_limit = up;
+    values.download_limit = down;
+    values.sources_at_once = sources;
+    EXPECT_EQ(Page(page, values), message) << page << " " << up << " " << down << " " << sources;
   }
 }
 

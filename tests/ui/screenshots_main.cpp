@@ -138,6 +138,8 @@ int Main(const std::filesystem::path& out) {
   ui::SettingsDialog settings(*d.events, d.net.nodes[0].home->path(), {});
   settings.show();
   ok &= Save(&settings, out / "settings.png");
+  settings.ShowPage(3);
+  ok &= Save(&settings, out / "settings-downloads.png");
   return ok ? 0 : 1;
 }
 

@@ -179,6 +179,73 @@ TEST(SettingsDialogTest, StartsOnUploadsWithBackDisabledAndApplySaves) {
   EXPECT_EQ(d.net[0].preferences().MaxULUsers, 2);
 }
 
+// The limit fields: digits only, checked last on their pages, saved, filled again and in force
+// at once.
+TEST(SettingsDialogTest, LimitFieldsAreCheckedSavedAndAppliedAtOnce) {
+  constexpr const char* kUp =
+      "Your upload limit must be between 0 and 1000000 KB/s.  Default is 0 (none).";
+  constexpr const char* kDown =
+      "Your download limit must be between 0 and 1000000 KB/s.  Default is 0 (none).";
+  constexpr const char* kSources =
+      "You must allow at least 1 source and no more than 8 at once.  Default is 1.";
+  const struct {
+    int page;
+    const char* field;
+    const char* value;
+    const char* message;
+  } cases[] = {
+      {1, "txtUploadLimit", "1000001", kUp},  {3, "txtDownloadLimit", "1000001", kDown},
+      {3, "txtSourcesAtOnce", "0", kSources}, {3, "txtSourcesAtOnce", "9", kSources},
+      {3, "txtSourcesAtOnce", "", kSources},
+  };
+  testing::DesktopNetwork d(2);
+  d.net.world.SetDefaultLink({.bandwidth_bytes_per_s = 10'000'000});
+  for (const auto& c : cases) {
+    ui::SettingsDialog dialog(*d.events, d.net.nodes[0].home->path(), {});
+    dialog.show();
+    dialog.ShowPage(c.page);
+    auto* field = Find<QLineEdit>(&dialog, c.field);
+    field->clear();
+    QTest::keyClicks(field, "a.");
+    EXPECT_EQ(field->text(), "");
+    field->setText(c.value);
+    Find<QPushButton>(&dialog, "MainButtons3")->click();
+    ASSERT_NE(dialog.last_message(), nullptr) << c.field << " " << c.value;
+    EXPECT_EQ(dialog.last_message()->text(), c.message);
+    EXPECT_EQ(dialog.focusWidget(), field);
+    dialog.last_message()->close();
+    dialog.reject();
+  }
+  const SharedFile file = d.Share(1, "tune.mp3", 300'000);
+  d.Run(60'000);
+  {
+    ui::SettingsDialog dialog(*d.events, d.net.nodes[0].home->path(), {});
+    dialog.show();
+    Find<QLineEdit>(&dialog, "txtUploadLimit")->setText("1000000");
+    Find<QLineEdit>(&dialog, "txtDownloadLimit")->setText("50");
+    Find<QLineEdit>(&dialog, "txtSourcesAtOnce")->setText("8");
+    Find<QPushButton>(&dialog, "MainButtons3")->click();
+    EXPECT_FALSE(dialog.isVisible());
+  }
+  const Preferences& prefs = d.net[0].preferences();
+  EXPECT_EQ(prefs.UploadLimit, 1'000'000);
+  EXPECT_EQ(prefs.DownloadLimit, 50);
+  EXPECT_EQ(prefs.SourcesAtOnce, 8);
+  ui::SettingsDialog again(*d.events, d.net.nodes[0].home->path(), {});
+  EXPECT_EQ(Find<QLineEdit>(&again, "txtSourcesAtOnce")->text(), "8");
+  // 300,000 bytes at 50 KB/s take about 6 seconds, not the 30 ms the link would allow.
+  ASSERT_TRUE(
+      d.net[0].transfers().StartDownload(file.file_name, file.size, file.hash, d.net.Address(1)));
+  const std::string temporary = prefs.DLDir + "tune.mp3TMP";
+  std::error_code ec;
+  ASSERT_TRUE(
+      d.RunUntil([&] { return std::filesystem::file_size(temporary, ec) > 0 && !ec; }, 60'000));
+  const std::int64_t start = d.net.world.NowMs();
+  const auto& rows = d.net[0].transfers().download_rows();
+  ASSERT_TRUE(d.RunUntil([&] { return rows[0].status == "Finished"; }, 60'000));
+  EXPECT_GE(d.net.world.NowMs() - start, 4'000);
+}
+
 TEST(SettingsDialogTest, GatewayPanelAndTheScanAfterClosing) {
   testing::DesktopNetwork d(1);
   testing::TempDir more;
