@@ -9,31 +9,18 @@ Usage:
 Only addresses in 127.0.4.0/24 are named in what is sent, so that no node is sent elsewhere.
 """
 import argparse
+import os
 import random
 import socket
 import struct
 import sys
 import time
 
-KEY = b"%Tq8!zW2"
-PORT = 620
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
+from flood import PORT, rc4  # noqa: E402  the one copy of the datagram cipher
+
 DOWNLOAD_PORT = 5503
-
-
-def rc4(data, key=KEY):
-    s = list(range(256))
-    j = 0
-    for i in range(256):
-        j = (j + s[i] + key[i % len(key)]) % 256
-        s[i], s[j] = s[j], s[i]
-    out = bytearray()
-    i = j = 0
-    for byte in data:
-        i = (i + 1) % 256
-        j = (j + s[i]) % 256
-        s[i], s[j] = s[j], s[i]
-        out.append(byte ^ s[(s[i] + s[j]) % 256])
-    return bytes(out)
 
 
 NUMBERS = ["-1", "-2147483648", "2147483647", "2147483648", "4294967296", "-4294967297",
