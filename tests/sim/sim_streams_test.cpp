@@ -239,17 +239,18 @@ TEST(SimStreamsTest, CloseSendsWhatIsQueuedAndDestroyAborts) {
   EXPECT_EQ(p.out.Calls(), calls);
 
   // Destroying an open stream loses its queue; the far side hears of it after a latency.
-  auto [out, client] = p.Dial("10.0.0.2");
-  ASSERT_TRUE(p.world.RunUntil([&] { return !out->connected_at.empty(); }, 1000));
-  ASSERT_TRUE(client->Send(Pattern(1 << 20)));
+  auto dialed = p.Dial("10.0.0.2");
+  Recorder& out = *dialed.out;
+  ASSERT_TRUE(p.world.RunUntil([&] { return !out.connected_at.empty(); }, 1000));
+  ASSERT_TRUE(dialed.socket->Send(Pattern(1 << 20)));
   p.world.RunFor(100);
-  client.reset();
+  dialed.socket.reset();
   const std::int64_t gone = p.world.NowMs();
   ASSERT_TRUE(
       p.world.RunUntil([&] { return !p.acceptor.recorders.at(1)->closed_at.empty(); }, 5000));
   EXPECT_LE(p.world.NowMs() - gone, 10 + 1);
   EXPECT_LT(p.acceptor.recorders.at(1)->data.size(), 1u << 20);
-  EXPECT_EQ(out->closed_at.size(), 0u);
+  EXPECT_EQ(out.closed_at.size(), 0u);
 }
 
 TEST(SimStreamsTest, DestroyingInsideCallbacksAndDestroyedHostsAreSilent) {
