@@ -36,6 +36,7 @@ void MessageLayer::Shutdown() {
   incoming_.clear();
   senders_.clear();
   loads_.clear();
+  answered_.clear();
   incoming_live_ = 0;
   incoming_bytes_ = 0;
 }
@@ -48,6 +49,13 @@ void MessageLayer::QueueMessage(std::string_view message, std::string_view addre
   if (shut_down_ || SameText(address, my_ip_) || SameText(address, "127.0.0.1")) return;
   outgoing_.push_back({std::string(message), std::string(address)});
   if (activity_) activity_();
+}
+
+void MessageLayer::QueueAnswer(std::string_view message, std::string_view address) {
+  std::string key;
+  key.reserve(address.size() + 1 + message.size());
+  key.append(address).append(1, ' ').append(message);
+  if (answered_.insert(std::move(key)).second) QueueMessage(message, address);
 }
 
 void MessageLayer::QueueIncoming(std::string payload, std::string sender) {
@@ -150,6 +158,7 @@ void MessageLayer::Tick() {
       CountPacket(PacketKind::kIn);
     }
   }
+  answered_.clear();
   if (!shut_down_) timer_->Start(kQueueIntervalMs);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "core/rc4.h"
@@ -62,6 +63,9 @@ class MessageLayer final : public DatagramHandler {
 
   // The only way to send: refused for the node's own address and for "127.0.0.1".
   void QueueMessage(std::string_view message, std::string_view address);
+  // An answer that says nothing new when repeated: queued at most once per tick for the same
+  // address and text, so a flood of questions costs one send per sender and tick.
+  void QueueAnswer(std::string_view message, std::string_view address);
   void QueueIncoming(std::string payload, std::string sender);
 
   // One tick of the queue timer: drains both queues, incoming records first.
@@ -112,6 +116,8 @@ class MessageLayer final : public DatagramHandler {
   std::unordered_map<std::string, Arrivals> senders_;
   // (records waiting, sender) for every sender with records waiting; names point into senders_.
   std::set<std::pair<std::size_t, std::string_view>> loads_;
+  // "address text" of the answers queued since the last tick ended.
+  std::unordered_set<std::string> answered_;
   bool shut_down_ = false;
   PacketCounters counters_;
   std::function<void()> activity_;

@@ -137,7 +137,7 @@ bool Node::Parts::ParseMessage(std::string_view message, const std::string& send
       liveness.ConfirmPeer(sender);
       break;
     case MessageKind::kPingOther:
-      messages.QueueMessage("Pong-", sender);
+      messages.QueueAnswer("Pong-", sender);
       break;
     case MessageKind::kMiscError:
       status.SetStatus("Error Received: " + std::string(classified.payload));
