@@ -370,30 +370,14 @@ void Download::TakeHeader(const TransferHeaderFields& header, std::string rest) 
   ShowStatus("Receiving...");
   // The offset comes from what the temporary file holds now, also on a later connection of the
   // same download: a new source resumes where the last one stopped instead of starting over.
-  const auto length = OpenTemporary();
-  if (!length) return;
-  temp_length_ = *length;
   const std::string peer = reader_ ? reader_->PeerAddress() : std::string();
   for (auto& source : sources_) {
     if (SameText(source.address, peer)) source.use = "1";
   }
   awaiting_source_ = false;
   tuning_ = PacketTuning();
-  const auto offset = ResumeOffset(temp_length_, file_size_);
-  if (!offset) {
-    // The temporary file belongs to something larger; it is left as it is. The row keeps its
-    // texts but is marked ended so that it can be cleared.
-    if (TransferRow* row = Row()) row->tag = "Error";
-    ClearDownload();
-    context_.Changed();
-    return;
-  }
-  // Bytes from the offset on are written again: they may not count twice, nor count as they
-  // were if the new source sends others.
-  catch_up_.reset();
-  digest_.RewindTo(*offset);
-  write_offset_ = bytes_received_ = last_tick_bytes_ = *offset;
-  CatchUp();
+  const auto offset = RestartFromTemporary();
+  if (!offset) return;
   if (!reader_->Send(StartMessage(file_name_, *offset))) {
     LoseSource();
     return;
@@ -403,6 +387,28 @@ void Download::TakeHeader(const TransferHeaderFields& header, std::string rest) 
     return;
   }
   if (!rest.empty()) WriteData(rest);
+}
+
+std::optional<std::int64_t> Download::RestartFromTemporary() {
+  const auto length = OpenTemporary();
+  if (!length) return std::nullopt;
+  temp_length_ = *length;
+  const auto offset = ResumeOffset(temp_length_, file_size_);
+  if (!offset) {
+    // The temporary file belongs to something larger; it is left as it is. The row keeps its
+    // texts but is marked ended so that it can be cleared.
+    if (TransferRow* row = Row()) row->tag = "Error";
+    ClearDownload();
+    context_.Changed();
+    return std::nullopt;
+  }
+  // Bytes from the offset on are written again: they may not count twice, nor count as they
+  // were if the new source sends others.
+  catch_up_.reset();
+  digest_.RewindTo(*offset);
+  write_offset_ = bytes_received_ = last_tick_bytes_ = *offset;
+  if (!CatchUp()) return std::nullopt;
+  return offset;
 }
 
 std::optional<std::int64_t> Download::OpenTemporary() {
@@ -463,7 +469,7 @@ void Download::WriteData(std::string_view bytes) {
     }
     writeback_from_ = write_offset_;
   }
-  if (write_offset_ - digest_.position() >= kDigestLagBytes) CatchUp();
+  if (write_offset_ - digest_.position() >= kDigestLagBytes && !CatchUp()) return;
   if (bytes_received_ >= file_size_) Complete();
 }
 
@@ -486,8 +492,8 @@ void Download::Complete() {
   Verify();
 }
 
-void Download::CatchUp() {
-  if (catch_up_ || digest_.position() >= DigestEnd()) return;
+bool Download::CatchUp() {
+  if (catch_up_ || digest_.position() >= DigestEnd()) return true;
   auto job = std::make_shared<FileCatchUp>(digest_, DigestEnd());
   if (!job->Open(temp_path_)) {
     if (saving_) {
@@ -495,10 +501,11 @@ void Download::CatchUp() {
     } else {
       SetStatus(true);
     }
-    return;
+    return false;
   }
   catch_up_ = context_.runtime.Hashing().RunSteps(
       [job] { return job->Next() == FileCatchUp::Step::kMore; }, [this, job] { CaughtUp(*job); });
+  return true;
 }
 
 void Download::CaughtUp(FileCatchUp& job) {

@@ -83,11 +83,15 @@ class Download final : public StreamHandler {
   void WriteData(std::string_view bytes);
   // Opens the temporary file if needed; its usable length, or nothing when the download ended.
   std::optional<std::int64_t> OpenTemporary();
+  // Opens the temporary file and counts and digests again from where its usable start ends;
+  // that offset, or nothing when the download ended.
+  std::optional<std::int64_t> RestartFromTemporary();
   // What the digest may cover: the bytes written in order, or the whole start of a ranged file.
   std::int64_t DigestEnd() const;
   void Complete();
-  // Digests what was written but not yet digested, off the loop.
-  void CatchUp();
+  // Digests what was written but not yet digested, off the loop. False when the temporary file
+  // could not be read and the download ended.
+  bool CatchUp();
   void CaughtUp(FileCatchUp& job);
   // Once everything is digested: compares and saves.
   void Verify();

@@ -131,21 +131,10 @@ void Download::StartLeg(std::unique_ptr<StreamSocket> stream, const TransferHead
     file_name_ = header.name;
     if (TransferRow* row = Row()) row->file_name = file_name_;
     context_.DownloadsChanged();
-    const auto length = OpenTemporary();
-    if (!length) return;
-    temp_length_ = *length;
-    const auto offset = ResumeOffset(temp_length_, file_size_);
-    if (!offset) {
-      if (TransferRow* row = Row()) row->tag = "Error";
-      ClearDownload();
-      context_.Changed();
-      return;
-    }
-    catch_up_.reset();
-    digest_.RewindTo(*offset);
+    const auto offset = RestartFromTemporary();
+    if (!offset) return;
     plan_.emplace(file_size_, *offset);
-    write_offset_ = bytes_received_ = last_tick_bytes_ = saved_prefix_ = *offset;
-    CatchUp();
+    saved_prefix_ = *offset;
   }
   receiving_ = true;
   awaiting_source_ = false;
@@ -215,7 +204,7 @@ void Download::WriteRange(SourceLeg& leg, std::string_view bytes) {
     Complete();
     return;
   }
-  if (write_offset_ - digest_.position() >= kDigestLagBytes) CatchUp();
+  if (write_offset_ - digest_.position() >= kDigestLagBytes && !CatchUp()) return;
   if (!more) FinishLeg(leg);
 }
 
