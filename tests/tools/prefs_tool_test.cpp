@@ -27,7 +27,7 @@ ToolRun Tool(std::vector<std::string> args) {
   return {status, out.str(), err.str()};
 }
 
-TEST(PrefsToolTest, ShowsEverySectionDecoded) {
+TEST(PrefsToolTest, ShowsEverySectionDecodedAndControlBytesEscaped) {
   TempDir dir;
   const auto file = (dir / "prefs.dll").string();
   IniStore store;
@@ -46,6 +46,9 @@ TEST(PrefsToolTest, ShowsEverySectionDecoded) {
             "Directories=/srv/a/|/srv/b/|\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(ReadFileBytes(file), before);
+  // Control bytes are shown escaped.
+  store.WriteINI("S", "K", std::string("a\nb\\c\x01", 6), file);
+  EXPECT_EQ(Tool({file}).out, run.out + "\n[S]\nK=a\\x0Ab\\\\c\\x01\n");
 }
 
 TEST(PrefsToolTest, SetThenGet) {
@@ -94,14 +97,6 @@ TEST(PrefsToolTest, ClearErrors) {
   EXPECT_EQ(Tool({file, "get", "Preferences"}).status, 2);
   EXPECT_EQ(Tool({file, "set", "Preferences", "Nickname", ""}).status, 2);
   EXPECT_EQ(Tool({dir.path().string()}).status, 1);
-}
-
-TEST(PrefsToolTest, ControlBytesAreShownEscaped) {
-  TempDir dir;
-  const auto file = (dir / "prefs.dll").string();
-  IniStore store;
-  store.WriteINI("S", "K", std::string("a\nb\\c\x01", 6), file);
-  EXPECT_EQ(Tool({file}).out, "[S]\nK=a\\x0Ab\\\\c\\x01\n");
 }
 
 }  // namespace

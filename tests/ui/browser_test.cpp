@@ -92,16 +92,6 @@ TEST(ShortCaption, PadsOrCutsToTwentyFiveCharacters) {
   }
 }
 
-TEST(BrowserTabs, StartsWithOneTabOnSlotZero) {
-  Strip s;
-  s.tabs.Start(QStringLiteral("qrc:/browser/start.html"));
-  EXPECT_EQ(s.Layout(), "*0");
-  EXPECT_EQ(s.views.address[0], "qrc:/browser/start.html");
-  EXPECT_TRUE(s.views.shown[0]);
-  EXPECT_EQ(s.address_box, "qrc:/browser/start.html");
-  EXPECT_EQ(s.tabs.tabs()[0].caption, ShortCaption(QStringLiteral("New Window")));
-}
-
 // Each case: steps on a strip started on slot 0, then the tabs, the live slots, and the address
 // that slot 0 shows.
 TEST(BrowserTabs, Rules) {
@@ -166,9 +156,14 @@ TEST(BrowserTabs, Rules) {
   }
 }
 
-TEST(BrowserTabs, BlankAddressAndCaptionsFollowTitles) {
+TEST(BrowserTabs, StartsOnSlotZeroThenBlankAddressAndCaptionsFollowTitles) {
   Strip s;
-  s.tabs.Start(QStringLiteral("home"));
+  s.tabs.Start(QStringLiteral("qrc:/browser/start.html"));
+  EXPECT_EQ(s.Layout(), "*0");
+  EXPECT_EQ(s.views.address[0], "qrc:/browser/start.html");
+  EXPECT_TRUE(s.views.shown[0]);
+  EXPECT_EQ(s.address_box, "qrc:/browser/start.html");
+  EXPECT_EQ(s.tabs.tabs()[0].caption, ShortCaption(QStringLiteral("New Window")));
   const int slot = s.tabs.NewBrowserTab({});
   EXPECT_EQ(s.views.address[slot], "about: blank");
   s.tabs.TitleChanged(slot, QString(26, u'x'));
@@ -209,17 +204,13 @@ TEST(Favorites, StoredValue) {
 }
 
 // The pane in the main window, on stand-in browsers.
-class BrowserPaneTest : public ::testing::Test {
- protected:
-  testing::DesktopNetwork d{1};
+TEST(BrowserPaneTest, StartPageControlsFavoritesAndTheChatPage) {
+  testing::DesktopNetwork d(1);
   BrowserPane& pane = *d.window->browser();
   QListWidget* list = d.window->findChild<QListWidget*>(QStringLiteral("lstFavs"));
-  std::string Stored() {
+  const auto stored = [&d] {
     return d.net[0].store().ReadINI("Preferences", "Favorites", d.net[0].PreferencesFile());
-  }
-};
-
-TEST_F(BrowserPaneTest, StartsOnTheStartPageWithTheControls) {
+  };
   EXPECT_EQ(pane.findChild<QTabBar*>(QStringLiteral("TabStrip1"))->count(), 1);
   EXPECT_EQ(pane.findChild<QLineEdit*>(QStringLiteral("txtAddressBar"))->text(),
             QString::fromLatin1(kStartPageAddress));
@@ -229,9 +220,8 @@ TEST_F(BrowserPaneTest, StartsOnTheStartPageWithTheControls) {
   pane.SetHomeAddress(QStringLiteral("http://home.example/"));
   pane.GoHome();
   EXPECT_EQ(pane.current_control()->Address(), "http://home.example/");
-}
 
-TEST_F(BrowserPaneTest, FavoritesKeepTheirQuirks) {
+  // Favorites keep their quirks.
   QString offered;
   QString answer = QStringLiteral("My | page's name");
   pane.ask_favorite_name = [&](const QString& text) {
@@ -245,7 +235,7 @@ TEST_F(BrowserPaneTest, FavoritesKeepTheirQuirks) {
   EXPECT_EQ(offered, "http://a.example/it s");
   ASSERT_EQ(list->count(), 1);
   EXPECT_EQ(list->item(0)->text(), "My   page s name");
-  EXPECT_EQ(Stored(), "My   page s name'http://a.example/it's|");
+  EXPECT_EQ(stored(), "My   page s name'http://a.example/it's|");
   // An empty answer adds nothing and leaves the value as it was.
   answer.clear();
   pane.AddFavorite();
@@ -254,29 +244,17 @@ TEST_F(BrowserPaneTest, FavoritesKeepTheirQuirks) {
   list->setCurrentRow(0);
   pane.RemoveFavorite();
   EXPECT_EQ(list->count(), 0);
-  EXPECT_EQ(Stored(), "My   page s name'http://a.example/it's|");
+  EXPECT_EQ(stored(), "My   page s name'http://a.example/it's|");
   pane.LoadFavorites();
   ASSERT_EQ(list->count(), 1);
   EXPECT_EQ(list->item(0)->data(Qt::UserRole).toString(), "http://a.example/it");
-}
 
-TEST_F(BrowserPaneTest, TheChatPageFollowsTheGatewayOrItsOwnSite) {
+  // The chat page follows the gateway or its own site.
   d.net[0].preferences().GatewayList = "Main*gw.example/gateway.php|";
   d.net[0].preferences().Nickname = "bob";
   EXPECT_EQ(pane.ChatAddress(), "http://gw.example/chat/index.php?&chatname=bob");
   pane.SetChatSite(QStringLiteral("https://chat.example/"));
   EXPECT_EQ(pane.chat()->Address(), "https://chat.example/chat/index.php?&chatname=bob");
-}
-
-TEST_F(BrowserPaneTest, ClientLinksRunInTheClient) {
-  pane.on_link(QStringLiteral("zorvex:search"));
-  EXPECT_EQ(d.window->current_pane(), 2);
-  // Typed into the address box, a zx:// link runs here and the page stays.
-  d.window->ShowPane(0);
-  pane.Navigate(QStringLiteral("zx://search|typed words"));
-  EXPECT_EQ(d.window->current_pane(), 2);
-  EXPECT_EQ(d.window->findChild<QLineEdit*>(QStringLiteral("txtSearch"))->text(), "typed words");
-  EXPECT_EQ(pane.current_control()->Address(), QString::fromLatin1(kStartPageAddress));
 }
 
 }  // namespace

@@ -1,21 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableView>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
 
 #include "im/conversations.h"
 #include "im/hot_list.h"
-#include "network/peer_table.h"
-#include "search/search.h"
 #include "ui/conversation_window.h"
 #include "ui/hot_list_panel.h"
-#include "ui/search_pane.h"
 #include "ui_fixture.h"
 
 namespace zorvex {
@@ -191,34 +186,6 @@ TEST(ConversationWindowTest, AwayModeRefusesToOpenHidesAndCountsWindowsAndExitAs
   d.window->Exit();  // away mode is off now: no question
   EXPECT_EQ(d.prompts().Questions().size(), 1u);
   EXPECT_EQ(exits, 1);
-}
-
-TEST(SearchMenuTest, AResultsUserGetsAConversationAndAHotListEntry) {
-  DesktopNetwork d(2);
-  d.Share(1, "shared tune.mp3", 40'000);
-  d.Run(90'000);
-  ASSERT_GT(d.net[0].peers().size(), 0u);
-  d.window->ShowPane(2);
-  auto* query = Find<QLineEdit>(d.window.get(), "txtSearch");
-  query->setText(QStringLiteral("shared tune"));
-  d.window->search()->StartOrCancel();
-  d.Run(5000);
-  ASSERT_EQ(d.net[0].search().results().size(), 1u);
-  d.window->search()->results_view()->selectRow(0);
-
-  d.window->search()->AddSelectedToHotList();
-  EXPECT_EQ(d.net[0].hot_list().NicknameOf(d.net.Address(1)), "node2");
-  // A second time the address is listed already.
-  d.window->search()->AddSelectedToHotList();
-  ASSERT_EQ(d.prompts().Messages().size(), 1u);
-  EXPECT_EQ(d.prompts().Messages()[0].text, "node2 has already been added to your buddylist!");
-
-  d.window->search()->MessageSelected();
-  QCoreApplication::processEvents();
-  ui::ConversationWindow* window = d.window->conversation_windows().ForAddress(d.net.Address(1));
-  ASSERT_NE(window, nullptr);
-  EXPECT_TRUE(window->isVisible());
-  EXPECT_EQ(window->windowTitle(), "node2 - Instant Message");
 }
 
 }  // namespace

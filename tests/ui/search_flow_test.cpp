@@ -9,9 +9,11 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "im/hot_list.h"
 #include "network/peer_table.h"
 #include "search/search.h"
 #include "transfer/transfers.h"
+#include "ui/conversation_window.h"
 #include "ui/search_pane.h"
 #include "ui/transfers_pane.h"
 #include "ui_fixture.h"
@@ -23,7 +25,7 @@ using testing::DesktopNetwork;
 using testing::Find;
 using testing::Text;
 
-TEST(SearchFlowTest, TypedSearchCollectsRowsEndsByItselfAndDownloadsToFinished) {
+TEST(SearchFlowTest, TypedSearchCollectsRowsEndsByItselfItsUserIsListedAndDownloadsToFinished) {
   DesktopNetwork d(6);
   d.Share(0, "mine.txt", 100);
   for (std::size_t i = 1; i < 6; ++i)
@@ -66,6 +68,21 @@ TEST(SearchFlowTest, TypedSearchCollectsRowsEndsByItselfAndDownloadsToFinished) 
   results->selectRow(0);
   EXPECT_TRUE(Find<QToolButton>(w, "lblDownloadFile")->isEnabled());
   const QString name = results->model()->index(0, 0).data().toString();
+  // The row's user goes on the hot list, only once, and gets a conversation.
+  const std::size_t peer = name.mid(12, 1).toUInt();  // "common tune N.mp3"
+  const std::string nick = "node" + std::to_string(peer + 1);
+  d.window->search()->AddSelectedToHotList();
+  EXPECT_EQ(d.net[0].hot_list().NicknameOf(d.net.Address(peer)), nick);
+  d.window->search()->AddSelectedToHotList();
+  ASSERT_EQ(d.prompts().Messages().size(), 1u);
+  EXPECT_EQ(d.prompts().Messages()[0].text, nick + " has already been added to your buddylist!");
+  d.window->search()->MessageSelected();
+  QCoreApplication::processEvents();
+  auto* window = d.window->conversation_windows().ForAddress(d.net.Address(peer));
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->windowTitle().toStdString(), nick + " - Instant Message");
+
   Find<QToolButton>(w, "lblDownloadFile")->click();
   Find<QToolButton>(w, "MenuSelection3")->click();
   auto* downloads = Find<QTableView>(w, "Downloads");
