@@ -96,44 +96,29 @@ TEST(ShortCaption, PadsOrCutsToTwentyFiveCharacters) {
 // that slot 0 shows.
 TEST(BrowserTabs, Rules) {
   const struct {
-    const char* name;
     std::vector<std::string> steps;  // "new ADDRESS", "show N", "close", "closing SLOT"
     std::string layout;
     std::string live;
     QString slot0;
   } cases[] = {
-      {"the only tab never closes", {"close"}, "*0", "0", "home"},
-      {"new tabs take the next slot and are not shown",
-       {"new a", "new b"},
-       "*0 1 2",
-       "012",
-       "home"},
-      {"a new tab without address gets the blank page", {"new "}, "*0 1", "01", "home"},
-      {"closing a tab on another slot destroys it",
-       {"new a", "show 2", "close"},
-       "*0",
-       "0",
-       "home"},
-      {"closing slot 0 moves the following page into slot 0",
-       {"new a", "new b", "close"},
-       "*0 2",
-       "02",
-       "a"},
-      {"slot 0 takes over page after page", {"new a", "new b", "close", "close"}, "*0", "0", "b"},
-      {"the new slot is one past the highest in use",
-       {"new a", "new b", "show 2", "close", "new c"},
-       "0 *2 3",
-       "023",
-       "home"},
-      {"a page closing itself closes its tab",
-       {"new a", "new b", "closing 1"},
-       "*0 2",
-       "02",
-       "home"},
-      {"a new-window request opens a tab", {"window"}, "*0 1", "01", "home"},
+      // The only tab never closes.
+      {{"close"}, "*0", "0", "home"},
+      // New tabs take the next slot and are not shown; without an address, the blank page.
+      {{"new a", "new b"}, "*0 1 2", "012", "home"},
+      {{"new "}, "*0 1", "01", "home"},
+      // Closing a tab on another slot destroys it.
+      {{"new a", "show 2", "close"}, "*0", "0", "home"},
+      // Closing slot 0 moves the following page into slot 0, page after page.
+      {{"new a", "new b", "close"}, "*0 2", "02", "a"},
+      {{"new a", "new b", "close", "close"}, "*0", "0", "b"},
+      // The new slot is one past the highest in use.
+      {{"new a", "new b", "show 2", "close", "new c"}, "0 *2 3", "023", "home"},
+      // A page closing itself closes its tab; a new-window request opens one.
+      {{"new a", "new b", "closing 1"}, "*0 2", "02", "home"},
+      {{"window"}, "*0 1", "01", "home"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(::testing::PrintToString(c.steps));
     Strip s;
     s.tabs.Start(QStringLiteral("home"));
     for (const std::string& step : c.steps) {
