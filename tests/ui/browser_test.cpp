@@ -12,8 +12,10 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QTabBar>
+#include <QTableView>
 #include <QToolBar>
 
+#include "search/search.h"
 #include "settings/ini_store.h"
 #include "settings/preferences.h"
 #include "ui/browser_pane.h"
@@ -188,20 +190,39 @@ TEST(Favorites, StoredValue) {
   EXPECT_EQ(CleanFavoriteName("a|b'c"), "a b c");
 }
 
-// The pane in the main window, on stand-in browsers.
-TEST(BrowserPaneTest, StartPageControlsFavoritesAndTheChatPage) {
-  testing::DesktopNetwork d(1);
+// The pane in the main window, on stand-in browsers. Start page links, links typed into the
+// address box and searches forwarded from another start of the program run in the client.
+TEST(BrowserPaneTest, ClientLinksForwardedSearchControlsFavoritesAndTheChatPage) {
+  testing::DesktopNetwork d(3);
+  d.Share(1, "common tune.mp3", 1000);
+  d.Run(60'000);
   BrowserPane& pane = *d.window->browser();
-  QListWidget* list = d.window->findChild<QListWidget*>(QStringLiteral("lstFavs"));
-  const auto stored = [&d] {
-    return d.net[0].store().ReadINI("Preferences", "Favorites", d.net[0].PreferencesFile());
-  };
   EXPECT_EQ(pane.findChild<QTabBar*>(QStringLiteral("TabStrip1"))->count(), 1);
   EXPECT_EQ(pane.findChild<QLineEdit*>(QStringLiteral("txtAddressBar"))->text(),
             QString::fromLatin1(kStartPageAddress));
   EXPECT_EQ(pane.findChild<QToolBar*>(QStringLiteral("tbBrowser"))->actions().size(), 8);
   ASSERT_NE(pane.chat(), nullptr);
   EXPECT_EQ(pane.chat()->widget()->objectName(), "wbChat");
+  pane.on_link(QStringLiteral("zorvex:search"));
+  EXPECT_EQ(d.window->current_pane(), 2);
+  d.window->ShowPane(0);
+  pane.Navigate(QStringLiteral("zx://search|typed words"));
+  EXPECT_EQ(d.window->current_pane(), 2);
+  auto* query = d.window->findChild<QLineEdit*>(QStringLiteral("txtSearch"));
+  EXPECT_EQ(query->text(), "typed words");
+  EXPECT_EQ(pane.current_control()->Address(), QString::fromLatin1(kStartPageAddress));
+  d.window->ShowPane(0);
+  d.window->RunCommand("zx://search|common%20tune/");
+  EXPECT_EQ(d.window->current_pane(), 2);
+  EXPECT_EQ(d.net[0].search().query(), "common tune");
+  EXPECT_EQ(query->text(), "common tune");
+  d.Run(5000);
+  EXPECT_EQ(d.window->findChild<QTableView*>(QStringLiteral("Results"))->model()->rowCount(), 1);
+
+  QListWidget* list = d.window->findChild<QListWidget*>(QStringLiteral("lstFavs"));
+  const auto stored = [&d] {
+    return d.net[0].store().ReadINI("Preferences", "Favorites", d.net[0].PreferencesFile());
+  };
   pane.SetHomeAddress(QStringLiteral("http://home.example/"));
   pane.GoHome();
   EXPECT_EQ(pane.current_control()->Address(), "http://home.example/");

@@ -158,7 +158,7 @@ TEST(SettingsWizardTest, RunsAtStartupRefusingEachInvalidPageThenFinishesIntoSav
 
 // The limit fields are checked by the validator (tests/settings); here the dialog shows its
 // message, keeps the cursor and stays open, then saves what passes and puts it in force at once.
-TEST(SettingsDialogTest, StartsOnUploadsRefusesWhatTheValidatorRefusesAndAppliesAtOnce) {
+TEST(SettingsDialogTest, RefusesWhatTheValidatorRefusesAppliesAtOnceAndAddsAGateway) {
   testing::DesktopNetwork d(2);
   d.net.world.SetDefaultLink({.bandwidth_bytes_per_s = 10'000'000});
   const SharedFile file = d.Share(1, "tune.mp3", 300'000);
@@ -229,10 +229,9 @@ TEST(SettingsDialogTest, StartsOnUploadsRefusesWhatTheValidatorRefusesAndApplies
   const auto& rows = d.net[0].transfers().download_rows();
   ASSERT_TRUE(d.RunUntil([&] { return rows[0].status == "Finished"; }, 60'000));
   EXPECT_GE(d.net.world.NowMs() - start, 4'000);
-}
 
-TEST(SettingsDialogTest, GatewayPanelAndTheScanAfterClosing) {
-  testing::DesktopNetwork d(1);
+  // The gateway panel; a folder added means a new scan after closing.
+  EXPECT_FALSE(d.net[0].folder_scan().timer_active());
   testing::TempDir more;
   const auto database = d.net.nodes[0].home->path() / "FileDatabase.dll";
   testing::WriteFileBytes(database, "[x]\n");
