@@ -134,85 +134,17 @@ TEST(NodeCommandLineTest, UsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(ParseError(args), error) << args[0];
 }
 
-class ApplyPreferencesTest : public ::testing::Test {
- protected:
-  std::string Stored(PreferenceKey key) {
-    IniStore store;
-    return store.ReadINI(key.section, key.key, home.path() / "prefs.dll");
-  }
-  std::optional<std::string> Apply(const PreferenceOptions& options) {
-    return ApplyPreferenceOptions(home.path(), options);
-  }
-
+// Failed checks give the exact message and save nothing; then the first run stores the wizard's
+// defaults, options merge over what is stored, and the limits live in a section of their own where
+// giving one keeps the other as stored.
+TEST(ApplyPreferencesTest, FailedChecksSaveNothingThenDefaultsOptionsAndLimitsArestored) {
   TempDir home;
-};
-
-TEST_F(ApplyPreferencesTest, FirstRunStoresTheWizardDefaultsThenOptionsMergeOver) {
-  EXPECT_EQ(Apply({}), std::nullopt);
-  const std::string downloads = (home.path() / "Downloads").string() + "/";
-  EXPECT_EQ(DefaultDownloadFolder(home.path()), downloads);
-  EXPECT_TRUE(std::filesystem::is_directory(downloads));
-  EXPECT_EQ(Stored(keys::kGateways), "Zorvex's Main Gateway*gateway.zorvex.net/gateway.php|");
-  EXPECT_EQ(Stored(keys::kDLDir), downloads);
-  EXPECT_EQ(Stored(keys::kMaxULs), "3");
-  EXPECT_EQ(Stored(keys::kMaxULUsers), "1");
-  EXPECT_EQ(Stored(keys::kDownloadPort), "5503");
-  EXPECT_EQ(Stored(keys::kConnection), "0");
-  EXPECT_EQ(Stored(keys::kNickname), "");
-
-  // Options then merge over what is stored.
-  TempDir music;
-  PreferenceOptions first;
-  first.nickname = "Alice";
-  first.connection = 6;
-  first.download_port = "6000";
-  first.shares = {music.path().string() + "/"};
-  ASSERT_EQ(Apply(first), std::nullopt);
-
-  PreferenceOptions second;
-  second.max_uploads = "5";
-  second.gateways = {{"Local", "127.0.0.2:8080/gateway.php"}};
-  ASSERT_EQ(Apply(second), std::nullopt);
-  EXPECT_EQ(Stored(keys::kNickname), "Alice");
-  EXPECT_EQ(Stored(keys::kConnection), "6");
-  EXPECT_EQ(Stored(keys::kDownloadPort), "6000");
-  EXPECT_EQ(Stored(keys::kMaxULs), "5");
-  EXPECT_EQ(Stored(keys::kMaxULUsers), "1");
-  EXPECT_EQ(Stored(keys::kSharedDirectories), music.path().string() + "/|");
-  EXPECT_EQ(Stored(keys::kGateways), "Local*127.0.0.2:8080/gateway.php|");
-}
-
-// The limits live in a section of their own; giving one keeps the other as stored.
-TEST_F(ApplyPreferencesTest, RateLimitsAreStoredApartFromTheSharedKeys) {
-  std::string error;
-  auto line = ParseNodeCommandLine({"--upload-limit", "2000", "--download-limit=0"}, error);
-  ASSERT_TRUE(line) << error;
-  EXPECT_EQ(line->preferences.upload_limit, 2000);
-  EXPECT_EQ(line->preferences.download_limit, 0);
-  ASSERT_EQ(Apply(line->preferences), std::nullopt);
-  EXPECT_EQ(Stored(keys::kUploadLimit), "2000");
-  EXPECT_EQ(Stored(keys::kDownloadLimit), "0");
-  PreferenceOptions second;
-  second.download_limit = 150;
-  ASSERT_EQ(Apply(second), std::nullopt);
-  EXPECT_EQ(Stored(keys::kUploadLimit), "2000");
-  EXPECT_EQ(Stored(keys::kDownloadLimit), "150");
-  EXPECT_EQ(keys::kUploadLimit.section, "Limits");
-  IniStore store;
-  Preferences prefs;
-  LoadRateLimits(store, home.path() / "prefs.dll", prefs);
-  EXPECT_EQ(prefs.UploadLimit, 2000);
-  EXPECT_EQ(prefs.DownloadLimit, 150);
-  EXPECT_EQ(prefs.SourcesAtOnce, 1);
-  // The sources at once go with them.
-  line = ParseNodeCommandLine({"--sources-at-once=4"}, error);
-  ASSERT_TRUE(line) << error;
-  ASSERT_EQ(Apply(line->preferences), std::nullopt);
-  EXPECT_EQ(Stored(keys::kSourcesAtOnce), "4");
-  EXPECT_EQ(Stored(keys::kDownloadLimit), "150");
-}
-
-TEST_F(ApplyPreferencesTest, FailedChecksGiveTheExactMessageAndSaveNothing) {
+  const auto stored = [&home](PreferenceKey key) {
+    return IniStore().ReadINI(key.section, key.key, home.path() / "prefs.dll");
+  };
+  const auto apply = [&home](const PreferenceOptions& options) {
+    return ApplyPreferenceOptions(home.path(), options);
+  };
   using Options = PreferenceOptions;
   const auto with = [](std::optional<std::string> Options::*field, std::string value) {
     Options options;
@@ -232,11 +164,70 @@ TEST_F(ApplyPreferencesTest, FailedChecksGiveTheExactMessageAndSaveNothing) {
        "The download directory you specified does not exist!"},
   };
   for (const auto& [options, message] : cases)
-    EXPECT_EQ(Apply(options), message);
+    EXPECT_EQ(apply(options), message);
   EXPECT_FALSE(std::filesystem::exists(home.path() / "prefs.dll"));
 
-  EXPECT_EQ(Apply(with(&Options::download_port, "65536")), std::nullopt);
-  EXPECT_EQ(Stored(keys::kDownloadPort), "65536");
+  EXPECT_EQ(apply({}), std::nullopt);
+  const std::string downloads = (home.path() / "Downloads").string() + "/";
+  EXPECT_EQ(DefaultDownloadFolder(home.path()), downloads);
+  EXPECT_TRUE(std::filesystem::is_directory(downloads));
+  EXPECT_EQ(stored(keys::kGateways), "Zorvex's Main Gateway*gateway.zorvex.net/gateway.php|");
+  EXPECT_EQ(stored(keys::kDLDir), downloads);
+  EXPECT_EQ(stored(keys::kMaxULs), "3");
+  EXPECT_EQ(stored(keys::kMaxULUsers), "1");
+  EXPECT_EQ(stored(keys::kDownloadPort), "5503");
+  EXPECT_EQ(stored(keys::kConnection), "0");
+  EXPECT_EQ(stored(keys::kNickname), "");
+  EXPECT_EQ(apply(with(&Options::download_port, "65536")), std::nullopt);
+  EXPECT_EQ(stored(keys::kDownloadPort), "65536");
+
+  // Options then merge over what is stored.
+  TempDir music;
+  PreferenceOptions first;
+  first.nickname = "Alice";
+  first.connection = 6;
+  first.download_port = "6000";
+  first.shares = {music.path().string() + "/"};
+  ASSERT_EQ(apply(first), std::nullopt);
+
+  PreferenceOptions second;
+  second.max_uploads = "5";
+  second.gateways = {{"Local", "127.0.0.2:8080/gateway.php"}};
+  ASSERT_EQ(apply(second), std::nullopt);
+  EXPECT_EQ(stored(keys::kNickname), "Alice");
+  EXPECT_EQ(stored(keys::kConnection), "6");
+  EXPECT_EQ(stored(keys::kDownloadPort), "6000");
+  EXPECT_EQ(stored(keys::kMaxULs), "5");
+  EXPECT_EQ(stored(keys::kMaxULUsers), "1");
+  EXPECT_EQ(stored(keys::kSharedDirectories), music.path().string() + "/|");
+  EXPECT_EQ(stored(keys::kGateways), "Local*127.0.0.2:8080/gateway.php|");
+
+  std::string error;
+  auto line = ParseNodeCommandLine({"--upload-limit", "2000", "--download-limit=0"}, error);
+  ASSERT_TRUE(line) << error;
+  EXPECT_EQ(line->preferences.upload_limit, 2000);
+  EXPECT_EQ(line->preferences.download_limit, 0);
+  ASSERT_EQ(apply(line->preferences), std::nullopt);
+  EXPECT_EQ(stored(keys::kUploadLimit), "2000");
+  EXPECT_EQ(stored(keys::kDownloadLimit), "0");
+  PreferenceOptions limits;
+  limits.download_limit = 150;
+  ASSERT_EQ(apply(limits), std::nullopt);
+  EXPECT_EQ(stored(keys::kUploadLimit), "2000");
+  EXPECT_EQ(stored(keys::kDownloadLimit), "150");
+  EXPECT_EQ(keys::kUploadLimit.section, "Limits");
+  IniStore store;
+  Preferences prefs;
+  LoadRateLimits(store, home.path() / "prefs.dll", prefs);
+  EXPECT_EQ(prefs.UploadLimit, 2000);
+  EXPECT_EQ(prefs.DownloadLimit, 150);
+  EXPECT_EQ(prefs.SourcesAtOnce, 1);
+  // The sources at once go with them.
+  line = ParseNodeCommandLine({"--sources-at-once=4"}, error);
+  ASSERT_TRUE(line) << error;
+  ASSERT_EQ(apply(line->preferences), std::nullopt);
+  EXPECT_EQ(stored(keys::kSourcesAtOnce), "4");
+  EXPECT_EQ(stored(keys::kDownloadLimit), "150");
 }
 
 TEST(MissingEssentialsMessageTest, NamesTheOptionsToGive) {
