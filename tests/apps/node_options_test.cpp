@@ -137,7 +137,7 @@ TEST(NodeCommandLineTest, UsageErrorsSayWhatIsWrong) {
 // Failed checks give the exact message and save nothing; then the first run stores the wizard's
 // defaults, options merge over what is stored, and the limits live in a section of their own where
 // giving one keeps the other as stored.
-TEST(ApplyPreferencesTest, FailedChecksSaveNothingThenDefaultsOptionsAndLimitsArestored) {
+TEST(ApplyPreferencesTest, FailedChecksSaveNothingThenDefaultsOptionsAndLimitsAreStored) {
   TempDir home;
   const auto stored = [&home](PreferenceKey key) {
     return IniStore().ReadINI(key.section, key.key, home.path() / "prefs.dll");

@@ -10,7 +10,6 @@
 
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QTabBar>
 #include <QTableView>
 #include <QToolBar>

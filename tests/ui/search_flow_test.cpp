@@ -2,7 +2,6 @@
 
 #include <QAbstractItemModel>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTableView>
