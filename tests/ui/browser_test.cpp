@@ -10,10 +10,11 @@
 
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QTabBar>
+#include <QTableView>
 #include <QToolBar>
 
+#include "search/search.h"
 #include "settings/ini_store.h"
 #include "settings/preferences.h"
 #include "ui/browser_pane.h"
@@ -92,58 +93,33 @@ TEST(ShortCaption, PadsOrCutsToTwentyFiveCharacters) {
   }
 }
 
-TEST(BrowserTabs, StartsWithOneTabOnSlotZero) {
-  Strip s;
-  s.tabs.Start(QStringLiteral("qrc:/browser/start.html"));
-  EXPECT_EQ(s.Layout(), "*0");
-  EXPECT_EQ(s.views.address[0], "qrc:/browser/start.html");
-  EXPECT_TRUE(s.views.shown[0]);
-  EXPECT_EQ(s.address_box, "qrc:/browser/start.html");
-  EXPECT_EQ(s.tabs.tabs()[0].caption, ShortCaption(QStringLiteral("New Window")));
-}
-
 // Each case: steps on a strip started on slot 0, then the tabs, the live slots, and the address
 // that slot 0 shows.
 TEST(BrowserTabs, Rules) {
   const struct {
-    const char* name;
     std::vector<std::string> steps;  // "new ADDRESS", "show N", "close", "closing SLOT"
     std::string layout;
     std::string live;
     QString slot0;
   } cases[] = {
-      {"the only tab never closes", {"close"}, "*0", "0", "home"},
-      {"new tabs take the next slot and are not shown",
-       {"new a", "new b"},
-       "*0 1 2",
-       "012",
-       "home"},
-      {"a new tab without address gets the blank page", {"new "}, "*0 1", "01", "home"},
-      {"closing a tab on another slot destroys it",
-       {"new a", "show 2", "close"},
-       "*0",
-       "0",
-       "home"},
-      {"closing slot 0 moves the following page into slot 0",
-       {"new a", "new b", "close"},
-       "*0 2",
-       "02",
-       "a"},
-      {"slot 0 takes over page after page", {"new a", "new b", "close", "close"}, "*0", "0", "b"},
-      {"the new slot is one past the highest in use",
-       {"new a", "new b", "show 2", "close", "new c"},
-       "0 *2 3",
-       "023",
-       "home"},
-      {"a page closing itself closes its tab",
-       {"new a", "new b", "closing 1"},
-       "*0 2",
-       "02",
-       "home"},
-      {"a new-window request opens a tab", {"window"}, "*0 1", "01", "home"},
+      // The only tab never closes.
+      {{"close"}, "*0", "0", "home"},
+      // New tabs take the next slot and are not shown; without an address, the blank page.
+      {{"new a", "new b"}, "*0 1 2", "012", "home"},
+      {{"new "}, "*0 1", "01", "home"},
+      // Closing a tab on another slot destroys it.
+      {{"new a", "show 2", "close"}, "*0", "0", "home"},
+      // Closing slot 0 moves the following page into slot 0, page after page.
+      {{"new a", "new b", "close"}, "*0 2", "02", "a"},
+      {{"new a", "new b", "close", "close"}, "*0", "0", "b"},
+      // The new slot is one past the highest in use.
+      {{"new a", "new b", "show 2", "close", "new c"}, "0 *2 3", "023", "home"},
+      // A page closing itself closes its tab; a new-window request opens one.
+      {{"new a", "new b", "closing 1"}, "*0 2", "02", "home"},
+      {{"window"}, "*0 1", "01", "home"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(::testing::PrintToString(c.steps));
     Strip s;
     s.tabs.Start(QStringLiteral("home"));
     for (const std::string& step : c.steps) {
@@ -166,9 +142,14 @@ TEST(BrowserTabs, Rules) {
   }
 }
 
-TEST(BrowserTabs, BlankAddressAndCaptionsFollowTitles) {
+TEST(BrowserTabs, StartsOnSlotZeroThenBlankAddressAndCaptionsFollowTitles) {
   Strip s;
-  s.tabs.Start(QStringLiteral("home"));
+  s.tabs.Start(QStringLiteral("qrc:/browser/start.html"));
+  EXPECT_EQ(s.Layout(), "*0");
+  EXPECT_EQ(s.views.address[0], "qrc:/browser/start.html");
+  EXPECT_TRUE(s.views.shown[0]);
+  EXPECT_EQ(s.address_box, "qrc:/browser/start.html");
+  EXPECT_EQ(s.tabs.tabs()[0].caption, ShortCaption(QStringLiteral("New Window")));
   const int slot = s.tabs.NewBrowserTab({});
   EXPECT_EQ(s.views.address[slot], "about: blank");
   s.tabs.TitleChanged(slot, QString(26, u'x'));
@@ -208,30 +189,44 @@ TEST(Favorites, StoredValue) {
   EXPECT_EQ(CleanFavoriteName("a|b'c"), "a b c");
 }
 
-// The pane in the main window, on stand-in browsers.
-class BrowserPaneTest : public ::testing::Test {
- protected:
-  testing::DesktopNetwork d{1};
+// The pane in the main window, on stand-in browsers. Start page links, links typed into the
+// address box and searches forwarded from another start of the program run in the client.
+TEST(BrowserPaneTest, ClientLinksForwardedSearchControlsFavoritesAndTheChatPage) {
+  testing::DesktopNetwork d(3);
+  d.Share(1, "common tune.mp3", 1000);
+  d.Run(60'000);
   BrowserPane& pane = *d.window->browser();
-  QListWidget* list = d.window->findChild<QListWidget*>(QStringLiteral("lstFavs"));
-  std::string Stored() {
-    return d.net[0].store().ReadINI("Preferences", "Favorites", d.net[0].PreferencesFile());
-  }
-};
-
-TEST_F(BrowserPaneTest, StartsOnTheStartPageWithTheControls) {
   EXPECT_EQ(pane.findChild<QTabBar*>(QStringLiteral("TabStrip1"))->count(), 1);
   EXPECT_EQ(pane.findChild<QLineEdit*>(QStringLiteral("txtAddressBar"))->text(),
             QString::fromLatin1(kStartPageAddress));
   EXPECT_EQ(pane.findChild<QToolBar*>(QStringLiteral("tbBrowser"))->actions().size(), 8);
   ASSERT_NE(pane.chat(), nullptr);
   EXPECT_EQ(pane.chat()->widget()->objectName(), "wbChat");
+  pane.on_link(QStringLiteral("zorvex:search"));
+  EXPECT_EQ(d.window->current_pane(), 2);
+  d.window->ShowPane(0);
+  pane.Navigate(QStringLiteral("zx://search|typed words"));
+  EXPECT_EQ(d.window->current_pane(), 2);
+  auto* query = d.window->findChild<QLineEdit*>(QStringLiteral("txtSearch"));
+  EXPECT_EQ(query->text(), "typed words");
+  EXPECT_EQ(pane.current_control()->Address(), QString::fromLatin1(kStartPageAddress));
+  d.window->ShowPane(0);
+  d.window->RunCommand("zx://search|common%20tune/");
+  EXPECT_EQ(d.window->current_pane(), 2);
+  EXPECT_EQ(d.net[0].search().query(), "common tune");
+  EXPECT_EQ(query->text(), "common tune");
+  d.Run(5000);
+  EXPECT_EQ(d.window->findChild<QTableView*>(QStringLiteral("Results"))->model()->rowCount(), 1);
+
+  QListWidget* list = d.window->findChild<QListWidget*>(QStringLiteral("lstFavs"));
+  const auto stored = [&d] {
+    return d.net[0].store().ReadINI("Preferences", "Favorites", d.net[0].PreferencesFile());
+  };
   pane.SetHomeAddress(QStringLiteral("http://home.example/"));
   pane.GoHome();
   EXPECT_EQ(pane.current_control()->Address(), "http://home.example/");
-}
 
-TEST_F(BrowserPaneTest, FavoritesKeepTheirQuirks) {
+  // Favorites keep their quirks.
   QString offered;
   QString answer = QStringLiteral("My | page's name");
   pane.ask_favorite_name = [&](const QString& text) {
@@ -245,7 +240,7 @@ TEST_F(BrowserPaneTest, FavoritesKeepTheirQuirks) {
   EXPECT_EQ(offered, "http://a.example/it s");
   ASSERT_EQ(list->count(), 1);
   EXPECT_EQ(list->item(0)->text(), "My   page s name");
-  EXPECT_EQ(Stored(), "My   page s name'http://a.example/it's|");
+  EXPECT_EQ(stored(), "My   page s name'http://a.example/it's|");
   // An empty answer adds nothing and leaves the value as it was.
   answer.clear();
   pane.AddFavorite();
@@ -254,29 +249,17 @@ TEST_F(BrowserPaneTest, FavoritesKeepTheirQuirks) {
   list->setCurrentRow(0);
   pane.RemoveFavorite();
   EXPECT_EQ(list->count(), 0);
-  EXPECT_EQ(Stored(), "My   page s name'http://a.example/it's|");
+  EXPECT_EQ(stored(), "My   page s name'http://a.example/it's|");
   pane.LoadFavorites();
   ASSERT_EQ(list->count(), 1);
   EXPECT_EQ(list->item(0)->data(Qt::UserRole).toString(), "http://a.example/it");
-}
 
-TEST_F(BrowserPaneTest, TheChatPageFollowsTheGatewayOrItsOwnSite) {
+  // The chat page follows the gateway or its own site.
   d.net[0].preferences().GatewayList = "Main*gw.example/gateway.php|";
   d.net[0].preferences().Nickname = "bob";
   EXPECT_EQ(pane.ChatAddress(), "http://gw.example/chat/index.php?&chatname=bob");
   pane.SetChatSite(QStringLiteral("https://chat.example/"));
   EXPECT_EQ(pane.chat()->Address(), "https://chat.example/chat/index.php?&chatname=bob");
-}
-
-TEST_F(BrowserPaneTest, ClientLinksRunInTheClient) {
-  pane.on_link(QStringLiteral("zorvex:search"));
-  EXPECT_EQ(d.window->current_pane(), 2);
-  // Typed into the address box, a zx:// link runs here and the page stays.
-  d.window->ShowPane(0);
-  pane.Navigate(QStringLiteral("zx://search|typed words"));
-  EXPECT_EQ(d.window->current_pane(), 2);
-  EXPECT_EQ(d.window->findChild<QLineEdit*>(QStringLiteral("txtSearch"))->text(), "typed words");
-  EXPECT_EQ(pane.current_control()->Address(), QString::fromLatin1(kStartPageAddress));
 }
 
 }  // namespace

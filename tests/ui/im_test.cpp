@@ -1,42 +1,31 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
-#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableView>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
 
 #include "im/conversations.h"
 #include "im/hot_list.h"
-#include "network/peer_table.h"
-#include "search/search.h"
 #include "ui/conversation_window.h"
 #include "ui/hot_list_panel.h"
-#include "ui/search_pane.h"
 #include "ui_fixture.h"
 
 namespace zorvex {
 namespace {
 
 using testing::DesktopNetwork;
-
-template <typename T>
-T* Child(QWidget* root, const char* name) {
-  T* found = root->findChild<T*>(QString::fromLatin1(name));
-  EXPECT_NE(found, nullptr) << name;
-  return found;
-}
+using testing::Find;
 
 QString ConversationText(QWidget* window) {
-  return Child<QPlainTextEdit>(window, "Conversation")->toPlainText();
+  return Find<QPlainTextEdit>(window, "Conversation")->toPlainText();
 }
 
 // Types a text into the window's own box and presses Enter.
 void TypeAndEnter(QWidget* window, const QString& text) {
-  auto* my_text = Child<QPlainTextEdit>(window, "MyText");
+  auto* my_text = Find<QPlainTextEdit>(window, "MyText");
   my_text->setPlainText(text);
   QTest::keyClick(my_text, Qt::Key_Return);
 }
@@ -47,10 +36,6 @@ ui::ConversationWindow* Open(DesktopNetwork& d, std::size_t peer) {
   return d.window->conversation_windows().ForAddress(d.net.Address(peer));
 }
 
-QToolButton* AwayLink(DesktopNetwork& d) {
-  return Child<QToolButton>(d.window.get(), "lblSetAway");
-}
-
 TEST(ConversationWindowTest, MessagesTravelBothWaysBetweenTwoWindows) {
   DesktopNetwork d(2);
   // The second node shows its conversations in windows of its own.
@@ -59,58 +44,50 @@ TEST(ConversationWindowTest, MessagesTravelBothWaysBetweenTwoWindows) {
   ASSERT_NE(mine, nullptr);
   EXPECT_TRUE(mine->isVisible());
   EXPECT_EQ(mine->windowTitle(), "node2 - Instant Message");
-  EXPECT_EQ(Child<QLabel>(mine, "WhoIs")->text(), "node2");
+  EXPECT_EQ(Find<QLabel>(mine, "WhoIs")->text(), "node2");
   EXPECT_EQ(ConversationText(mine), "");
 
   TypeAndEnter(mine, QStringLiteral("  a | b ~ c  "));
-  EXPECT_EQ(Child<QPlainTextEdit>(mine, "MyText")->toPlainText(), "");
+  EXPECT_EQ(Find<QPlainTextEdit>(mine, "MyText")->toPlainText(), "");
   EXPECT_EQ(ConversationText(mine), "node1:  a | b ~ c");
   d.Run(2000);
   ui::ConversationWindow* theirs = other.ForAddress(d.net.Address(0));
   ASSERT_NE(theirs, nullptr);
   EXPECT_TRUE(theirs->isVisible());
   EXPECT_EQ(theirs->windowTitle(), "node1 - Instant Message");
-  EXPECT_EQ(Child<QLabel>(theirs, "WhoIs")->text(), "node1");
+  EXPECT_EQ(Find<QLabel>(theirs, "WhoIs")->text(), "node1");
   EXPECT_EQ(ConversationText(theirs), "node1:  a | b ~ c");
 
   TypeAndEnter(theirs, QStringLiteral("fine"));
   d.Run(2000);
-  Child<QPushButton>(mine, "btnSend")->setFocus();
-  Child<QPlainTextEdit>(mine, "MyText")->setPlainText(QStringLiteral("bye"));
-  Child<QPushButton>(mine, "btnSend")->click();
+  Find<QPushButton>(mine, "btnSend")->setFocus();
+  Find<QPlainTextEdit>(mine, "MyText")->setPlainText(QStringLiteral("bye"));
+  Find<QPushButton>(mine, "btnSend")->click();
   d.Run(2000);
   EXPECT_EQ(ConversationText(mine), "node1:  a | b ~ c\nnode2:  fine\nnode1:  bye");
   EXPECT_EQ(ConversationText(theirs), "node1:  a | b ~ c\nnode2:  fine\nnode1:  bye");
 
   // Closing forgets the conversation; the next message opens a fresh window.
-  Child<QPushButton>(theirs, "btnClose")->click();
+  Find<QPushButton>(theirs, "btnClose")->click();
   QCoreApplication::processEvents();
   EXPECT_EQ(other.ForAddress(d.net.Address(0)), nullptr);
   EXPECT_EQ(d.net[1].conversations().IMCount(), 0);
-}
 
-TEST(ConversationWindowTest, EnterOnABlankTextIsRefusedAndSendsNothing) {
-  DesktopNetwork d(2);
-  ui::ConversationWindow* window = Open(d, 1);
-  ASSERT_NE(window, nullptr);
+  // Enter on a blank text is refused and sends nothing.
+  const QString said = ConversationText(mine);
   for (const char* text : {"", "   "}) {
     d.prompts().Clear();
-    TypeAndEnter(window, QString::fromLatin1(text));
+    TypeAndEnter(mine, QString::fromLatin1(text));
     ASSERT_EQ(d.prompts().Messages().size(), 1u) << text;
     EXPECT_EQ(d.prompts().Messages()[0].text, "Invalid IM text!");
     EXPECT_EQ(d.prompts().Messages()[0].icon, PromptIcon::kCritical);
   }
   d.Run(1000);
   EXPECT_EQ(d.net[1].conversations().IMCount(), 0);
-  EXPECT_EQ(ConversationText(window), "");
-}
+  EXPECT_EQ(ConversationText(mine), said);
 
-TEST(ConversationWindowTest, DoubleClickAsksBeforeClearing) {
-  DesktopNetwork d(2);
-  ui::ConversationWindow* window = Open(d, 1);
-  ASSERT_NE(window, nullptr);
-  TypeAndEnter(window, QStringLiteral("hello"));
-  auto* view = Child<QPlainTextEdit>(window, "Conversation")->viewport();
+  // A double click asks before clearing.
+  auto* view = Find<QPlainTextEdit>(mine, "Conversation")->viewport();
   for (const bool yes : {false, true}) {
     d.prompts().ScriptAnswer(yes);
     QTest::mouseDClick(view, Qt::LeftButton);
@@ -118,57 +95,14 @@ TEST(ConversationWindowTest, DoubleClickAsksBeforeClearing) {
     EXPECT_EQ(d.prompts().Questions().back().text,
               "Are you sure you want to clear this instant message?");
     EXPECT_EQ(d.prompts().Questions().back().title, "Zorvex");
-    EXPECT_EQ(ConversationText(window), yes ? "" : "node1:  hello");
+    EXPECT_EQ(ConversationText(mine), yes ? "" : said);
   }
-}
 
-TEST(ConversationWindowTest, AwayModeHidesWindowsAndCountsThem) {
-  DesktopNetwork d(3);
-  ui::ConversationWindow* first = Open(d, 1);
-  ui::ConversationWindow* second = Open(d, 2);
-  ASSERT_NE(first, nullptr);
-  ASSERT_NE(second, nullptr);
-  QToolButton* away = AwayLink(d);
-  EXPECT_EQ(away->text(), "Set to Away Mode");
-  const struct {
-    const char* caption;
-    bool visible;
-  } clicks[] = {{"Set Back - 2 IM(s)", false}, {"Set to Away Mode", true}};
-  for (const auto& click : clicks) {
-    away->click();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(away->text(), click.caption);
-    EXPECT_EQ(first->isVisible(), click.visible);
-    EXPECT_EQ(second->isVisible(), click.visible);
-  }
-}
-
-TEST(ConversationWindowTest, AwayModeRefusesToOpenAConversation) {
-  DesktopNetwork d(2);
-  ASSERT_EQ(d.net[0].hot_list().AddBuddy("node2", d.net.Address(1)).outcome,
-            AddBuddyOutcome::kAdded);
-  QCoreApplication::processEvents();
-  AwayLink(d)->click();
-  EXPECT_EQ(AwayLink(d)->text(), "Set Back - 0 IM(s)");
-  auto* tree = Child<QTreeWidget>(d.window.get(), "tvHotList");
-  tree->setCurrentItem(tree->findItems(QStringLiteral("node2"), Qt::MatchRecursive)[0]);
-  Child<QToolButton>(d.window.get(), "lblHotListMessage")->click();
-  QCoreApplication::processEvents();
-  ASSERT_EQ(d.prompts().Messages().size(), 1u);
-  EXPECT_EQ(d.prompts().Messages()[0].text, "You are currently in away mode!");
-  EXPECT_EQ(d.prompts().Messages()[0].icon, PromptIcon::kCritical);
-  EXPECT_TRUE(d.window->conversation_windows().windows().empty());
-  EXPECT_EQ(d.net[0].conversations().IMCount(), 0);
-}
-
-TEST(HotListPanelTest, LinksFollowTheSelectionAndActOnTheBuddy) {
-  DesktopNetwork d(2);
-  ui::ConversationWindow* window = Open(d, 1);
-  ASSERT_NE(window, nullptr);
-  Child<QPushButton>(window, "btnAddToHotlist")->click();
-  auto* tree = Child<QTreeWidget>(d.window.get(), "tvHotList");
-  auto* message = Child<QToolButton>(d.window.get(), "lblHotListMessage");
-  auto* remove = Child<QToolButton>(d.window.get(), "lblHotListRemove");
+  // The hot list's links follow the selection and act on the buddy.
+  Find<QPushButton>(mine, "btnAddToHotlist")->click();
+  auto* tree = Find<QTreeWidget>(d.window.get(), "tvHotList");
+  auto* message = Find<QToolButton>(d.window.get(), "lblHotListMessage");
+  auto* remove = Find<QToolButton>(d.window.get(), "lblHotListRemove");
   EXPECT_EQ(message->text(), "IM User");
   EXPECT_EQ(remove->text(), "Remove");
   ASSERT_EQ(tree->topLevelItemCount(), 2);
@@ -202,47 +136,53 @@ TEST(HotListPanelTest, LinksFollowTheSelectionAndActOnTheBuddy) {
   EXPECT_TRUE(d.net[0].hot_list().NicknameOf(d.net.Address(1)).empty());
 }
 
-TEST(SearchMenuTest, AResultsUserGetsAConversationAndAHotListEntry) {
-  DesktopNetwork d(2);
-  d.Share(1, "shared tune.mp3", 40'000);
-  d.Run(90'000);
-  ASSERT_GT(d.net[0].peers().size(), 0u);
-  d.window->ShowPane(2);
-  auto* query = Child<QLineEdit>(d.window.get(), "txtSearch");
-  query->setText(QStringLiteral("shared tune"));
-  d.window->search()->StartOrCancel();
-  d.Run(5000);
-  ASSERT_EQ(d.net[0].search().results().size(), 1u);
-  d.window->search()->results_view()->selectRow(0);
-
-  d.window->search()->AddSelectedToHotList();
-  EXPECT_EQ(d.net[0].hot_list().NicknameOf(d.net.Address(1)), "node2");
-  // A second time the address is listed already.
-  d.window->search()->AddSelectedToHotList();
-  ASSERT_EQ(d.prompts().Messages().size(), 1u);
-  EXPECT_EQ(d.prompts().Messages()[0].text, "node2 has already been added to your buddylist!");
-
-  d.window->search()->MessageSelected();
+TEST(ConversationWindowTest, AwayModeRefusesToOpenHidesAndCountsWindowsAndExitAsksFirst) {
+  DesktopNetwork d(3);
+  ASSERT_EQ(d.net[0].hot_list().AddBuddy("node2", d.net.Address(1)).outcome,
+            AddBuddyOutcome::kAdded);
   QCoreApplication::processEvents();
-  ui::ConversationWindow* window = d.window->conversation_windows().ForAddress(d.net.Address(1));
-  ASSERT_NE(window, nullptr);
-  EXPECT_TRUE(window->isVisible());
-  EXPECT_EQ(window->windowTitle(), "node2 - Instant Message");
-}
+  auto* away = Find<QToolButton>(d.window.get(), "lblSetAway");
+  EXPECT_EQ(away->text(), "Set to Away Mode");
+  away->click();
+  EXPECT_EQ(away->text(), "Set Back - 0 IM(s)");
+  auto* tree = Find<QTreeWidget>(d.window.get(), "tvHotList");
+  tree->setCurrentItem(tree->findItems(QStringLiteral("node2"), Qt::MatchRecursive)[0]);
+  Find<QToolButton>(d.window.get(), "lblHotListMessage")->click();
+  QCoreApplication::processEvents();
+  ASSERT_EQ(d.prompts().Messages().size(), 1u);
+  EXPECT_EQ(d.prompts().Messages()[0].text, "You are currently in away mode!");
+  EXPECT_EQ(d.prompts().Messages()[0].icon, PromptIcon::kCritical);
+  EXPECT_TRUE(d.window->conversation_windows().windows().empty());
+  EXPECT_EQ(d.net[0].conversations().IMCount(), 0);
+  away->click();
 
-TEST(ConversationWindowTest, ExitWhileAwayWithConversationsAsksFirst) {
-  DesktopNetwork d(2);
+  ui::ConversationWindow* first = Open(d, 1);
+  ui::ConversationWindow* second = Open(d, 2);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  const struct {
+    const char* caption;
+    bool visible;
+  } clicks[] = {{"Set Back - 2 IM(s)", false}, {"Set to Away Mode", true}};
+  for (const auto& click : clicks) {
+    away->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(away->text(), click.caption);
+    EXPECT_EQ(first->isVisible(), click.visible);
+    EXPECT_EQ(second->isVisible(), click.visible);
+  }
+
+  // Exit while away with conversations asks first.
   int exits = 0;
   d.window->SetExitHandler([&exits](std::function<void()>) { ++exits; });
-  ASSERT_NE(Open(d, 1), nullptr);
-  AwayLink(d)->click();
+  away->click();
   d.prompts().ScriptAnswer(false);
   d.window->Exit();
   EXPECT_EQ(d.prompts().Questions().back().text,
             "You have some unread instant messages, are you sure you want to exit?");
   EXPECT_EQ(exits, 0);
   EXPECT_TRUE(d.window->isVisible());
-  EXPECT_EQ(AwayLink(d)->text(), "Set to Away Mode");
+  EXPECT_EQ(away->text(), "Set to Away Mode");
   d.window->Exit();  // away mode is off now: no question
   EXPECT_EQ(d.prompts().Questions().size(), 1u);
   EXPECT_EQ(exits, 1);

@@ -2,16 +2,17 @@
 
 #include <QAbstractItemModel>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
 
+#include "im/hot_list.h"
 #include "network/peer_table.h"
 #include "search/search.h"
 #include "transfer/transfers.h"
+#include "ui/conversation_window.h"
 #include "ui/search_pane.h"
 #include "ui/transfers_pane.h"
 #include "ui_fixture.h"
@@ -23,7 +24,7 @@ using testing::DesktopNetwork;
 using testing::Find;
 using testing::Text;
 
-TEST(SearchFlowTest, TypedSearchCollectsRowsEndsByItselfAndDownloadsToFinished) {
+TEST(SearchFlowTest, TypedSearchCollectsRowsEndsByItselfItsUserIsListedAndDownloadsToFinished) {
   DesktopNetwork d(6);
   d.Share(0, "mine.txt", 100);
   for (std::size_t i = 1; i < 6; ++i)
@@ -66,6 +67,21 @@ TEST(SearchFlowTest, TypedSearchCollectsRowsEndsByItselfAndDownloadsToFinished) 
   results->selectRow(0);
   EXPECT_TRUE(Find<QToolButton>(w, "lblDownloadFile")->isEnabled());
   const QString name = results->model()->index(0, 0).data().toString();
+  // The row's user goes on the hot list, only once, and gets a conversation.
+  const std::size_t peer = name.mid(12, 1).toUInt();  // "common tune N.mp3"
+  const std::string nick = "node" + std::to_string(peer + 1);
+  d.window->search()->AddSelectedToHotList();
+  EXPECT_EQ(d.net[0].hot_list().NicknameOf(d.net.Address(peer)), nick);
+  d.window->search()->AddSelectedToHotList();
+  ASSERT_EQ(d.prompts().Messages().size(), 1u);
+  EXPECT_EQ(d.prompts().Messages()[0].text, nick + " has already been added to your buddylist!");
+  d.window->search()->MessageSelected();
+  QCoreApplication::processEvents();
+  auto* window = d.window->conversation_windows().ForAddress(d.net.Address(peer));
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->windowTitle().toStdString(), nick + " - Instant Message");
+
   Find<QToolButton>(w, "lblDownloadFile")->click();
   Find<QToolButton>(w, "MenuSelection3")->click();
   auto* downloads = Find<QTableView>(w, "Downloads");
@@ -89,7 +105,7 @@ TEST(SearchFlowTest, TypedSearchCollectsRowsEndsByItselfAndDownloadsToFinished) 
   EXPECT_FALSE(Find<QGroupBox>(w, "smResultInfo")->isVisible());
 }
 
-TEST(SearchFlowTest, RefusedSearchesSayWhy) {
+TEST(SearchFlowTest, RefusedSearchesSayWhyAndOneThatFindsNothingEndsWithNoResults) {
   const struct {
     int nodes;
     const char* query;
@@ -105,26 +121,22 @@ TEST(SearchFlowTest, RefusedSearchesSayWhy) {
     d.Run(60'000);
     QWidget* w = d.window.get();
     auto* query = Find<QLineEdit>(w, "txtSearch");
+    auto* start = Find<QToolButton>(w, "lblStartSearch");
     query->setText(c.query);
     QTest::keyClick(query, Qt::Key_Return);
     ASSERT_FALSE(d.prompts().Messages().empty()) << c.query;
     EXPECT_EQ(d.prompts().Messages().back().text, c.message);
-    EXPECT_EQ(Find<QToolButton>(w, "lblStartSearch")->text(), "Start &Search");
+    EXPECT_EQ(start->text(), "Start &Search");
+    if (c.nodes == 1) continue;
+    // Connected, a search that matches nothing runs and ends by itself.
+    Find<QToolButton>(w, "MenuSelection2")->click();
+    query->setText("nothing matches this");
+    start->click();
+    EXPECT_EQ(Text(w, "lblResultsStatus"), "Searching...");
+    ASSERT_TRUE(d.RunUntil([&] { return start->text() == "Start &Search"; }, 60'000));
+    EXPECT_EQ(Text(w, "lblResultsStatus"), "No Results Found!");
+    EXPECT_EQ(d.prompts().Beeps().size(), 1u);
   }
-}
-
-TEST(SearchFlowTest, ASearchThatFindsNothingEndsWithNoResults) {
-  DesktopNetwork d(3);
-  d.Run(60'000);
-  QWidget* w = d.window.get();
-  Find<QToolButton>(w, "MenuSelection2")->click();
-  Find<QLineEdit>(w, "txtSearch")->setText("nothing matches this");
-  Find<QToolButton>(w, "lblStartSearch")->click();
-  EXPECT_EQ(Text(w, "lblResultsStatus"), "Searching...");
-  ASSERT_TRUE(d.RunUntil(
-      [&] { return Find<QToolButton>(w, "lblStartSearch")->text() == "Start &Search"; }, 60'000));
-  EXPECT_EQ(Text(w, "lblResultsStatus"), "No Results Found!");
-  EXPECT_EQ(d.prompts().Beeps().size(), 1u);
 }
 
 }  // namespace

@@ -1,15 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
-#include <QLineEdit>
 #include <QSystemTrayIcon>
 #include <QTableView>
 #include <QToolButton>
 
-#include "search/search.h"
 #include "settings/ini_store.h"
 #include "transfer/transfers.h"
-#include "ui/browser_pane.h"
 #include "ui/transfers_pane.h"
 #include "ui_fixture.h"
 
@@ -18,7 +15,6 @@ namespace {
 
 using testing::DesktopNetwork;
 using testing::Find;
-using testing::Text;
 
 // Node 0 downloads one file from node 1 and one from node 2.
 class TransfersPaneTest : public ::testing::Test {
@@ -93,21 +89,6 @@ TEST_F(TransfersPaneTest, PauseCancelAndAutomaticClearing) {
   EXPECT_EQ(downloads->model()->rowCount(), 1);
   // The finished one goes too.
   ASSERT_TRUE(d.RunUntil([&] { return downloads->model()->rowCount() == 0; }, 180'000));
-}
-
-TEST(ShellTest, StartPageLinksAndForwardedSearchShowTheirPanes) {
-  DesktopNetwork d(3);
-  d.Share(1, "common tune.mp3", 1000);
-  d.Run(60'000);
-  d.window->browser()->on_link(QStringLiteral("zorvex:search"));
-  EXPECT_EQ(d.window->current_pane(), 2);
-  d.window->ShowPane(0);
-  d.window->RunCommand("zx://search|common%20tune/");
-  EXPECT_EQ(d.window->current_pane(), 2);
-  EXPECT_EQ(d.net[0].search().query(), "common tune");
-  EXPECT_EQ(Find<QLineEdit>(d.window.get(), "txtSearch")->text(), "common tune");
-  d.Run(5000);
-  EXPECT_EQ(Find<QTableView>(d.window.get(), "Results")->model()->rowCount(), 1);
 }
 
 }  // namespace

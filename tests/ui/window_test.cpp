@@ -27,8 +27,8 @@ using testing::DesktopNetwork;
 using testing::Find;
 using testing::Text;
 
-TEST(MainWindowTest, TitleButtonsAndHoverTexts) {
-  DesktopNetwork d(2);
+TEST(MainWindowTest, TitleButtonsPanesCountersQueuesAndConnection) {
+  DesktopNetwork d(4);
   EXPECT_EQ(d.window->windowTitle(), "Zorvex v1.2.1");
   const struct {
     const char* name;
@@ -51,10 +51,7 @@ TEST(MainWindowTest, TitleButtonsAndHoverTexts) {
   EXPECT_EQ(ui::TrayTipText(QString(80, QLatin1Char('x'))).size(), 63);
   // The product icon is drawn from its SVG at any size.
   EXPECT_FALSE(d.window->windowIcon().pixmap(256).isNull());
-}
 
-TEST(MainWindowTest, PaneSwitchingFollowsTheBarRules) {
-  DesktopNetwork d(2);
   auto* hide = Find<QToolButton>(d.window.get(), "btnHideBar");
   // The start page is on show with the bar collapsed.
   EXPECT_EQ(d.window->current_pane(), 0);
@@ -85,10 +82,7 @@ TEST(MainWindowTest, PaneSwitchingFollowsTheBarRules) {
   Find<QToolButton>(d.window.get(), "MenuSelection0")->click();
   EXPECT_EQ(hide->text(), ">");
   EXPECT_FALSE(Find<QGroupBox>(d.window.get(), "smMenuSearch")->isVisible());
-}
 
-TEST(MainWindowTest, CountersQueuesAndConnectionMove) {
-  DesktopNetwork d(4);
   EXPECT_EQ(Text(d.window.get(), "lblPacketsIn"), "0");
   EXPECT_EQ(Find<QLabel>(d.window.get(), "picConnection")->toolTip(), "Disconnected");
   EXPECT_TRUE(Find<QToolButton>(d.window.get(), "lblConnect")->isEnabled());
@@ -110,7 +104,7 @@ TEST(MainWindowTest, CountersQueuesAndConnectionMove) {
   EXPECT_EQ(Text(d.window.get(), "lblPacketQueues"), "0 - 0");
 }
 
-TEST(MainWindowTest, ClosingHidesToTheTrayOrMinimisesWithoutOne) {
+TEST(MainWindowTest, ClosingHidesToTheTrayOrMinimisesWithoutOneAndExitRunsOnce) {
   for (const bool tray : {true, false}) {
     DesktopNetwork d(2);
     d.window->SetTrayAvailable([tray] { return tray; });
@@ -126,65 +120,33 @@ TEST(MainWindowTest, ClosingHidesToTheTrayOrMinimisesWithoutOne) {
       EXPECT_TRUE(d.window->isVisible());
       EXPECT_TRUE(d.window->isMinimized());
     }
+    int exits = 0;
+    d.window->SetExitHandler([&exits](std::function<void()>) { ++exits; });
+    d.window->Exit();
+    EXPECT_FALSE(d.window->isVisible());
+    EXPECT_EQ(exits, 1);
   }
 }
 
-TEST(MainWindowTest, ExitRunsTheExitSequenceOnce) {
+TEST(MyFilesPaneTest, DetailsHashBufferFindUnshareAndDelete) {
   DesktopNetwork d(2);
-  int exits = 0;
-  d.window->SetExitHandler([&exits](std::function<void()>) { ++exits; });
-  d.window->Exit();
-  EXPECT_FALSE(d.window->isVisible());
-  EXPECT_EQ(exits, 1);
-}
-
-class MyFilesPaneTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    d.Share(0, "Live Song.mp3", 3000);
-    d.Share(0, "other song live.mp3", 2000);
-    d.Share(0, "notes.txt", 1000);
-    d.events->Flush();
-    pane = d.window->my_files();
-    d.window->ShowPane(1);
-    view = Find<QTableView>(d.window.get(), "MyFiles");
-  }
-  void Select(int row) {
+  d.Share(0, "Live Song.mp3", 3000);
+  d.Share(0, "other song live.mp3", 2000);
+  d.Share(0, "notes.txt", 1000);
+  d.events->Flush();
+  ui::MyFilesPane* pane = d.window->my_files();
+  d.window->ShowPane(1);
+  auto* view = Find<QTableView>(d.window.get(), "MyFiles");
+  const auto select = [view](int row) {
     view->selectRow(row);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       view->visualRect(view->model()->index(row, 0)).center());
-  }
+  };
 
-  DesktopNetwork d{2};
-  ui::MyFilesPane* pane = nullptr;
-  QTableView* view = nullptr;
-};
-
-TEST_F(MyFilesPaneTest, RowsDetailsAndLinks) {
   ASSERT_EQ(view->model()->rowCount(), 3);
   EXPECT_EQ(view->model()->headerData(1, Qt::Horizontal).toString(), "File Size");
   EXPECT_FALSE(Find<QToolButton>(d.window.get(), "FileTasks0")->isEnabled());
-  Select(2);
-  EXPECT_TRUE(Find<QToolButton>(d.window.get(), "FileTasks0")->isEnabled());
-  EXPECT_EQ(Text(d.window.get(), "lblMyFilesExt"), "txt");
-  EXPECT_EQ(Text(d.window.get(), "lblMyFilesType"), "Document");
-  EXPECT_EQ(Text(d.window.get(), "lblMyFilesOtherInfo"), "None");
-  EXPECT_EQ(Text(d.window.get(), "lblMyFilesFileSize"), "1000 Bytes");
-}
-
-TEST_F(MyFilesPaneTest, HashBufferChoiceIsStoredWhenTheListLosesTheFocus) {
-  auto* list = Find<QComboBox>(d.window.get(), "cmbHashSpeed");
-  EXPECT_EQ(list->currentText(), "256 KB");
-  ASSERT_EQ(list->count(), 4);
-  EXPECT_EQ(list->itemText(3), "3 KB");
-  list->setCurrentIndex(2);
-  QFocusEvent leave(QEvent::FocusOut);
-  QApplication::sendEvent(list, &leave);
-  EXPECT_EQ(d.net[0].hash_speed(), 2);
-  EXPECT_EQ(d.net[0].store().ReadINI("Preferences", "HashSpeed", d.net[0].PreferencesFile()), "2");
-}
-
-TEST_F(MyFilesPaneTest, FindWalksTheMatchesThenSaysNoMore) {
+  // Find walks the matches, then says there are no more.
   pane->ShowFindPanel();
   auto* keywords = Find<QLineEdit>(d.window.get(), "txtMyFilesSearch");
   auto* find = Find<QPushButton>(d.window.get(), "btnMyFilesSearch");
@@ -201,16 +163,32 @@ TEST_F(MyFilesPaneTest, FindWalksTheMatchesThenSaysNoMore) {
   keywords->setText("nothing here");
   find->click();
   EXPECT_EQ(Text(d.window.get(), "lblStatus"), "No Shared Items Found!");
-}
 
-TEST_F(MyFilesPaneTest, UnshareAndDeleteAskAndKeepTheLastFile) {
-  Select(2);
+  select(2);
+  EXPECT_TRUE(Find<QToolButton>(d.window.get(), "FileTasks0")->isEnabled());
+  EXPECT_EQ(Text(d.window.get(), "lblMyFilesExt"), "txt");
+  EXPECT_EQ(Text(d.window.get(), "lblMyFilesType"), "Document");
+  EXPECT_EQ(Text(d.window.get(), "lblMyFilesOtherInfo"), "None");
+  EXPECT_EQ(Text(d.window.get(), "lblMyFilesFileSize"), "1000 Bytes");
+
+  // The hash buffer choice is stored when the list loses the focus.
+  auto* list = Find<QComboBox>(d.window.get(), "cmbHashSpeed");
+  EXPECT_EQ(list->currentText(), "256 KB");
+  ASSERT_EQ(list->count(), 4);
+  EXPECT_EQ(list->itemText(3), "3 KB");
+  list->setCurrentIndex(2);
+  QFocusEvent leave(QEvent::FocusOut);
+  QApplication::sendEvent(list, &leave);
+  EXPECT_EQ(d.net[0].hash_speed(), 2);
+  EXPECT_EQ(d.net[0].store().ReadINI("Preferences", "HashSpeed", d.net[0].PreferencesFile()), "2");
+
+  // Unsharing and deleting ask, and the last file stays.
+  select(2);
   pane->UnshareSelected();
   EXPECT_EQ(view->model()->rowCount(), 2);
   EXPECT_EQ(Text(d.window.get(), "lblSharedCount"), "2");
-
   const std::string path = d.net[0].shared_files().rows[1].FullPath();
-  Select(1);
+  select(1);
   auto no = AnswerNextBox(QMessageBox::No);
   pane->DeleteSelected();
   EXPECT_EQ(no->text,
@@ -218,13 +196,12 @@ TEST_F(MyFilesPaneTest, UnshareAndDeleteAskAndKeepTheLastFile) {
             "permanently removed.");
   EXPECT_EQ(view->model()->rowCount(), 2);
   EXPECT_TRUE(std::filesystem::exists(path));
-  Select(1);
+  select(1);
   auto yes = AnswerNextBox(QMessageBox::Yes);
   pane->DeleteSelected();
   EXPECT_EQ(view->model()->rowCount(), 1);
   EXPECT_FALSE(std::filesystem::exists(path));
-
-  Select(0);
+  select(0);
   auto last = AnswerNextBox(QMessageBox::Ok);
   pane->UnshareSelected();
   EXPECT_EQ(last->text, "You must have at least 1 file being shared!");
