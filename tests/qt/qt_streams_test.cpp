@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include <QTcpServer>
-
 #include "platform/qt/qt_runtime.h"
 #include "qt/qt_test_support.h"
 #include "support/stream_recorder.h"
@@ -211,15 +209,11 @@ TEST(QtStreamsTest, DestroyingAbortsSilentlyEvenInsideCallbacks) {
 }
 
 TEST(QtStreamsTest, ConnectToAClosedPortReportsClosed) {
-  QtRuntime runtime("127.0.0.1");
-  std::uint16_t port = 0;
-  {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    port = probe.serverPort();
-  }
+  Loopback l;
+  const std::uint16_t port = l.listener->Port();
+  l.listener->Close();
   Recorder out;
-  auto client = Dial(runtime, out, "127.0.0.1", port);
+  auto client = Dial(l.runtime, out, "127.0.0.1", port);
   ASSERT_TRUE(SpinUntil([&] { return out.closed == 1; }));
   EXPECT_EQ(out.connected, 0);
   client->Connect("not an address", port);

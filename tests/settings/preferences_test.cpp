@@ -90,7 +90,7 @@ TEST(MaxConnectionsTest, FollowsTheConnectionSpeed) {
     EXPECT_EQ(MaxConnectionsFor(speed), connections) << speed;
 }
 
-TEST(NumberTextTest, WholeNumbersAsStoredOrTyped) {
+TEST(NumberTextTest, WholeNumbersAndRatesAsStoredOrTyped) {
   const std::vector<std::pair<std::string, std::optional<int>>> int16 = {
       {"3", 3},           {" 10 ", 10},     {"-7", -7},
       {"2.5", 2},         {"3.5", 4},       {"3.51", 4},
@@ -107,9 +107,6 @@ TEST(NumberTextTest, WholeNumbersAsStoredOrTyped) {
   };
   for (const auto& [text, value] : ports)
     EXPECT_EQ(ParsePort(text), value) << text;
-}
-
-TEST(NumberTextTest, RatesAsDecimalText) {
   EXPECT_EQ(FormatRate(0), "0");
   EXPECT_EQ(FormatRate(1234.5), "1234.5");
   EXPECT_EQ(FormatRate(0.1 + 0.2), "0.3");
