@@ -16,11 +16,14 @@
 
 #include "platform/qt/terminal_text.h"
 #include "qt/qt_test_support.h"
+#include "support/stream_recorder.h"
 
 namespace zorvex {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Arrival;
+using testing::Inbox;
 using testing::SpinFor;
 using testing::SpinUntil;
 
@@ -44,25 +47,6 @@ bool IsDotted(const std::string& text) {
          address.toString().toStdString() == text;
 }
 
-struct Received {
-  std::string payload;
-  std::string sender;
-  bool operator==(const Received&) const = default;
-};
-
-class RecordingHandler : public DatagramHandler {
- public:
-  void OnDatagram(std::string payload, std::string sender) override {
-    received.push_back({std::move(payload), std::move(sender)});
-    if (on_datagram) on_datagram();
-  }
-  void OnSocketError() override { ++errors; }
-
-  std::vector<Received> received;
-  int errors = 0;
-  std::function<void()> on_datagram;
-};
-
 // A runtime on 127.0.0.1 with two datagram sockets bound at free ports, each with its handler.
 class QtRuntimeDatagramTest : public ::testing::Test {
  protected:
@@ -71,8 +55,8 @@ class QtRuntimeDatagramTest : public ::testing::Test {
     ASSERT_TRUE(receiver->Bind(port));
   }
   QtRuntime runtime{"127.0.0.1"};
-  RecordingHandler sender_handler;
-  RecordingHandler handler;
+  Inbox sender_handler;
+  Inbox handler;
   std::unique_ptr<DatagramSocket> sender = runtime.CreateDatagramSocket(sender_handler);
   std::unique_ptr<DatagramSocket> receiver = runtime.CreateDatagramSocket(handler);
   const std::uint16_t port = FreeUdpPort();
@@ -150,16 +134,16 @@ TEST_F(QtRuntimeDatagramTest, DatagramsArriveWholeWithTheDottedSender) {
   EXPECT_TRUE(sender->SendTo(binary, "127.0.0.1", port));
   EXPECT_TRUE(sender->SendTo("second", "127.0.0.1", port));
   EXPECT_TRUE(sender->SendTo("third", "127.0.0.1", port));
-  ASSERT_TRUE(SpinUntil([&] { return handler.received.size() == 3; }));
-  EXPECT_EQ(handler.received,
-            (std::vector<Received>{
-                {binary, "127.0.0.1"}, {"second", "127.0.0.1"}, {"third", "127.0.0.1"}}));
+  ASSERT_TRUE(SpinUntil([&] { return handler.arrivals.size() == 3; }));
+  EXPECT_EQ(handler.arrivals,
+            (std::vector<Arrival>{
+                {0, binary, "127.0.0.1"}, {0, "second", "127.0.0.1"}, {0, "third", "127.0.0.1"}}));
   EXPECT_EQ(handler.errors, 0);
 }
 
 TEST_F(QtRuntimeDatagramTest, AnySocketReportsPlainIPv4SendersAndAnInterfaceAddress) {
   QtRuntime any_runtime("0.0.0.0");
-  RecordingHandler any_handler;
+  Inbox any_handler;
   auto any = any_runtime.CreateDatagramSocket(any_handler);
   const std::uint16_t any_port = FreeUdpPort();
   ASSERT_TRUE(any->Bind(any_port));
@@ -168,8 +152,8 @@ TEST_F(QtRuntimeDatagramTest, AnySocketReportsPlainIPv4SendersAndAnInterfaceAddr
   EXPECT_EQ(any->LocalAddress(), PrimaryIPv4Address());
 
   ASSERT_TRUE(sender->SendTo("hello", "127.0.0.1", any_port));
-  ASSERT_TRUE(SpinUntil([&] { return !any_handler.received.empty(); }));
-  EXPECT_EQ(any_handler.received[0], (Received{"hello", "127.0.0.1"}));
+  ASSERT_TRUE(SpinUntil([&] { return !any_handler.arrivals.empty(); }));
+  EXPECT_EQ(any_handler.arrivals[0], (Arrival{0, "hello", "127.0.0.1"}));
 }
 
 TEST_F(QtRuntimeDatagramTest, PortIsNotSharedAndBadSendsFailAtOnce) {
@@ -193,24 +177,24 @@ TEST_F(QtRuntimeDatagramTest, HandlerMayDestroyTheSocketWhileDatagramsWait) {
     ASSERT_TRUE(sender->SendTo("x", "127.0.0.1", port));
   ASSERT_TRUE(SpinUntil([&] { return receiver == nullptr; }));
   SpinFor(20ms);
-  EXPECT_EQ(handler.received.size(), 1u);
+  EXPECT_EQ(handler.arrivals.size(), 1u);
 }
 
 // A flood waiting in the system's buffer is read a batch at a time, in order, with timers running
 // between the batches.
 TEST_F(QtRuntimeDatagramTest, WaitingDatagramsAreReadInBatchesWithTimersBetween) {
-  std::vector<Received> sent;
+  std::vector<Arrival> sent;
   for (int i = 0; i < 600; ++i) {
-    sent.push_back({std::to_string(i) + std::string(i % 3 == 0 ? 40 : 0, 'x'), "127.0.0.1"});
+    sent.push_back({0, std::to_string(i) + std::string(i % 3 == 0 ? 40 : 0, 'x'), "127.0.0.1"});
     ASSERT_TRUE(sender->SendTo(sent.back().payload, "127.0.0.1", port));
   }
   std::vector<std::size_t> seen;
   auto timer =
-      runtime.CreateTimer(TimerKind::kRepeating, [&] { seen.push_back(handler.received.size()); });
+      runtime.CreateTimer(TimerKind::kRepeating, [&] { seen.push_back(handler.arrivals.size()); });
   timer->Start(0);
-  ASSERT_TRUE(SpinUntil([&] { return handler.received.size() == sent.size(); }));
-  EXPECT_EQ(handler.received, sent);
-  seen.push_back(handler.received.size());
+  ASSERT_TRUE(SpinUntil([&] { return handler.arrivals.size() == sent.size(); }));
+  EXPECT_EQ(handler.arrivals, sent);
+  seen.push_back(handler.arrivals.size());
   std::size_t before = 0;
   for (const std::size_t count : seen) {
     EXPECT_LE(count - before, 256u);
