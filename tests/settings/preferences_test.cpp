@@ -254,12 +254,12 @@ TEST_F(PreferencesTest, UploadStatisticsRoundTrip) {
   prefs.AverageUploadRate = 48.75;
   prefs.BestUploadRate = 1024.5;
   SaveUploadStatistics(store, file, prefs);
-  EXPECT_EQ(Stored(keys::kUploadAverage), "48.75");
-  EXPECT_EQ(Stored(keys::kUploadBest), "1024.5");
+  EXPECT_EQ(Stored({keys::kUploadAverage, keys::kUploadBest}),
+            (std::vector<std::string>{"48.75", "1024.5"}));
   Preferences loaded;
   LoadUploadStatistics(store, file, loaded);
-  EXPECT_EQ(loaded.AverageUploadRate, 48.75);
-  EXPECT_EQ(loaded.BestUploadRate, 1024.5);
+  EXPECT_EQ(std::tie(loaded.AverageUploadRate, loaded.BestUploadRate),
+            std::make_tuple(48.75, 1024.5));
 }
 
 // A stored or typed count of sources at once is read as hostile text: anything but 1 to 8 is 1.
