@@ -33,37 +33,65 @@ namespace {
 
 using testing::TempDir;
 
+// Port 620 at the dotted address.
+sockaddr_in Port620(const char* address) {
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(620);
+  ::inet_pton(AF_INET, address, &at.sin_addr);
+  return at;
+}
+
 bool CanBindPort620(const char* address) {
   const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) return false;
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(620);
-  ::inet_pton(AF_INET, address, &local.sin_addr);
-  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0;
+  const sockaddr_in local = Port620(address);
+  const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
   ::close(fd);
   return bound;
 }
 
-quint16 FreeTcpPort(const QHostAddress& address) {
-  QTcpServer probe;
-  probe.listen(address, 0);
-  return probe.serverPort();
+QString Path(const std::filesystem::path& path) {
+  return QString::fromStdString(path.string());
+}
+
+// A gateway page served by one node at a free TCP port of its address.
+struct LocalGateway {
+  explicit LocalGateway(const char* address) {
+    QTcpServer probe;
+    probe.listen(QHostAddress(address), 0);
+    at = QString("%1:%2").arg(address).arg(probe.serverPort());
+  }
+  QStringList Use() const { return {"--gateway", "Local=" + at + "/gateway.php"}; }
+  QStringList Serve() const { return Use() + QStringList{"--serve-gateway", at}; }
+  QString at;
+};
+
+// Starts zorvex-node on the program folder; its output goes to the files named, or nowhere.
+void Start(QProcess& process, const std::filesystem::path& home, const QStringList& args,
+           const QString& errors = QProcess::nullDevice(),
+           const QString& output = QProcess::nullDevice()) {
+  process.setProgram(ZORVEX_NODE_BINARY);
+  process.setArguments(QStringList{"--home", Path(home)} + args);
+  process.setStandardErrorFile(errors);
+  process.setStandardOutputFile(output);
+  process.start();
+}
+
+QJsonObject StatusOf(const std::filesystem::path& home) {
+  QProcess client;
+  client.start(ZORVEX_NODE_BINARY, {"--home", Path(home), "--status"});
+  client.waitForFinished(10000);
+  return QJsonDocument::fromJson(client.readAllStandardOutput()).object();
 }
 
 class RunningNode {
  public:
-  RunningNode(const std::string& address, QStringList extra) : address_(address) {
-    QStringList args = {"--home",     QString::fromStdString(home_.path().string()),
-                        "--bind",     QString::fromStdString(address),
-                        "--nickname", QString::fromStdString("node-" + address)};
-    args += extra;
-    process_.setProgram(ZORVEX_NODE_BINARY);
-    process_.setArguments(args);
+  RunningNode(const std::string& address, const QStringList& extra) : address_(address) {
+    const QString name = QString::fromStdString(address);
     // A file, not a pipe: nobody has to keep reading while the node talks.
-    process_.setStandardErrorFile(QString::fromStdString((home_.path() / "stderr.log").string()));
-    process_.setStandardOutputFile(QProcess::nullDevice());
-    process_.start();
+    Start(process_, home_.path(), QStringList{"--bind", name, "--nickname", "node-" + name} + extra,
+          Path(home_ / "stderr.log"));
     process_.waitForStarted(5000);
   }
   ~RunningNode() {
@@ -77,8 +105,7 @@ class RunningNode {
   QProcess* Client(const QStringList& args) {
     auto* client = new QProcess;
     client->setProgram(ZORVEX_NODE_BINARY);
-    client->setArguments(QStringList{"--home", QString::fromStdString(home_.path().string())} +
-                         args);
+    client->setArguments(QStringList{"--home", Path(home_.path())} + args);
     client->start();
     client->waitForFinished(10000);
     return client;
@@ -87,10 +114,7 @@ class RunningNode {
   // Up once the first status line shows: it then answers other copies.
   bool WaitUntilUp();
 
-  QJsonObject Status() {
-    std::unique_ptr<QProcess> client(Client({"--status"}));
-    return QJsonDocument::fromJson(client->readAllStandardOutput()).object();
-  }
+  QJsonObject Status() { return StatusOf(home_.path()); }
 
   std::vector<std::string> Neighbours() {
     std::vector<std::string> out;
@@ -134,14 +158,18 @@ bool RunningNode::WaitUntilUp() {
   return WaitFor([this] { return ErrorOutput().find("status: ") != std::string::npos; }, 10000);
 }
 
+// Its shared folders are scanned and hold `count` files (any number but none when 0).
+bool Scanned(RunningNode& node, int count = 0) {
+  const auto shared = node.Status().value("shared").toObject();
+  const int files = shared.value("count").toInt();
+  return !shared.value("scanning").toBool() && (count ? files == count : files != 0);
+}
+
 TEST(LoopbackTest, ThreeNodesMeetTalkAndLeave) {
   if (!CanBindPort620("127.0.0.2")) GTEST_SKIP() << "no right to bind port 620";
-  const quint16 port = FreeTcpPort(QHostAddress("127.0.0.2"));
-  const QString gateway_at = QString("127.0.0.2:%1").arg(port);
-  const QString gateway = "Local=" + gateway_at + "/gateway.php";
-
-  RunningNode a("127.0.0.2", {"--gateway", gateway, "--serve-gateway", gateway_at});
-  RunningNode b("127.0.0.3", {"--gateway", gateway});
+  const LocalGateway gateway("127.0.0.2");
+  RunningNode a("127.0.0.2", gateway.Serve());
+  RunningNode b("127.0.0.3", gateway.Use());
   // C's gateway answers nothing: it stays alone until told where to go.
   RunningNode c("127.0.0.4", {"--gateway", "Nowhere=127.0.0.4:9/gateway.php"});
   for (RunningNode* node : {&a, &b, &c})
@@ -270,38 +298,21 @@ TEST(LoopbackTest, ASearchFindsEverySharedMatchWithItsHash) {
     std::filesystem::create_directories(shares / file.folder);
     testing::WriteFileBytes(shares / file.folder / file.name, file.bytes);
   }
-  const quint16 port = FreeTcpPort(QHostAddress("127.0.0.6"));
-  const QString gateway_at = QString("127.0.0.6:%1").arg(port);
-  const QString gateway = "Local=" + gateway_at + "/gateway.php";
-  auto share = [&](const char* folder) {
-    return QString::fromStdString((shares / folder).string());
-  };
-  RunningNode a("127.0.0.6",
-                {"--gateway", gateway, "--serve-gateway", gateway_at, "--share", share("one")});
-  RunningNode b("127.0.0.7", {"--gateway", gateway, "--share", share("two")});
-  RunningNode c("127.0.0.8", {"--gateway", gateway, "--share", share("three")});
+  const LocalGateway gateway("127.0.0.6");
+  auto share = [&](const char* folder) { return QStringList{"--share", Path(shares / folder)}; };
+  RunningNode a("127.0.0.6", gateway.Serve() + share("one"));
+  RunningNode b("127.0.0.7", gateway.Use() + share("two"));
+  RunningNode c("127.0.0.8", gateway.Use() + share("three"));
   for (RunningNode* node : {&a, &b, &c})
     ASSERT_TRUE(node->WaitUntilUp()) << node->ErrorOutput();
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        for (RunningNode* node : {&a, &b, &c}) {
-          const auto shared = node->Status().value("shared").toObject();
-          if (shared.value("scanning").toBool() || shared.value("count").toInt() == 0) {
-            return false;
-          }
-        }
-        return true;
-      },
-      20000));
+  ASSERT_TRUE(WaitFor([&] { return Scanned(a) && Scanned(b) && Scanned(c); }, 20000));
 
   TempDir searcher_home;
   QProcess searcher;
-  searcher.setProgram(ZORVEX_NODE_BINARY);
-  searcher.setArguments({"--home", QString::fromStdString(searcher_home.path().string()), "--bind",
-                         "127.0.0.9", "--nickname", "searcher", "--share", share("one"),
-                         "--gateway", gateway, "--search", "blue moon"});
-  searcher.setStandardErrorFile(QString::fromStdString((searcher_home / "stderr.log").string()));
-  searcher.start();
+  Start(searcher, searcher_home.path(),
+        QStringList{"--bind", "127.0.0.9", "--nickname", "searcher", "--search", "blue moon"} +
+            gateway.Use() + share("one"),
+        Path(searcher_home / "stderr.log"), "");
   ASSERT_TRUE(searcher.waitForFinished(90000));
   EXPECT_EQ(searcher.exitCode(), 0) << testing::ReadFileBytes(searcher_home / "stderr.log");
   std::vector<std::string> lines;
@@ -347,40 +358,25 @@ TEST(LoopbackTest, ADownloadSurvivesItsUploaderDyingAndResumesFromAnother) {
   const std::string hash = Md5Hex(testing::ReadFileBytes(shares / "a" / "big.bin"));
   const std::int64_t size = std::int64_t{200} << 20;
 
-  const quint16 port = FreeTcpPort(QHostAddress("127.0.0.13"));
-  const QString gateway_at = QString("127.0.0.13:%1").arg(port);
-  const QString gateway = "Local=" + gateway_at + "/gateway.php";
-  auto share = [&](const char* folder) {
-    return QString::fromStdString((shares / folder).string());
-  };
-  RunningNode g("127.0.0.13",
-                {"--gateway", gateway, "--serve-gateway", gateway_at, "--share", share("own")});
+  const LocalGateway gateway("127.0.0.13");
+  auto share = [&](const char* folder) { return QStringList{"--share", Path(shares / folder)}; };
+  RunningNode g("127.0.0.13", gateway.Serve() + share("own"));
   ASSERT_TRUE(g.WaitUntilUp()) << g.ErrorOutput();
   std::map<std::string, std::unique_ptr<RunningNode>> sources;
-  sources["127.0.0.10"] = std::make_unique<RunningNode>(
-      "127.0.0.10", QStringList{"--gateway", gateway, "--share", share("a")});
-  sources["127.0.0.12"] = std::make_unique<RunningNode>(
-      "127.0.0.12", QStringList{"--gateway", gateway, "--share", share("c")});
+  sources["127.0.0.10"] = std::make_unique<RunningNode>("127.0.0.10", gateway.Use() + share("a"));
+  sources["127.0.0.12"] = std::make_unique<RunningNode>("127.0.0.12", gateway.Use() + share("c"));
   ASSERT_TRUE(WaitFor(
-      [&] {
-        for (auto& [address, node] : sources) {
-          const auto shared = node->Status().value("shared").toObject();
-          if (shared.value("scanning").toBool() || shared.value("count").toInt() != 1) return false;
-        }
-        return true;
-      },
+      [&] { return Scanned(*sources["127.0.0.10"], 1) && Scanned(*sources["127.0.0.12"], 1); },
       30000));
 
   TempDir home;
   QProcess downloader;
-  downloader.setProgram(ZORVEX_NODE_BINARY);
-  downloader.setArguments(
-      {"--home", QString::fromStdString(home.path().string()), "--bind", "127.0.0.11", "--nickname",
-       "downloader", "--share", share("own"), "--gateway", gateway, "--get",
-       QString::fromStdString("zx://get|big.bin|" + std::to_string(size) + "|" + hash + "|")});
-  downloader.setStandardErrorFile(QString::fromStdString((home / "stderr.log").string()));
-  downloader.setStandardOutputFile(QString::fromStdString((home / "progress.log").string()));
-  downloader.start();
+  const QString link =
+      QString::fromStdString("zx://get|big.bin|" + std::to_string(size) + "|" + hash + "|");
+  Start(downloader, home.path(),
+        QStringList{"--bind", "127.0.0.11", "--nickname", "downloader", "--get", link} +
+            gateway.Use() + share("own"),
+        Path(home / "stderr.log"), Path(home / "progress.log"));
   const auto temporary = home / "Downloads" / "big.binTMP";
   const auto finished = home / "Downloads" / "big.bin";
 
@@ -448,26 +444,16 @@ TEST(LoopbackTest, AKilledDownloaderResumesItsDownloadAfterARestart) {
   }
   testing::WriteFileBytes(shares / "own" / "own.txt", "something to share");
   const std::string hash = Md5Hex(testing::ReadFileBytes(shares / "a" / "big.bin"));
-  const quint16 port = FreeTcpPort(QHostAddress("127.0.2.2"));
-  const QString gateway_at = QString("127.0.2.2:%1").arg(port);
-  const QString gateway = "Local=" + gateway_at + "/gateway.php";
-  RunningNode uploader("127.0.2.2",
-                       {"--gateway", gateway, "--serve-gateway", gateway_at, "--share",
-                        QString::fromStdString((shares / "a").string()), "--upload-limit", "4000"});
+  const LocalGateway gateway("127.0.2.2");
+  RunningNode uploader("127.0.2.2", gateway.Serve() + QStringList{"--share", Path(shares / "a"),
+                                                                  "--upload-limit", "4000"});
   ASSERT_TRUE(uploader.WaitUntilUp()) << uploader.ErrorOutput();
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        const auto shared = uploader.Status().value("shared").toObject();
-        return !shared.value("scanning").toBool() && shared.value("count").toInt() == 1;
-      },
-      30000));
+  ASSERT_TRUE(WaitFor([&] { return Scanned(uploader, 1); }, 30000));
 
   TempDir home;
-  const QStringList node_args = {"--home",     QString::fromStdString(home.path().string()),
-                                 "--bind",     "127.0.2.3",
-                                 "--nickname", "restarter",
-                                 "--gateway",  gateway,
-                                 "--share",    QString::fromStdString((shares / "own").string())};
+  const QStringList node_args = QStringList{"--bind",    "127.0.2.3", "--nickname",
+                                            "restarter", "--share",   Path(shares / "own")} +
+                                gateway.Use();
   const QString link =
       QString::fromStdString("zx://get|big.bin|" + std::to_string(size) + "|" + hash + "|");
   const auto temporary = home.path() / "Downloads" / "big.binTMP";
@@ -477,11 +463,7 @@ TEST(LoopbackTest, AKilledDownloaderResumesItsDownloadAfterARestart) {
   std::uintmax_t held = 0;
   {
     QProcess first;
-    first.setProgram(ZORVEX_NODE_BINARY);
-    first.setArguments(node_args + QStringList{"--get", link});
-    first.setStandardOutputFile(QProcess::nullDevice());
-    first.setStandardErrorFile(QProcess::nullDevice());
-    first.start();
+    Start(first, home.path(), node_args + QStringList{"--get", link});
     ASSERT_TRUE(WaitFor(
         [&] {
           return std::filesystem::exists(temporary, ec) &&
@@ -497,24 +479,14 @@ TEST(LoopbackTest, AKilledDownloaderResumesItsDownloadAfterARestart) {
             std::string::npos);
 
   QProcess second;
-  second.setProgram(ZORVEX_NODE_BINARY);
-  second.setArguments(node_args);
-  second.setStandardOutputFile(QProcess::nullDevice());
-  second.setStandardErrorFile(QString::fromStdString((home.path() / "stderr.log").string()));
-  second.start();
+  Start(second, home.path(), node_args, Path(home / "stderr.log"));
   // The restored row is there from the start; the upload that serves it begins where the
   // temporary file ended.
   int first_percent = -1;
   bool restored_row = false;
   const bool done = WaitFor(
       [&] {
-        std::unique_ptr<QProcess> client(new QProcess);
-        client->start(ZORVEX_NODE_BINARY,
-                      {"--home", QString::fromStdString(home.path().string()), "--status"});
-        client->waitForFinished(5000);
-        const QJsonArray downloads = QJsonDocument::fromJson(client->readAllStandardOutput())
-                                         .object()["downloads"]
-                                         .toArray();
+        const QJsonArray downloads = StatusOf(home.path())["downloads"].toArray();
         if (!downloads.isEmpty() && downloads[0].toObject()["restored"].toBool()) {
           restored_row = true;
         }
@@ -548,21 +520,16 @@ TEST(LoopbackTest, AHostileWalkRequestLeavesTheNodeAnswering) {
 
   const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(fd, 0);
-  sockaddr_in self{};
-  self.sin_family = AF_INET;
-  self.sin_port = htons(620);
-  ::inet_pton(AF_INET, "127.0.0.61", &self.sin_addr);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self), 0);
+  const sockaddr_in self = Port620("127.0.0.61");
+  ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&self), sizeof self), 0);
   timeval wait{0, 200'000};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  sockaddr_in node{};
-  node.sin_family = AF_INET;
-  node.sin_port = htons(620);
-  ::inet_pton(AF_INET, "127.0.0.7", &node.sin_addr);
+  const sockaddr_in node = Port620("127.0.0.7");
   Rc4 cipher;
   auto send = [&](const std::string& text) {
     const std::string bytes = cipher.RC4String(text, kMessageKey);
-    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&node), sizeof node);
+    ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&node),
+             sizeof node);
   };
   // Every message that comes back within the time, deciphered.
   auto replies = [&](int timeout_ms) {

@@ -16,11 +16,14 @@
 
 #include "platform/qt/terminal_text.h"
 #include "qt/qt_test_support.h"
+#include "support/stream_recorder.h"
 
 namespace zorvex {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Arrival;
+using testing::Inbox;
 using testing::SpinFor;
 using testing::SpinUntil;
 
@@ -44,23 +47,19 @@ bool IsDotted(const std::string& text) {
          address.toString().toStdString() == text;
 }
 
-struct Received {
-  std::string payload;
-  std::string sender;
-  bool operator==(const Received&) const = default;
-};
-
-class RecordingHandler : public DatagramHandler {
- public:
-  void OnDatagram(std::string payload, std::string sender) override {
-    received.push_back({std::move(payload), std::move(sender)});
-    if (on_datagram) on_datagram();
+// A runtime on 127.0.0.1 with two datagram sockets bound at free ports, each with its handler.
+class QtRuntimeDatagramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sender->Bind(FreeUdpPort()));
+    ASSERT_TRUE(receiver->Bind(port));
   }
-  void OnSocketError() override { ++errors; }
-
-  std::vector<Received> received;
-  int errors = 0;
-  std::function<void()> on_datagram;
+  QtRuntime runtime{"127.0.0.1"};
+  Inbox sender_handler;
+  Inbox handler;
+  std::unique_ptr<DatagramSocket> sender = runtime.CreateDatagramSocket(sender_handler);
+  std::unique_ptr<DatagramSocket> receiver = runtime.CreateDatagramSocket(handler);
+  const std::uint16_t port = FreeUdpPort();
 };
 
 TEST(QtRuntimeTimerTest, SingleShotFiresOnceAndRepeatingUntilStopped) {
@@ -85,17 +84,14 @@ TEST(QtRuntimeTimerTest, SingleShotFiresOnceAndRepeatingUntilStopped) {
   EXPECT_EQ(single, 1);
 }
 
-TEST(QtRuntimeTimerTest, StartRestartsWithTheNewInterval) {
+TEST(QtRuntimeTimerTest, StartRestartsWithTheNewIntervalAndDestroyingCancelsEvenFromTheCallback) {
   QtRuntime runtime;
-  int fired = 0;
-  auto timer = runtime.CreateTimer(TimerKind::kSingleShot, [&] { ++fired; });
+  int restarted = 0;
+  auto timer = runtime.CreateTimer(TimerKind::kSingleShot, [&] { ++restarted; });
   timer->Start(600000);
   timer->Start(5);
-  EXPECT_TRUE(SpinUntil([&] { return fired == 1; }));
-}
+  EXPECT_TRUE(SpinUntil([&] { return restarted == 1; }));
 
-TEST(QtRuntimeTimerTest, DestroyingCancelsEvenFromItsOwnCallback) {
-  QtRuntime runtime;
   int fired = 0;
   auto cancelled = runtime.CreateTimer(TimerKind::kRepeating, [&] { ++fired; });
   cancelled->Start(5);
@@ -132,104 +128,73 @@ TEST(QtRuntimePostTest, RunsLaterInOrderAndNotAfterTheRuntimeIsGone) {
   EXPECT_EQ(order.size(), 3u);
 }
 
-TEST(QtRuntimeDatagramTest, DatagramsArriveWholeWithTheDottedSender) {
-  QtRuntime runtime("127.0.0.1");
-  RecordingHandler a_handler;
-  RecordingHandler b_handler;
-  auto a = runtime.CreateDatagramSocket(a_handler);
-  auto b = runtime.CreateDatagramSocket(b_handler);
-  const std::uint16_t b_port = FreeUdpPort();
-  ASSERT_TRUE(a->Bind(FreeUdpPort()));
-  ASSERT_TRUE(b->Bind(b_port));
-  EXPECT_EQ(a->LocalAddress(), "127.0.0.1");
-
+TEST_F(QtRuntimeDatagramTest, DatagramsArriveWholeWithTheDottedSender) {
+  EXPECT_EQ(sender->LocalAddress(), "127.0.0.1");
   const std::string binary("Ping+\0\xff\xe9|end", 12);
-  EXPECT_TRUE(a->SendTo(binary, "127.0.0.1", b_port));
-  EXPECT_TRUE(a->SendTo("second", "127.0.0.1", b_port));
-  EXPECT_TRUE(a->SendTo("third", "127.0.0.1", b_port));
-  ASSERT_TRUE(SpinUntil([&] { return b_handler.received.size() == 3; }));
-  EXPECT_EQ(b_handler.received,
-            (std::vector<Received>{
-                {binary, "127.0.0.1"}, {"second", "127.0.0.1"}, {"third", "127.0.0.1"}}));
-  EXPECT_EQ(b_handler.errors, 0);
+  EXPECT_TRUE(sender->SendTo(binary, "127.0.0.1", port));
+  EXPECT_TRUE(sender->SendTo("second", "127.0.0.1", port));
+  EXPECT_TRUE(sender->SendTo("third", "127.0.0.1", port));
+  ASSERT_TRUE(SpinUntil([&] { return handler.arrivals.size() == 3; }));
+  EXPECT_EQ(handler.arrivals,
+            (std::vector<Arrival>{
+                {0, binary, "127.0.0.1"}, {0, "second", "127.0.0.1"}, {0, "third", "127.0.0.1"}}));
+  EXPECT_EQ(handler.errors, 0);
 }
 
-TEST(QtRuntimeDatagramTest, AnySocketReportsPlainIPv4SendersAndAnInterfaceAddress) {
+TEST_F(QtRuntimeDatagramTest, AnySocketReportsPlainIPv4SendersAndAnInterfaceAddress) {
   QtRuntime any_runtime("0.0.0.0");
-  QtRuntime local_runtime("127.0.0.1");
-  RecordingHandler any_handler;
-  RecordingHandler local_handler;
+  Inbox any_handler;
   auto any = any_runtime.CreateDatagramSocket(any_handler);
-  auto local = local_runtime.CreateDatagramSocket(local_handler);
-  const std::uint16_t port = FreeUdpPort();
-  ASSERT_TRUE(any->Bind(port));
-  ASSERT_TRUE(local->Bind(FreeUdpPort()));
+  const std::uint16_t any_port = FreeUdpPort();
+  ASSERT_TRUE(any->Bind(any_port));
   EXPECT_EQ(any_runtime.BindAddress(), "0.0.0.0");
   EXPECT_TRUE(IsDotted(any->LocalAddress())) << any->LocalAddress();
   EXPECT_EQ(any->LocalAddress(), PrimaryIPv4Address());
 
-  ASSERT_TRUE(local->SendTo("hello", "127.0.0.1", port));
-  ASSERT_TRUE(SpinUntil([&] { return !any_handler.received.empty(); }));
-  EXPECT_EQ(any_handler.received[0], (Received{"hello", "127.0.0.1"}));
+  ASSERT_TRUE(sender->SendTo("hello", "127.0.0.1", any_port));
+  ASSERT_TRUE(SpinUntil([&] { return !any_handler.arrivals.empty(); }));
+  EXPECT_EQ(any_handler.arrivals[0], (Arrival{0, "hello", "127.0.0.1"}));
 }
 
-TEST(QtRuntimeDatagramTest, PortIsNotSharedAndBadSendsFailAtOnce) {
-  QtRuntime runtime("127.0.0.1");
-  RecordingHandler handler;
+TEST_F(QtRuntimeDatagramTest, PortIsNotSharedAndBadSendsFailAtOnce) {
   auto first = runtime.CreateDatagramSocket(handler);
   auto second = runtime.CreateDatagramSocket(handler);
-  const std::uint16_t port = FreeUdpPort();
-  EXPECT_FALSE(first->SendTo("x", "127.0.0.1", port));  // not bound yet
-  ASSERT_TRUE(first->Bind(port));
-  EXPECT_FALSE(second->Bind(port));
-  EXPECT_FALSE(first->SendTo("x", "", port));
-  EXPECT_FALSE(first->SendTo("x", "not an address", port));
-  EXPECT_FALSE(first->SendTo("x", "::1", port));
+  const std::uint16_t free = FreeUdpPort();
+  EXPECT_FALSE(first->SendTo("x", "127.0.0.1", free));  // not bound yet
+  ASSERT_TRUE(first->Bind(free));
+  EXPECT_FALSE(second->Bind(free));
+  EXPECT_FALSE(first->SendTo("x", "", free));
+  EXPECT_FALSE(first->SendTo("x", "not an address", free));
+  EXPECT_FALSE(first->SendTo("x", "::1", free));
   first->Close();
-  EXPECT_FALSE(first->SendTo("x", "127.0.0.1", port));
-  EXPECT_TRUE(second->Bind(port));  // free again after the close
+  EXPECT_FALSE(first->SendTo("x", "127.0.0.1", free));
+  EXPECT_TRUE(second->Bind(free));  // free again after the close
 }
 
-TEST(QtRuntimeDatagramTest, HandlerMayDestroyTheSocketWhileDatagramsWait) {
-  QtRuntime runtime("127.0.0.1");
-  RecordingHandler sender_handler;
-  RecordingHandler handler;
-  auto sender = runtime.CreateDatagramSocket(sender_handler);
-  auto receiver = runtime.CreateDatagramSocket(handler);
-  const std::uint16_t port = FreeUdpPort();
-  ASSERT_TRUE(sender->Bind(FreeUdpPort()));
-  ASSERT_TRUE(receiver->Bind(port));
+TEST_F(QtRuntimeDatagramTest, HandlerMayDestroyTheSocketWhileDatagramsWait) {
   handler.on_datagram = [&] { receiver.reset(); };
   for (int i = 0; i < 5; ++i)
     ASSERT_TRUE(sender->SendTo("x", "127.0.0.1", port));
   ASSERT_TRUE(SpinUntil([&] { return receiver == nullptr; }));
   SpinFor(20ms);
-  EXPECT_EQ(handler.received.size(), 1u);
+  EXPECT_EQ(handler.arrivals.size(), 1u);
 }
 
 // A flood waiting in the system's buffer is read a batch at a time, in order, with timers running
 // between the batches.
-TEST(QtRuntimeDatagramTest, WaitingDatagramsAreReadInBatchesWithTimersBetween) {
-  QtRuntime runtime("127.0.0.1");
-  RecordingHandler sender_handler;
-  RecordingHandler handler;
-  auto sender = runtime.CreateDatagramSocket(sender_handler);
-  auto receiver = runtime.CreateDatagramSocket(handler);
-  const std::uint16_t port = FreeUdpPort();
-  ASSERT_TRUE(sender->Bind(FreeUdpPort()));
-  ASSERT_TRUE(receiver->Bind(port));
-  std::vector<Received> sent;
+TEST_F(QtRuntimeDatagramTest, WaitingDatagramsAreReadInBatchesWithTimersBetween) {
+  std::vector<Arrival> sent;
   for (int i = 0; i < 600; ++i) {
-    sent.push_back({std::to_string(i) + std::string(i % 3 == 0 ? 40 : 0, 'x'), "127.0.0.1"});
+    sent.push_back({0, std::to_string(i) + std::string(i % 3 == 0 ? 40 : 0, 'x'), "127.0.0.1"});
     ASSERT_TRUE(sender->SendTo(sent.back().payload, "127.0.0.1", port));
   }
   std::vector<std::size_t> seen;
   auto timer =
-      runtime.CreateTimer(TimerKind::kRepeating, [&] { seen.push_back(handler.received.size()); });
+      runtime.CreateTimer(TimerKind::kRepeating, [&] { seen.push_back(handler.arrivals.size()); });
   timer->Start(0);
-  ASSERT_TRUE(SpinUntil([&] { return handler.received.size() == sent.size(); }));
-  EXPECT_EQ(handler.received, sent);
-  seen.push_back(handler.received.size());
+  ASSERT_TRUE(SpinUntil([&] { return handler.arrivals.size() == sent.size(); }));
+  EXPECT_EQ(handler.arrivals, sent);
+  seen.push_back(handler.arrivals.size());
   std::size_t before = 0;
   for (const std::size_t count : seen) {
     EXPECT_LE(count - before, 256u);
@@ -271,9 +236,22 @@ TEST_F(QtRuntimeHttpTest, BodyWithOrWithoutSchemeAndEmptyOnErrors) {
   EXPECT_EQ(Get(Url("/missing.php")), "");
   EXPECT_EQ(Get("127.0.0.1:" + std::to_string(FreeTcpPort()) + "/gateway.php"), "");
   EXPECT_EQ(Get(""), "");
+
+  // A callback may destroy its request.
+  std::unique_ptr<PendingRequest> request;
+  std::optional<std::string> body;
+  request = runtime.HttpGet(Url("/gateway.php"), [&](std::string text) {
+    request.reset();
+    body = std::move(text);
+  });
+  ASSERT_TRUE(SpinUntil([&] { return body.has_value(); }));
+  EXPECT_EQ(body, "10.0.0.1<br>10.0.0.2<br>");
+  EXPECT_EQ(request, nullptr);
 }
 
-TEST_F(QtRuntimeHttpTest, CancelledRequestNeverCallsBackAndSilentServerTimesOut) {
+// A cancelled request never calls back; a gateway that says nothing, never stops talking or talks
+// too much cannot hold up the bootstrap.
+TEST_F(QtRuntimeHttpTest, CancelledRequestsAndSilentTricklingOrOversizedPagesFail) {
   QTcpServer silent;
   ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
   const std::string silent_url =
@@ -288,10 +266,7 @@ TEST_F(QtRuntimeHttpTest, CancelledRequestNeverCallsBackAndSilentServerTimesOut)
 
   runtime.SetHttpTimeout(200ms, 5s);
   EXPECT_EQ(Get(silent_url), "");
-}
 
-// A gateway that never stops talking, or talks too much, cannot hold up the bootstrap.
-TEST_F(QtRuntimeHttpTest, TricklingAndOversizedPagesFail) {
   QTcpServer trickle;
   ASSERT_TRUE(trickle.listen(QHostAddress::LocalHost, 0));
   std::vector<std::unique_ptr<QTcpSocket>> clients;
@@ -317,19 +292,7 @@ TEST_F(QtRuntimeHttpTest, TricklingAndOversizedPagesFail) {
   EXPECT_EQ(Get(Url("/big.php")), "");
 }
 
-TEST_F(QtRuntimeHttpTest, CallbackMayDestroyItsRequest) {
-  std::unique_ptr<PendingRequest> request;
-  std::optional<std::string> body;
-  request = runtime.HttpGet(Url("/gateway.php"), [&](std::string text) {
-    request.reset();
-    body = std::move(text);
-  });
-  ASSERT_TRUE(SpinUntil([&] { return body.has_value(); }));
-  EXPECT_EQ(body, "10.0.0.1<br>10.0.0.2<br>");
-  EXPECT_EQ(request, nullptr);
-}
-
-TEST(TerminalPromptsTest, EveryPromptIsOneLine) {
+TEST(TerminalPromptsTest, EveryPromptIsOneLineAndTheRuntimeUsesThemUntilReplaced) {
   std::ostringstream out;
   TerminalPrompts prompts(out);
   prompts.MessageBox("Could not bind the program to port 620.", "Error!", PromptIcon::kCritical);
@@ -341,6 +304,18 @@ TEST(TerminalPromptsTest, EveryPromptIsOneLine) {
             "beep\n"
             "question \"Exit\": Sure? Really? (answered yes)\n"
             "message box \"\": Invalid Command!\n");
+
+  // The runtime uses terminal prompts until replaced.
+  QtRuntime runtime;
+  EXPECT_NE(dynamic_cast<TerminalPrompts*>(&runtime.Prompts()), nullptr);
+  std::ostringstream other_out;
+  TerminalPrompts other(other_out);
+  runtime.SetPrompts(other);
+  runtime.Prompts().Beep();
+  EXPECT_EQ(other_out.str(), "beep\n");
+  const double value = runtime.Random().Uniform();
+  EXPECT_GE(value, 0.0);
+  EXPECT_LT(value, 1.0);
 }
 
 TEST(TerminalTextTest, ControlBytesAreEscapedAndUtf8Passes) {
@@ -362,19 +337,6 @@ TEST(TerminalTextTest, ControlBytesAreEscapedAndUtf8Passes) {
        }) {
     EXPECT_EQ(TerminalText(c.in), c.out) << c.in;
   }
-}
-
-TEST(TerminalPromptsTest, RuntimeUsesTerminalPromptsUntilReplaced) {
-  QtRuntime runtime;
-  EXPECT_NE(dynamic_cast<TerminalPrompts*>(&runtime.Prompts()), nullptr);
-  std::ostringstream out;
-  TerminalPrompts other(out);
-  runtime.SetPrompts(other);
-  runtime.Prompts().Beep();
-  EXPECT_EQ(out.str(), "beep\n");
-  const double value = runtime.Random().Uniform();
-  EXPECT_GE(value, 0.0);
-  EXPECT_LT(value, 1.0);
 }
 
 }  // namespace

@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include <QTcpServer>
-
 #include "platform/qt/qt_runtime.h"
 #include "qt/qt_test_support.h"
 #include "support/stream_recorder.h"
@@ -23,9 +21,18 @@ using testing::Recorder;
 using testing::SpinFor;
 using testing::SpinUntil;
 
-// A listener on 127.0.0.1 at a free port and a stream connected to it from 127.0.0.1.
+// A stream from `runtime` to the address and port, reporting to `out`.
+std::unique_ptr<StreamSocket> Dial(QtRuntime& runtime, Recorder& out, const std::string& address,
+                                   std::uint16_t port) {
+  auto stream = runtime.CreateStreamSocket();
+  stream->SetHandler(&out);
+  stream->Connect(address, port);
+  return stream;
+}
+
+// A listener on the address at a free port and a stream connected to it from the same address.
 struct Loopback {
-  Loopback() : runtime("127.0.0.1") {
+  explicit Loopback(const std::string& address = "127.0.0.1") : address(address), runtime(address) {
     listener = runtime.CreateStreamListener(acceptor);
     EXPECT_TRUE(listener->Listen(0));
     EXPECT_NE(listener->Port(), 0);
@@ -33,12 +40,17 @@ struct Loopback {
     client->SetHandler(&out);
   }
   bool Connect() {
-    client->Connect("127.0.0.1", listener->Port());
+    client->Connect(address, listener->Port());
     return SpinUntil([&] { return out.connected == 1 && acceptor.streams.size() == 1; });
+  }
+  // Another stream to the listener.
+  std::unique_ptr<StreamSocket> Dial(Recorder& recorder) {
+    return zorvex::Dial(runtime, recorder, address, listener->Port());
   }
   StreamSocket& Server() { return *acceptor.streams.at(0); }
   Recorder& In() { return *acceptor.recorders.at(0); }
 
+  std::string address;
   QtRuntime runtime;
   Acceptor acceptor;
   std::unique_ptr<StreamListener> listener;
@@ -83,17 +95,11 @@ TEST(QtStreamsTest, LargeTransferArrivesWholeAndInOrder) {
 // A reader that pauses takes nothing more; the sender's bytes back up behind TCP's window, and
 // after resuming everything arrives whole and in order, the bytes before a close included.
 TEST(QtStreamsTest, PausedReadingHoldsTheSenderBackUntilResumed) {
-  QtRuntime runtime("127.0.2.1");
-  Acceptor acceptor;
-  auto listener = runtime.CreateStreamListener(acceptor);
-  ASSERT_TRUE(listener->Listen(0));
-  auto client = runtime.CreateStreamSocket();
-  Recorder out;
-  client->SetHandler(&out);
-  client->Connect("127.0.2.1", listener->Port());
-  ASSERT_TRUE(SpinUntil([&] { return out.connected == 1 && acceptor.streams.size() == 1; }));
-  StreamSocket& server = *acceptor.streams[0];
-  Recorder& in = *acceptor.recorders[0];
+  Loopback l("127.0.2.1");
+  ASSERT_TRUE(l.Connect());
+  auto& client = l.client;
+  StreamSocket& server = l.Server();
+  Recorder& in = l.In();
   server.SetReadPaused(true);
   const std::string file = Pattern(32 << 20);
   ASSERT_TRUE(client->Send(file));
@@ -128,10 +134,8 @@ TEST(QtStreamsTest, CloseFromEitherSideReportsClosedOnceOnTheOther) {
   EXPECT_FALSE(l.Server().Send("x"));
 
   // The accepting side closes; the connecting side hears it once.
-  auto client = l.runtime.CreateStreamSocket();
   Recorder out;
-  client->SetHandler(&out);
-  client->Connect("127.0.0.1", l.listener->Port());
+  auto client = l.Dial(out);
   ASSERT_TRUE(SpinUntil([&] { return out.connected == 1 && l.acceptor.streams.size() == 2; }));
   ASSERT_TRUE(l.acceptor.streams[1]->Send("last words"));
   l.acceptor.streams[1]->Close();
@@ -190,16 +194,12 @@ TEST(QtStreamsTest, DestroyingAbortsSilentlyEvenInsideCallbacks) {
   // A listener that drops the stream closes the connection; one destroyed in OnIncoming is safe.
   l.acceptor.drop = true;
   Recorder dropped;
-  auto third = l.runtime.CreateStreamSocket();
-  third->SetHandler(&dropped);
-  third->Connect("127.0.0.1", l.listener->Port());
+  auto third = l.Dial(dropped);
   ASSERT_TRUE(SpinUntil([&] { return dropped.closed == 1; }));
   l.acceptor.drop = false;
   l.acceptor.on_incoming = [&] { l.listener.reset(); };
   Recorder fourth_out;
-  auto fourth = l.runtime.CreateStreamSocket();
-  fourth->SetHandler(&fourth_out);
-  fourth->Connect("127.0.0.1", l.listener->Port());
+  auto fourth = l.Dial(fourth_out);
   ASSERT_TRUE(SpinUntil([&] { return l.listener == nullptr; }));
   ASSERT_TRUE(SpinUntil([&] { return fourth_out.connected == 1; }));
   const int before = fourth_out.closed;
@@ -209,17 +209,11 @@ TEST(QtStreamsTest, DestroyingAbortsSilentlyEvenInsideCallbacks) {
 }
 
 TEST(QtStreamsTest, ConnectToAClosedPortReportsClosed) {
-  QtRuntime runtime("127.0.0.1");
-  std::uint16_t port = 0;
-  {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    port = probe.serverPort();
-  }
+  Loopback l;
+  const std::uint16_t port = l.listener->Port();
+  l.listener->Close();
   Recorder out;
-  auto client = runtime.CreateStreamSocket();
-  client->SetHandler(&out);
-  client->Connect("127.0.0.1", port);
+  auto client = Dial(l.runtime, out, "127.0.0.1", port);
   ASSERT_TRUE(SpinUntil([&] { return out.closed == 1; }));
   EXPECT_EQ(out.connected, 0);
   client->Connect("not an address", port);
@@ -237,33 +231,25 @@ TEST(QtStreamsTest, StreamsUseTheNodesOwnAddress) {
   ASSERT_TRUE(listener->Listen(0));
   const std::uint16_t first_port = listener->Port();
   Recorder out;
-  auto client = uploader.CreateStreamSocket();
-  client->SetHandler(&out);
-  client->Connect("127.0.0.3", first_port);
+  auto client = Dial(uploader, out, "127.0.0.3", first_port);
   ASSERT_TRUE(SpinUntil([&] { return out.connected == 1 && acceptor.streams.size() == 1; }));
   EXPECT_EQ(acceptor.peers, (std::vector<std::string>{"127.0.0.2"}));
   EXPECT_EQ(client->PeerAddress(), "127.0.0.3");
 
   // The listener only hears its own address.
   Recorder wrong;
-  auto other = uploader.CreateStreamSocket();
-  other->SetHandler(&wrong);
-  other->Connect("127.0.0.4", first_port);
+  auto other = Dial(uploader, wrong, "127.0.0.4", first_port);
   ASSERT_TRUE(SpinUntil([&] { return wrong.closed == 1; }));
 
   // Restarted on another port, it listens there and no longer on the old one.
   ASSERT_TRUE(listener->Listen(0));
   const std::uint16_t second_port = listener->Port();
-  auto again = uploader.CreateStreamSocket();
   Recorder again_out;
-  again->SetHandler(&again_out);
-  again->Connect("127.0.0.3", second_port);
+  auto again = Dial(uploader, again_out, "127.0.0.3", second_port);
   ASSERT_TRUE(SpinUntil([&] { return acceptor.streams.size() == 2; }));
   if (second_port != first_port) {
-    auto stale = uploader.CreateStreamSocket();
     Recorder stale_out;
-    stale->SetHandler(&stale_out);
-    stale->Connect("127.0.0.3", first_port);
+    auto stale = Dial(uploader, stale_out, "127.0.0.3", first_port);
     ASSERT_TRUE(SpinUntil([&] { return stale_out.closed == 1; }));
   }
   // A port in use cannot be had twice.

@@ -69,7 +69,11 @@ TEST(InstanceNameTest, OneNamePerUserAndFolder) {
   EXPECT_NE(InstanceServerName(dir / "b"), name);
 }
 
-TEST_F(SingleInstanceTest, SecondCopyOfTheSameFolderSeesTheFirst) {
+TEST_F(SingleInstanceTest, SecondCopyOfTheSameFolderSeesTheFirstAndTheNameGoesWithTheServer) {
+  {
+    SingleInstanceServer first({}, {});
+    ASSERT_EQ(first.Listen(home.path()), InstanceClaim::kClaimed);
+  }
   ASSERT_EQ(server.Listen(home.path()), InstanceClaim::kClaimed);
   SingleInstanceServer second({}, {});
   EXPECT_EQ(second.Listen(home.path()), InstanceClaim::kOtherCopy);
@@ -77,7 +81,7 @@ TEST_F(SingleInstanceTest, SecondCopyOfTheSameFolderSeesTheFirst) {
   EXPECT_EQ(second.Listen(other_home.path()), InstanceClaim::kClaimed);
 }
 
-TEST_F(SingleInstanceTest, ForwardedCommandsArriveWholeAndInOrder) {
+TEST_F(SingleInstanceTest, CommandsAndStatusRequestsAreServedAndGarbageIsDropped) {
   ASSERT_EQ(server.Listen(home.path()), InstanceClaim::kClaimed);
   std::string long_command = "zx://search|";
   while (long_command.size() < 1000)
@@ -88,15 +92,23 @@ TEST_F(SingleInstanceTest, ForwardedCommandsArriveWholeAndInOrder) {
   ASSERT_TRUE(SpinUntil([&] { return commands.size() == 2; }));
   EXPECT_EQ(commands[0], "zx://connect|1.2.3.4");
   EXPECT_EQ(commands[1], long_command);
-}
 
-TEST_F(SingleInstanceTest, StatusRequestGetsTheProvidersText) {
-  ASSERT_EQ(server.Listen(home.path()), InstanceClaim::kClaimed);
-  const auto path = home.path();
+  // A status request gets the provider's text and is no command.
   EXPECT_EQ(Serve([&] { return RequestStatus(path); }), status);
   status.assign(200000, 'x');
   EXPECT_EQ(Serve([&] { return RequestStatus(path); }), status);
-  EXPECT_TRUE(commands.empty());
+  EXPECT_EQ(commands.size(), 2u);
+
+  // Garbage is dropped and the server goes on.
+  QLocalSocket garbage;
+  garbage.connectToServer(InstanceServerName(home.path()));
+  ASSERT_TRUE(garbage.waitForConnected(1000));
+  garbage.write("Xjunk-junk-junk");
+  garbage.flush();
+  EXPECT_TRUE(SpinUntil([&] { return garbage.state() == QLocalSocket::UnconnectedState; }, 5s));
+  EXPECT_TRUE(Serve([&] { return ForwardCommand(path, "zx://connect|5.6.7.8"); }));
+  ASSERT_TRUE(SpinUntil([&] { return commands.size() == 3; }));
+  EXPECT_EQ(commands[2], "zx://connect|5.6.7.8");
 }
 
 TEST_F(SingleInstanceTest, WithoutARunningCopyClientsFailQuickly) {
@@ -113,28 +125,6 @@ TEST_F(SingleInstanceTest, NameLeftByACrashedCopyIsTakenOver) {
   const auto path = home.path();
   EXPECT_TRUE(Serve([&] { return ForwardCommand(path, "zx://hello|x"); }));
   ASSERT_TRUE(SpinUntil([&] { return commands.size() == 1; }));
-}
-
-TEST_F(SingleInstanceTest, GarbageIsDroppedAndTheServerGoesOn) {
-  ASSERT_EQ(server.Listen(home.path()), InstanceClaim::kClaimed);
-  QLocalSocket garbage;
-  garbage.connectToServer(InstanceServerName(home.path()));
-  ASSERT_TRUE(garbage.waitForConnected(1000));
-  garbage.write("Xjunk-junk-junk");
-  garbage.flush();
-  EXPECT_TRUE(SpinUntil([&] { return garbage.state() == QLocalSocket::UnconnectedState; }, 5s));
-  const auto path = home.path();
-  EXPECT_TRUE(Serve([&] { return ForwardCommand(path, "zx://connect|5.6.7.8"); }));
-  ASSERT_TRUE(SpinUntil([&] { return commands.size() == 1; }));
-  EXPECT_EQ(commands[0], "zx://connect|5.6.7.8");
-}
-
-TEST_F(SingleInstanceTest, ServerGoneWithItsObject) {
-  {
-    SingleInstanceServer first({}, {});
-    ASSERT_EQ(first.Listen(home.path()), InstanceClaim::kClaimed);
-  }
-  EXPECT_EQ(server.Listen(home.path()), InstanceClaim::kClaimed);
 }
 
 }  // namespace

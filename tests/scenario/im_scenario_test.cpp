@@ -128,14 +128,7 @@ TEST(ImScenarioTest, TheStoredListSurvivesRestartsAndItsLastBuddyCannotBeRemoved
   EXPECT_TRUE(a.Snapshot().hotlist.empty());
 
   // A new start on the same folder: the removed buddy is back, under Offline, and pinged.
-  testing::SimNode& first = net.nodes[0];
-  first.node.reset();
-  first.node = std::make_unique<Node>(*first.host, NodeOptions{.home = first.home->path()});
-  Node& again = *first.node;
-  again.BindMessageSocket();
-  again.LoadPreferences();
-  again.preferences().Nickname = "node1";
-  again.Run();
+  Node& again = net.RestartNode(0);
   const auto hotlist = again.Snapshot().hotlist;
   ASSERT_EQ(hotlist.size(), 1u);
   EXPECT_EQ(hotlist[0].nickname, "node2");

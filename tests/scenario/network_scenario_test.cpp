@@ -22,11 +22,8 @@ bool HasNeighbour(Node& node, const std::string& address) {
 
 TEST(NetworkScenarioTest, FiftyNodesBootstrapFromOneGatewayPage) {
   SimNetwork net(1);
-  for (int i = 0; i < 50; ++i)
-    net.AddNode(i % 10);
-  // The gateway lists whatever its first node knows, like a community gateway would.
-  net.world.ServeHttp(kGatewayUrl, [&] { return net[0].GatewayPage(); });
-  net.world.RunFor(15 * 60 * 1000);
+  net.Bootstrap(
+      50, [](int i) { return i % 10; }, 15 * 60 * 1000);
   std::size_t links = 0;
   std::size_t one_sided = 0;
   for (std::size_t i = 0; i < net.nodes.size(); ++i) {
@@ -74,10 +71,8 @@ TEST(NetworkScenarioTest, ASilentNeighbourIsDroppedAtTheSecondSweep) {
 
 TEST(NetworkScenarioTest, ALeaverIsRemovedFromEveryNeighbour) {
   SimNetwork net(3);
-  for (int i = 0; i < 12; ++i)
-    net.AddNode(6);
-  net.world.ServeHttp(kGatewayUrl, [&] { return net[0].GatewayPage(); });
-  net.world.RunFor(5 * 60 * 1000);
+  net.Bootstrap(
+      12, [](int) { return 6; }, 5 * 60 * 1000);
   const std::string leaver = net.Address(3);
   // The leaver says goodbye to every node in its own table.
   std::vector<std::size_t> holders;
@@ -95,10 +90,8 @@ TEST(NetworkScenarioTest, ALeaverIsRemovedFromEveryNeighbour) {
 
 TEST(NetworkScenarioTest, ANewcomerToAFullNetworkIsGivenRoom) {
   SimNetwork net(4);
-  for (int i = 0; i < 9; ++i)
-    net.AddNode(0);  // 8 neighbours each at most
-  net.world.ServeHttp(kGatewayUrl, [&] { return net[0].GatewayPage(); });
-  net.world.RunFor(10 * 60 * 1000);
+  net.Bootstrap(
+      9, [](int) { return 0; }, 10 * 60 * 1000);  // 8 neighbours each at most
   for (std::size_t i = 0; i < 9; ++i)
     ASSERT_EQ(net[i].peers().size(), 8u) << i;
   // The newcomer only knows node 1, which is full.
@@ -112,10 +105,8 @@ TEST(NetworkScenarioTest, ANewcomerToAFullNetworkIsGivenRoom) {
 TEST(NetworkScenarioTest, SameSeedSameRun) {
   auto run = [](std::uint64_t seed) {
     SimNetwork net(seed);
-    for (int i = 0; i < 20; ++i)
-      net.AddNode(i % 10);
-    net.world.ServeHttp(kGatewayUrl, [&] { return net[0].GatewayPage(); });
-    net.world.RunFor(20 * 60 * 1000);
+    net.Bootstrap(
+        20, [](int i) { return i % 10; }, 20 * 60 * 1000);
     std::string digest;
     for (std::size_t i = 0; i < net.nodes.size(); ++i) {
       digest += net[i].peers().NeighbourList() + "/" +

@@ -44,7 +44,9 @@ class SearchScenarioTest : public ::testing::Test {
   SimNetwork net{21};
 };
 
-TEST_F(SearchScenarioTest, ASearchReachesEveryNodeOnceAndEndsByItself) {
+// One search reaches every node once and ends by itself; a second one, filtered by category,
+// is cancelled while answers are on their way.
+TEST_F(SearchScenarioTest, ASearchReachesEveryNodeOnceEndsByItselfAndFiltersAndCancels) {
   Search& search = net[0].search();
   ASSERT_TRUE(search.StartOrCancel("common tune"));
   // Every answer changes the running search: the last such change is the last answer.
@@ -68,24 +70,22 @@ TEST_F(SearchScenarioTest, ASearchReachesEveryNodeOnceAndEndsByItself) {
   const std::int64_t quiet = net.world.NowMs() - last_change;
   EXPECT_GE(quiet, 24'000);
   EXPECT_LE(quiet, 27'000);
-}
 
-TEST_F(SearchScenarioTest, CategoryFilterAndLateAnswersAfterCancel) {
-  Search& search = net[5].search();
-  search.SetCategory(3);
-  ASSERT_TRUE(search.StartOrCancel("holiday"));
-  ASSERT_TRUE(net.world.RunUntil([&] { return !search.running(); }, 5 * 60 * 1000));
-  EXPECT_EQ(search.results().size(), 39u);
-  for (const auto& row : search.results())
+  Search& other = net[5].search();
+  other.SetCategory(3);
+  ASSERT_TRUE(other.StartOrCancel("holiday"));
+  ASSERT_TRUE(net.world.RunUntil([&] { return !other.running(); }, 5 * 60 * 1000));
+  EXPECT_EQ(other.results().size(), 39u);
+  for (const auto& row : other.results())
     EXPECT_EQ(row.category, "Image");
 
-  search.SetCategory(1);
-  ASSERT_TRUE(search.StartOrCancel("holiday"));
-  ASSERT_TRUE(net.world.RunUntil([&] { return search.searched_count() > 3; }, 10'000));
-  search.StartOrCancel("");  // cancel while answers are on their way
+  other.SetCategory(1);
+  ASSERT_TRUE(other.StartOrCancel("holiday"));
+  ASSERT_TRUE(net.world.RunUntil([&] { return other.searched_count() > 3; }, 10'000));
+  other.StartOrCancel("");  // cancel while answers are on their way
   net.world.RunFor(60'000);
-  EXPECT_TRUE(search.results().empty());
-  EXPECT_EQ(search.status(), SearchStatus::kNoResults);
+  EXPECT_TRUE(other.results().empty());
+  EXPECT_EQ(other.status(), SearchStatus::kNoResults);
 }
 
 }  // namespace

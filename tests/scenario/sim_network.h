@@ -1,6 +1,7 @@
 #pragma once
 // A network of nodes on the simulated platform, each with its own program folder.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,15 @@ class SimNetwork {
     entry.number = n;
     nodes.push_back(std::move(entry));
     return StartNode(nodes.back());
+  }
+
+  // `count` nodes, the i-th of connection speed `speed(i)`, bootstrapping for `ms` from a gateway
+  // that lists whatever the first node knows, like a community gateway would.
+  void Bootstrap(int count, const std::function<int(int)>& speed, std::int64_t ms) {
+    for (int i = 0; i < count; ++i)
+      AddNode(speed(i));
+    world.ServeHttp(kGatewayUrl, [this] { return (*this)[0].GatewayPage(); });
+    world.RunFor(ms);
   }
 
   // The node's program stops (its sockets vanish without a word) and starts again on the same

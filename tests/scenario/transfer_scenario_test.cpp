@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "network/peer_table.h"
@@ -13,16 +14,13 @@
 namespace zorvex {
 namespace {
 
-using testing::kGatewayUrl;
 using testing::SimNetwork;
 
 class TransferScenarioTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (int i = 0; i < 20; ++i)
-      net.AddNode(i % 10);
-    net.world.ServeHttp(kGatewayUrl, [this] { return net[0].GatewayPage(); });
-    net.world.RunFor(5 * 60 * 1000);
+    net.Bootstrap(
+        20, [](int i) { return i % 10; }, 5 * 60 * 1000);
     std::mt19937 random(7);
     bytes.resize(4 << 20);
     for (auto& c : bytes)
@@ -46,6 +44,36 @@ class TransferScenarioTest : public ::testing::Test {
 
   const TransferRow& Row() { return net[0].transfers().download_rows().back(); }
   std::filesystem::path Finished() { return net.nodes[0].home->path() / "song.mp3"; }
+  std::filesystem::path Temporary() { return Finished().string() + "TMP"; }
+  std::uintmax_t Held() {
+    std::error_code ec;
+    return std::filesystem::exists(Temporary(), ec) ? std::filesystem::file_size(Temporary(), ec)
+                                                    : 0;
+  }
+  bool Download(const std::string& source) {
+    return net[0].transfers().StartDownload("song.mp3", static_cast<std::int32_t>(bytes.size()),
+                                            hash, source);
+  }
+  // Slow links to the downloader, so that faults come in the middle of a range.
+  void SlowLinks() {
+    for (std::size_t i = 1; i < net.nodes.size(); ++i)
+      net.world.SetLink(net.Address(0), net.Address(i), {20, 0, 0, 512 * 1024});
+  }
+  // Runs until the download ends, calling `each` at every event; true when it finished whole.
+  ::testing::AssertionResult RunToTheEnd(std::int64_t limit_ms,
+                                         const std::function<void()>& each = {}) {
+    const bool ended = net.world.RunUntil(
+        [&] {
+          if (each) each();
+          return Row().tag == "Finished" || Row().tag == "Error";
+        },
+        limit_ms);
+    if (!ended) return ::testing::AssertionFailure() << "still " << Row().status;
+    if (Row().status != "Finished") return ::testing::AssertionFailure() << Row().status;
+    if (testing::ReadFileBytes(Finished()) != bytes)
+      return ::testing::AssertionFailure() << "other bytes";
+    return ::testing::AssertionSuccess();
+  }
 
   SimNetwork net{31};
   testing::TempDir files;
@@ -59,64 +87,38 @@ TEST_F(TransferScenarioTest, AStalledSourceIsLeftAfter20TicksForOneThatSends) {
   // Two of the three holders never connect: their upload slots are all taken.
   net[5].preferences().MaxULs = 0;
   net[9].preferences().MaxULs = 0;
-  ASSERT_TRUE(net[0].transfers().StartDownload("song.mp3", static_cast<std::int32_t>(bytes.size()),
-                                               hash, net.Address(5)));
+  ASSERT_TRUE(Download(net.Address(5)));
   std::size_t given_up = 0;
   std::int64_t receiving_at = -1;
   const std::int64_t start = net.world.NowMs();
-  const auto temporary = Finished().string() + "TMP";
-  std::error_code ec;
-  ASSERT_TRUE(net.world.RunUntil(
-      [&] {
-        const auto sources = net[0].transfers().Sources(0);
-        std::size_t minus = 0;
-        for (const auto& source : sources)
-          minus += source.use == "-1";
-        given_up = std::max(given_up, minus);
-        if (receiving_at < 0 && std::filesystem::exists(temporary, ec) &&
-            std::filesystem::file_size(temporary, ec) > 0) {
-          receiving_at = net.world.NowMs();
-        }
-        return Row().tag == "Finished" || Row().tag == "Error";
-      },
-      10 * 60 * 1000));
-  EXPECT_EQ(Row().status, "Finished");
-  EXPECT_EQ(testing::ReadFileBytes(Finished()), bytes);
+  EXPECT_TRUE(RunToTheEnd(10 * 60 * 1000, [&] {
+    std::size_t minus = 0;
+    for (const auto& source : net[0].transfers().Sources(0))
+      minus += source.use == "-1";
+    given_up = std::max(given_up, minus);
+    if (receiving_at < 0 && Held() > 0) receiving_at = net.world.NowMs();
+  }));
   // 20 ticks of collecting, then 20 ticks for every source that never connected.
   EXPECT_GE(given_up, 1u);
   EXPECT_GE(receiving_at - start, 20'000 * static_cast<std::int64_t>(1 + given_up));
-  EXPECT_FALSE(std::filesystem::exists(Finished().string() + "TMP"));
+  EXPECT_FALSE(std::filesystem::exists(Temporary()));
 }
 
 TEST_F(TransferScenarioTest, ASourceCutMidFileIsResumedFromAnother) {
   for (std::size_t i : {5, 14})
     Share(i);
-  // Slow links to the downloader so that the cut comes in the middle.
-  for (std::size_t i = 1; i < net.nodes.size(); ++i) {
-    net.world.SetLink(net.Address(0), net.Address(i), {20, 0, 0, 512 * 1024});
-  }
-  ASSERT_TRUE(net[0].transfers().StartDownload("song.mp3", static_cast<std::int32_t>(bytes.size()),
-                                               hash, ""));
-  const auto temporary = Finished().string() + "TMP";
-  std::error_code ec;
-  ASSERT_TRUE(net.world.RunUntil(
-      [&] {
-        return std::filesystem::exists(temporary, ec) &&
-               std::filesystem::file_size(temporary, ec) >= bytes.size() / 2;
-      },
-      5 * 60 * 1000));
+  SlowLinks();
+  ASSERT_TRUE(Download(""));
+  ASSERT_TRUE(net.world.RunUntil([&] { return Held() >= bytes.size() / 2; }, 5 * 60 * 1000));
   std::string cut;
   for (const auto& source : net[0].transfers().Sources(0)) {
     if (source.use == "1") cut = source.address;
   }
   ASSERT_FALSE(cut.empty());
-  const auto held = static_cast<std::uint64_t>(std::filesystem::file_size(temporary, ec));
+  const auto held = static_cast<std::uint64_t>(Held());
   EXPECT_GT(net.world.CutStreams(net.Address(0), cut), 0u);
   const std::uint64_t delivered_before = net.world.Stats().stream_bytes_delivered;
-  ASSERT_TRUE(net.world.RunUntil([&] { return Row().tag == "Finished" || Row().tag == "Error"; },
-                                 10 * 60 * 1000));
-  EXPECT_EQ(Row().status, "Finished");
-  EXPECT_EQ(testing::ReadFileBytes(Finished()), bytes);
+  EXPECT_TRUE(RunToTheEnd(10 * 60 * 1000));
   // Resumed where the temporary file ended, less the 4096 bytes fetched again: the bytes that
   // crossed any connection after the cut are the rest of the file and a few short messages.
   const std::uint64_t delivered = net.world.Stats().stream_bytes_delivered - delivered_before;
@@ -132,28 +134,17 @@ TEST_F(TransferScenarioTest, RateLimitsHoldWithinFivePercent) {
     std::int32_t upload_limit;
     std::int32_t download_limit;
   };
-  const auto temporary = Finished().string() + "TMP";
-  std::error_code ec;
   for (const Case& c : {Case{256, 0}, Case{0, 128}, Case{512, 128}}) {
     net[5].preferences().UploadLimit = c.upload_limit;
     net[5].transfers().ApplyRateLimits();
     net[0].preferences().DownloadLimit = c.download_limit;
     net[0].transfers().ApplyRateLimits();
-    std::filesystem::remove(Finished(), ec);
-    ASSERT_TRUE(net[0].transfers().StartDownload(
-        "song.mp3", static_cast<std::int32_t>(bytes.size()), hash, net.Address(5)));
+    std::filesystem::remove(Finished());
+    ASSERT_TRUE(Download(net.Address(5)));
     std::int64_t first_byte = -1;
-    ASSERT_TRUE(net.world.RunUntil(
-        [&] {
-          if (first_byte < 0 && std::filesystem::exists(temporary, ec) &&
-              std::filesystem::file_size(temporary, ec) > 0) {
-            first_byte = net.world.NowMs();
-          }
-          return Row().tag == "Finished" || Row().tag == "Error";
-        },
-        10 * 60 * 1000));
-    ASSERT_EQ(Row().status, "Finished");
-    EXPECT_EQ(testing::ReadFileBytes(Finished()), bytes);
+    ASSERT_TRUE(RunToTheEnd(10 * 60 * 1000, [&] {
+      if (first_byte < 0 && Held() > 0) first_byte = net.world.NowMs();
+    }));
     const std::int32_t limit = c.download_limit > 0 ? c.download_limit : c.upload_limit;
     const double expected_ms = static_cast<double>(bytes.size()) / (limit * 1024.0) * 1000;
     const double took_ms = static_cast<double>(net.world.NowMs() - first_byte);
@@ -164,20 +155,10 @@ TEST_F(TransferScenarioTest, RateLimitsHoldWithinFivePercent) {
 TEST_F(TransferScenarioTest, ADownloadSurvivesARestartAndFetchesOnlyWhatItLacked) {
   for (std::size_t i : {5, 14})
     Share(i);
-  for (std::size_t i = 1; i < net.nodes.size(); ++i) {
-    net.world.SetLink(net.Address(0), net.Address(i), {20, 0, 0, 512 * 1024});
-  }
-  ASSERT_TRUE(net[0].transfers().StartDownload("song.mp3", static_cast<std::int32_t>(bytes.size()),
-                                               hash, ""));
-  const auto temporary = Finished().string() + "TMP";
-  std::error_code ec;
-  ASSERT_TRUE(net.world.RunUntil(
-      [&] {
-        return std::filesystem::exists(temporary, ec) &&
-               std::filesystem::file_size(temporary, ec) >= bytes.size() / 3;
-      },
-      5 * 60 * 1000));
-  const auto held = static_cast<std::uint64_t>(std::filesystem::file_size(temporary, ec));
+  SlowLinks();
+  ASSERT_TRUE(Download(""));
+  ASSERT_TRUE(net.world.RunUntil([&] { return Held() >= bytes.size() / 3; }, 5 * 60 * 1000));
+  const auto held = static_cast<std::uint64_t>(Held());
   const std::uint64_t delivered_before = net.world.Stats().stream_bytes_delivered;
 
   Node& restarted = net.RestartNode(0);
@@ -187,11 +168,8 @@ TEST_F(TransferScenarioTest, ADownloadSurvivesARestartAndFetchesOnlyWhatItLacked
   EXPECT_EQ(row.status, "Finding More Sources...");
   EXPECT_EQ(row.size, "0 Kb/4.1 Mb");
   EXPECT_TRUE(row.restored);
-  ASSERT_TRUE(net.world.RunUntil([&] { return Row().tag == "Finished" || Row().tag == "Error"; },
-                                 10 * 60 * 1000));
-  EXPECT_EQ(Row().status, "Finished");
-  EXPECT_EQ(testing::ReadFileBytes(Finished()), bytes);
-  EXPECT_FALSE(std::filesystem::exists(temporary));
+  EXPECT_TRUE(RunToTheEnd(10 * 60 * 1000));
+  EXPECT_FALSE(std::filesystem::exists(Temporary()));
   // Only the rest of the file and the 4096 bytes before it crossed a connection again.
   const std::uint64_t delivered = net.world.Stats().stream_bytes_delivered - delivered_before;
   EXPECT_LE(delivered, bytes.size() - held + 4096 + 256);
@@ -225,13 +203,11 @@ TEST_F(TransferScenarioTest, FourSourcesAtOnceAndALostOnesRangeGoesToTheOthers) 
   for (const Case& c :
        {Case{Fault::kNone, 0.35, 0}, Case{Fault::kCut, 0.5, 0}, Case{Fault::kStall, 0.5, 10'000}}) {
     SCOPED_TRACE(static_cast<int>(c.fault));
-    std::error_code ec;
-    std::filesystem::remove(Finished(), ec);
+    std::filesystem::remove(Finished());
     for (const std::size_t i : holders)
       net.world.SetLink(net.Address(0), net.Address(i), {20, 0, 0, 512 * 1024});
     const std::uint64_t delivered_before = net.world.Stats().stream_bytes_delivered;
-    ASSERT_TRUE(net[0].transfers().StartDownload(
-        "song.mp3", static_cast<std::int32_t>(bytes.size()), hash, net.Address(holders[0])));
+    ASSERT_TRUE(Download(net.Address(holders[0])));
     ASSERT_TRUE(net.world.RunUntil([&] { return sending() == 4; }, 60 * 1000));
     const std::int64_t start = net.world.NowMs();
     net.world.RunFor(800);  // about a third of each range
@@ -241,12 +217,9 @@ TEST_F(TransferScenarioTest, FourSourcesAtOnceAndALostOnesRangeGoesToTheOthers) 
     } else if (c.fault == Fault::kStall) {
       net.world.SetLink(net.Address(0), net.Address(holders[1]), {20, 0, 0, 1});
     }
-    ASSERT_TRUE(net.world.RunUntil([&] { return Row().tag == "Finished" || Row().tag == "Error"; },
-                                   5 * 60 * 1000));
-    EXPECT_EQ(Row().status, "Finished");
+    EXPECT_TRUE(RunToTheEnd(5 * 60 * 1000));
     EXPECT_EQ(Row().size, "4.1 Mb/4.1 Mb");
-    EXPECT_EQ(testing::ReadFileBytes(Finished()), bytes);
-    EXPECT_FALSE(std::filesystem::exists(Finished().string() + "TMP"));
+    EXPECT_FALSE(std::filesystem::exists(Temporary()));
     EXPECT_LT(net.world.NowMs() - start, one_link_ms * c.share_of_one_link + c.extra_ms);
     // Ranges end where the next begins: little crosses twice.
     EXPECT_LT(net.world.Stats().stream_bytes_delivered - delivered_before, bytes.size() * 5 / 4);

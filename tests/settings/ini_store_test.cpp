@@ -49,7 +49,7 @@ TEST_F(IniStoreTest, OneCharacterValueIsStoredPlain) {
                 EnHexOfContainer("/home/a/|") + "\r\n");
 }
 
-TEST_F(IniStoreTest, RewritingAKeyReplacesItsLineInPlace) {
+TEST_F(IniStoreTest, RewritingAKeyReplacesItsLineInPlaceAndAddingEndsTheLastLine) {
   WriteFileBytes(file,
                  "; kept comment\n"
                  "[4F74686572]\n"
@@ -70,9 +70,14 @@ TEST_F(IniStoreTest, RewritingAKeyReplacesItsLineInPlace) {
             "[507265666572656E636573]\n"
             "4E69636B6E616D65=4845300D5A\n"
             "\n");
+  // A file without a final new line gets one before new lines.
+  WriteFileBytes(file, "[41]\r\n42=4845300D31");
+  store.WriteINI("A", "C", "2", file);
+  EXPECT_EQ(ReadFileBytes(file), "[41]\r\n42=4845300D31\r\n43=4845300D32\r\n");
 }
 
-TEST_F(IniStoreTest, NamesMatchInEitherCaseAndTheFirstSectionWins) {
+TEST_F(IniStoreTest, NamesMatchInEitherCaseTheFirstSectionWinsAndBadValuesReadAsEmpty) {
+  EXPECT_EQ(store.ReadINI("Preferences", "Nickname", file), "");  // no file yet
   WriteFileBytes(file,
                  "[507265666572656e636573]\r\n"
                  "4e69636b6e616d65=4845300d61\r\n"
@@ -82,16 +87,7 @@ TEST_F(IniStoreTest, NamesMatchInEitherCaseAndTheFirstSectionWins) {
   const auto sections = store.RawSections(file);
   ASSERT_EQ(sections.size(), 1u);
   EXPECT_EQ(sections[0].entries.size(), 1u);
-}
 
-TEST_F(IniStoreTest, AFileWithoutFinalNewLineGetsOneBeforeNewLines) {
-  WriteFileBytes(file, "[41]\r\n42=4845300D31");
-  store.WriteINI("A", "C", "2", file);
-  EXPECT_EQ(ReadFileBytes(file), "[41]\r\n42=4845300D31\r\n43=4845300D32\r\n");
-}
-
-TEST_F(IniStoreTest, AbsentEmptyAndDamagedValuesReadAsEmpty) {
-  EXPECT_EQ(store.ReadINI("Preferences", "Nickname", file), "");
   WriteFileBytes(file,
                  "[53]\r\n"
                  "4E6F74486578=XYZ\r\n"
@@ -115,7 +111,7 @@ TEST_F(IniStoreTest, EmptyArgumentsWriteNothing) {
   EXPECT_EQ(store.ReadINI("Shared", "Directories", file), "/a/|");
 }
 
-TEST_F(IniStoreTest, ValuesRoundTripUpToTheReadLimit) {
+TEST_F(IniStoreTest, ValuesRoundTripUpToTheReadLimitAndNotBeyond) {
   std::mt19937 random(11);
   int checked = 0;
   for (int alphabet : {1, 2, 5, 16, 64, 255}) {
@@ -133,9 +129,8 @@ TEST_F(IniStoreTest, ValuesRoundTripUpToTheReadLimit) {
     }
   }
   EXPECT_GT(checked, 100);
-}
 
-TEST_F(IniStoreTest, CompressedValuesBeyondTheLimitReadAsEmpty) {
+  // Beyond the limit a value reads as empty.
   std::string value;
   for (int i = 0; i < 300; ++i)
     value += "10.0." + std::to_string(i) + ".1|";
@@ -144,13 +139,12 @@ TEST_F(IniStoreTest, CompressedValuesBeyondTheLimitReadAsEmpty) {
   EXPECT_EQ(store.ReadINI("Cache", "Cache", file), "");
 }
 
-TEST_F(IniStoreTest, DoubledSeparatorsNameTheSameFile) {
+TEST_F(IniStoreTest, DoubledSeparatorsNameTheSameFileAndChangesOnDiskAreSeen) {
   store.WriteINI("A", "B", "value", dir.path().string() + "//prefs.dll");
   EXPECT_EQ(store.ReadINI("A", "B", file), "value");
   EXPECT_TRUE(std::filesystem::exists(file));
-}
 
-TEST_F(IniStoreTest, ChangesOnDiskAreSeen) {
+  // Changes made on disk by others are seen.
   IniStore reader;
   IniStore writer;
   writer.WriteINI("A", "B", "first", file);

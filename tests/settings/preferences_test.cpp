@@ -36,6 +36,12 @@ class PreferencesTest : public ::testing::Test {
     store.WriteINI(key.section, key.key, value, file);
   }
   std::string Stored(PreferenceKey key) { return store.ReadINI(key.section, key.key, file); }
+  std::vector<std::string> Stored(std::initializer_list<PreferenceKey> keys) {
+    std::vector<std::string> values;
+    for (const PreferenceKey& key : keys)
+      values.push_back(Stored(key));
+    return values;
+  }
 
   TempDir dir;
   std::filesystem::path file = dir / "prefs.dll";
@@ -43,6 +49,13 @@ class PreferencesTest : public ::testing::Test {
   RecordingEffects effects;
   Preferences prefs;
 };
+
+// The fields that loading and saving both set, compared at once.
+using Fields = std::tuple<std::string, int, int, std::string, int, int, int, std::string>;
+Fields FieldsOf(const Preferences& p) {
+  return {p.Nickname, p.Connection, p.MaxConnections, p.DLDir,
+          p.MaxULs,   p.MaxULUsers, p.DownloadPort,   p.GatewayList};
+}
 
 TEST(KeyTableTest, NamesAreStoredUnderTheirKnownHexForms) {
   const std::string prefs = "507265666572656E636573";
@@ -77,7 +90,7 @@ TEST(MaxConnectionsTest, FollowsTheConnectionSpeed) {
     EXPECT_EQ(MaxConnectionsFor(speed), connections) << speed;
 }
 
-TEST(NumberTextTest, WholeNumbersAsStoredOrTyped) {
+TEST(NumberTextTest, WholeNumbersAndRatesAsStoredOrTyped) {
   const std::vector<std::pair<std::string, std::optional<int>>> int16 = {
       {"3", 3},           {" 10 ", 10},     {"-7", -7},
       {"2.5", 2},         {"3.5", 4},       {"3.51", 4},
@@ -94,9 +107,6 @@ TEST(NumberTextTest, WholeNumbersAsStoredOrTyped) {
   };
   for (const auto& [text, value] : ports)
     EXPECT_EQ(ParsePort(text), value) << text;
-}
-
-TEST(NumberTextTest, RatesAsDecimalText) {
   EXPECT_EQ(FormatRate(0), "0");
   EXPECT_EQ(FormatRate(1234.5), "1234.5");
   EXPECT_EQ(FormatRate(0.1 + 0.2), "0.3");
@@ -129,14 +139,12 @@ TEST_F(PreferencesTest, LoadFromAMissingFileKeepsTheFieldsAndRunsEveryStepInOrde
   LoadPreferences(store, file, prefs, effects);
   EXPECT_EQ(effects.calls, (std::vector<std::string>{"register", "address", "listen"}));
   EXPECT_EQ(prefs.MyIP, "192.168.1.20");
-  EXPECT_EQ(prefs.Nickname, "before");
-  EXPECT_EQ(prefs.Connection, 6);
-  EXPECT_EQ(prefs.MaxConnections, 10);
+  EXPECT_EQ(FieldsOf(prefs), (Fields{"before", 6, 10, "", 0, 0, 0, ""}));
   EXPECT_EQ(prefs.HostCache[3], "10.0.0.3");
   EXPECT_FALSE(std::filesystem::exists(file));
 }
 
-TEST_F(PreferencesTest, LoadReadsEveryField) {
+TEST_F(PreferencesTest, LoadReadsEveryFieldAndBadNumbersLeaveTheirFieldsUnchanged) {
   Store(keys::kNickname, "Alice");
   Store(keys::kConnection, "9");
   Store(keys::kDLDir, "/home/alice/Downloads/");
@@ -145,48 +153,28 @@ TEST_F(PreferencesTest, LoadReadsEveryField) {
   Store(keys::kDownloadPort, "40000");  // above the 16-bit range of the other numbers
   Store(keys::kGateways, "Main*gw.example/gateway.php|");
   LoadPreferences(store, file, prefs, effects);
-  EXPECT_EQ(prefs.Nickname, "Alice");
-  EXPECT_EQ(prefs.Connection, 9);
-  EXPECT_EQ(prefs.MaxConnections, 12);
-  EXPECT_EQ(prefs.DLDir, "/home/alice/Downloads/");
-  EXPECT_EQ(prefs.MaxULs, 3);
-  EXPECT_EQ(prefs.MaxULUsers, 1);
-  EXPECT_EQ(prefs.DownloadPort, 40000);
-  EXPECT_EQ(prefs.GatewayList, "Main*gw.example/gateway.php|");
-}
-
-TEST_F(PreferencesTest, BadNumbersLeaveTheirFieldsUnchanged) {
-  prefs.Connection = 4;
-  prefs.MaxULs = 2;
-  prefs.MaxULUsers = 1;
-  prefs.DownloadPort = 6000;
+  const Fields read{"Alice", 9, 12,    "/home/alice/Downloads/",
+                    3,       1, 40000, "Main*gw.example/gateway.php|"};
+  EXPECT_EQ(FieldsOf(prefs), read);
   Store(keys::kConnection, "fast");
   Store(keys::kMaxULs, "40000");
   Store(keys::kDownloadPort, "70000");
-  store.WriteINI("Preferences", "MaxULUsers", "x", file);
+  Store(keys::kMaxULUsers, "x");
   LoadPreferences(store, file, prefs, effects);
-  EXPECT_EQ(prefs.Connection, 4);
-  EXPECT_EQ(prefs.MaxConnections, 8);
-  EXPECT_EQ(prefs.MaxULs, 2);
-  EXPECT_EQ(prefs.MaxULUsers, 1);
-  EXPECT_EQ(prefs.DownloadPort, 6000);
+  EXPECT_EQ(FieldsOf(prefs), read);
 }
 
-TEST_F(PreferencesTest, HostCacheFillsSlotsInOrderAndKeepsTheRest) {
+TEST_F(PreferencesTest, HostCacheFillsSlotsInOrderKeepsTheRestAndIgnoresAnUnendedPiece) {
   prefs.HostCache[2] = "kept";
   Store(keys::kHostCache, "10.0.0.1|10.0.0.2|");
   LoadPreferences(store, file, prefs, effects);
-  EXPECT_EQ(prefs.HostCache[0], "10.0.0.1");
-  EXPECT_EQ(prefs.HostCache[1], "10.0.0.2");
-  EXPECT_EQ(prefs.HostCache[2], "kept");
-}
-
-TEST_F(PreferencesTest, HostCacheIgnoresThePieceAfterTheLastBarAndSlotsBeyond45) {
+  EXPECT_EQ(std::vector<std::string>(prefs.HostCache.begin(), prefs.HostCache.begin() + 3),
+            (std::vector<std::string>{"10.0.0.1", "10.0.0.2", "kept"}));
+  // Slots beyond 45 and the piece after the last bar are ignored.
   std::string cache;
   for (int i = 0; i < 50; ++i)
     cache += "10.1.0." + std::to_string(i) + "|";
-  cache += "unterminated";
-  Store(keys::kHostCache, cache);
+  Store(keys::kHostCache, cache + "unterminated");
   LoadPreferences(store, file, prefs, effects);
   EXPECT_EQ(prefs.HostCache[0], "10.1.0.0");
   EXPECT_EQ(prefs.HostCache[45], "10.1.0.45");
@@ -223,23 +211,14 @@ SettingsValues WizardValues() {
 TEST_F(PreferencesTest, SaveWritesEveryKeyAndField) {
   SavePreferences(store, file, WizardValues(), prefs, effects);
   EXPECT_EQ(effects.calls, std::vector<std::string>{"autostart on"});
-  EXPECT_EQ(Stored(keys::kDLDir), "/home/alice/Downloads/");
-  EXPECT_EQ(Stored(keys::kStartWithWindows), "1");
-  EXPECT_EQ(Stored(keys::kNickname), "Alice");
-  EXPECT_EQ(Stored(keys::kConnection), "7");
-  EXPECT_EQ(Stored(keys::kMaxULUsers), "1");
-  EXPECT_EQ(Stored(keys::kMaxULs), "3");
-  EXPECT_EQ(Stored(keys::kDownloadPort), "5503");
-  EXPECT_EQ(Stored(keys::kSharedDirectories), "/srv/music/|/srv/video/|");
-  EXPECT_EQ(Stored(keys::kGateways), "Main*gw.example/gateway.php|Backup*10.0.0.9/gateway.php|");
-  EXPECT_EQ(prefs.Nickname, "Alice");
-  EXPECT_EQ(prefs.Connection, 7);
-  EXPECT_EQ(prefs.MaxConnections, 10);
-  EXPECT_EQ(prefs.DLDir, "/home/alice/Downloads/");
-  EXPECT_EQ(prefs.DownloadPort, 5503);
-  EXPECT_EQ(prefs.MaxULs, 3);
-  EXPECT_EQ(prefs.MaxULUsers, 1);
-  EXPECT_EQ(prefs.GatewayList, "Main*gw.example/gateway.php|Backup*10.0.0.9/gateway.php|");
+  const std::string gateways = "Main*gw.example/gateway.php|Backup*10.0.0.9/gateway.php|";
+  EXPECT_EQ(Stored({keys::kDLDir, keys::kStartWithWindows, keys::kNickname, keys::kConnection,
+                    keys::kMaxULUsers, keys::kMaxULs, keys::kDownloadPort, keys::kSharedDirectories,
+                    keys::kGateways}),
+            (std::vector<std::string>{"/home/alice/Downloads/", "1", "Alice", "7", "1", "3", "5503",
+                                      "/srv/music/|/srv/video/|", gateways}));
+  EXPECT_EQ(FieldsOf(prefs),
+            (Fields{"Alice", 7, 10, "/home/alice/Downloads/", 3, 1, 5503, gateways}));
 }
 
 TEST_F(PreferencesTest, SaveThenLoadAndFillGiveTheSameValues) {
@@ -264,11 +243,10 @@ TEST_F(PreferencesTest, EmptyTextsKeepTheStoredValues) {
   cleared.upload_limit.clear();  // an empty limit is none
   prefs.UploadLimit = 300;
   SavePreferences(store, file, cleared, prefs, effects);
-  EXPECT_EQ(Stored(keys::kUploadLimit), "0");
-  EXPECT_EQ(Stored(keys::kSharedDirectories), "/srv/music/|/srv/video/|");
-  EXPECT_EQ(Stored(keys::kMaxULs), "3");
+  EXPECT_EQ(Stored({keys::kUploadLimit, keys::kSharedDirectories, keys::kMaxULs,
+                    keys::kStartWithWindows}),
+            (std::vector<std::string>{"0", "/srv/music/|/srv/video/|", "3", "0"}));
   EXPECT_EQ(prefs.MaxULs, 3);
-  EXPECT_EQ(Stored(keys::kStartWithWindows), "0");
   EXPECT_EQ(effects.calls.back(), "autostart off");
 }
 
@@ -276,12 +254,12 @@ TEST_F(PreferencesTest, UploadStatisticsRoundTrip) {
   prefs.AverageUploadRate = 48.75;
   prefs.BestUploadRate = 1024.5;
   SaveUploadStatistics(store, file, prefs);
-  EXPECT_EQ(Stored(keys::kUploadAverage), "48.75");
-  EXPECT_EQ(Stored(keys::kUploadBest), "1024.5");
+  EXPECT_EQ(Stored({keys::kUploadAverage, keys::kUploadBest}),
+            (std::vector<std::string>{"48.75", "1024.5"}));
   Preferences loaded;
   LoadUploadStatistics(store, file, loaded);
-  EXPECT_EQ(loaded.AverageUploadRate, 48.75);
-  EXPECT_EQ(loaded.BestUploadRate, 1024.5);
+  EXPECT_EQ(std::tie(loaded.AverageUploadRate, loaded.BestUploadRate),
+            std::make_tuple(48.75, 1024.5));
 }
 
 // A stored or typed count of sources at once is read as hostile text: anything but 1 to 8 is 1.

@@ -95,14 +95,6 @@ TEST(ValidatePageTest, UploadLimitsInTheirOrder) {
   }
 }
 
-TEST(ValidatePageTest, SharesAndGatewaysMustNotBeEmpty) {
-  SettingsValues values = Valid();
-  values.shared_folders.clear();
-  EXPECT_EQ(Page(2, values), kShares);
-  values.gateways.clear();
-  EXPECT_EQ(Page(4, values), kGateways);
-}
-
 TEST(ValidatePageTest, DownloadFolderThenPort) {
   const std::vector<std::tuple<std::string, std::string, std::optional<std::string>>> cases = {
       {"/downloads/", "65536", std::nullopt},
@@ -147,8 +139,12 @@ TEST(ValidatePageTest, LimitsAndSourcesComeLastOnTheirPages) {
   }
 }
 
-TEST(ValidatePageTest, FolderCheckOnDiskByDefault) {
+TEST(ValidatePageTest, SharesAndGatewaysMustNotBeEmptyAndFoldersAreLookedForOnDisk) {
   SettingsValues values = Valid();
+  values.shared_folders.clear();
+  EXPECT_EQ(Page(2, values), kShares);
+  values.gateways.clear();
+  EXPECT_EQ(Page(4, values), kGateways);
   values.download_folder = "/";
   EXPECT_EQ(ValidatePage(3, values), std::nullopt);
   values.download_folder = "/no/such/folder/zorvex/";

@@ -6,31 +6,13 @@
 #include <vector>
 
 #include "platform/sim/sim_world.h"
+#include "support/stream_recorder.h"
 
 namespace zorvex {
 namespace {
 
-struct Arrival {
-  std::int64_t time_ms;
-  std::string payload;
-  std::string sender;
-  bool operator==(const Arrival&) const = default;
-};
-
-class Inbox final : public DatagramHandler {
- public:
-  explicit Inbox(const SimWorld& world) : world_(world) {}
-  void OnDatagram(std::string payload, std::string sender) override {
-    arrivals.push_back({world_.NowMs(), std::move(payload), std::move(sender)});
-  }
-  void OnSocketError() override { ++errors; }
-
-  std::vector<Arrival> arrivals;
-  int errors = 0;
-
- private:
-  const SimWorld& world_;
-};
+using testing::Arrival;
+using testing::Inbox;
 
 // Hosts 10.0.0.1 and 10.0.0.2 with an inbox each.
 class SimDatagramTest : public ::testing::Test {

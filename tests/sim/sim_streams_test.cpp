@@ -197,13 +197,11 @@ TEST(SimStreamsTest, FailedConnectsReportClosed) {
 }
 
 TEST(SimStreamsTest, ListenPortsAreOnePerAddressAndZeroPicksAFreeOne) {
-  SimWorld world(1);
-  auto a = world.CreateHost("10.0.0.1");
-  auto b = world.CreateHost("10.0.0.2");
-  Acceptor acceptor(world);
-  auto first = a->CreateStreamListener(acceptor);
-  auto second = a->CreateStreamListener(acceptor);
-  auto other = b->CreateStreamListener(acceptor);
+  Pair p;
+  Acceptor& acceptor = p.acceptor;
+  auto first = p.a->CreateStreamListener(acceptor);
+  auto second = p.a->CreateStreamListener(acceptor);
+  auto other = p.b->CreateStreamListener(acceptor);
   EXPECT_EQ(first->Port(), 0);
   ASSERT_TRUE(first->Listen(4662));
   EXPECT_FALSE(second->Listen(4662));
@@ -212,12 +210,12 @@ TEST(SimStreamsTest, ListenPortsAreOnePerAddressAndZeroPicksAFreeOne) {
   EXPECT_TRUE(first->Listen(4663));
   EXPECT_EQ(first->Port(), 4663);
   EXPECT_TRUE(second->Listen(4662));
-  auto ephemeral = a->CreateStreamListener(acceptor);
+  auto ephemeral = p.a->CreateStreamListener(acceptor);
   ASSERT_TRUE(ephemeral->Listen(0));
   EXPECT_EQ(ephemeral->Port(), 49152);
   // A port left by a destroyed host goes to the address's next owner.
-  b.reset();
-  auto b2 = world.CreateHost("10.0.0.2");
+  p.b.reset();
+  auto b2 = p.world.CreateHost("10.0.0.2");
   auto fresh = b2->CreateStreamListener(acceptor);
   EXPECT_TRUE(fresh->Listen(4662));
   EXPECT_FALSE(other->Listen(4664));  // its host is gone

@@ -1,5 +1,5 @@
 #pragma once
-// Stream and listener handlers that record every callback, for the platform stream tests.
+// Stream, listener and datagram handlers that record every callback, for the platform tests.
 
 #include <cstdint>
 #include <functional>
@@ -92,6 +92,36 @@ class Acceptor final : public StreamListenerHandler {
   std::vector<std::unique_ptr<StreamSocket>> streams;
   std::vector<std::unique_ptr<Recorder>> recorders;
   std::function<void()> on_incoming;
+
+ private:
+  std::function<std::int64_t()> now_ = [] { return std::int64_t{0}; };
+};
+
+// One datagram as it arrived, stamped like the stream records.
+struct Arrival {
+  std::int64_t time_ms = 0;
+  std::string payload;
+  std::string sender;
+  bool operator==(const Arrival&) const = default;
+};
+
+// Every datagram a socket hands over, and its errors.
+class Inbox final : public DatagramHandler {
+ public:
+  Inbox() = default;
+  template <typename Clock>
+  requires requires(const Clock& clock) { clock.NowMs(); }
+  explicit Inbox(const Clock& clock) : now_([&clock] { return clock.NowMs(); }) {}
+
+  void OnDatagram(std::string payload, std::string sender) override {
+    arrivals.push_back({now_(), std::move(payload), std::move(sender)});
+    if (on_datagram) on_datagram();
+  }
+  void OnSocketError() override { ++errors; }
+
+  std::vector<Arrival> arrivals;
+  int errors = 0;
+  std::function<void()> on_datagram;
 
  private:
   std::function<std::int64_t()> now_ = [] { return std::int64_t{0}; };
