@@ -26,43 +26,36 @@ void ExpectQueries(const std::vector<Case>& cases) {
   }
 }
 
-TEST(MatchesQueryTest, EveryWordAnywhereInAnyCase) {
-  const std::vector<Case> cases = {
+// Every word anywhere in any case.
+TEST(MatchesQueryTest, WordsEmptyWordsMalformedWordsAndBlanks) {
+  const std::vector<Case> words = {
       {"blue moon", "Blue Moon", true}, {"blue moon", "moonlight blues", true},
       {"blue moon", "blue sky", false}, {"mp3", "moon", false},
       {"b?ue", "Blue", true},           {"track #", "Track 7", true},
       {"track #", "Track A", false},    {"LIVE", "alive and well", true},
       {"moon blue", "Blue Moon", true}, {"bluemoon", "Blue Moon", false},
   };
-  ExpectQueries(cases);
-}
-
-TEST(MatchesQueryTest, EmptyWordsAlwaysMatch) {
-  const std::vector<Case> cases = {
+  // Empty words always match.
+  const std::vector<Case> empty = {
       {"", "anything", true},   {"", "", true},
       {" ", "x", true},         {"blue  moon", "moon blue", true},
       {"  blue", "sky", false}, {"x", "", false},
   };
-  ExpectQueries(cases);
-}
-
-TEST(MatchesQueryTest, MalformedWordEndsTheTestWithAMatch) {
-  // In "[a b]" the blank splits the list: "[a" is malformed.
-  const std::vector<Case> cases = {
+  // A malformed word ends the test with a match. In "[a b]" the blank splits the list: "[a" is
+  // malformed.
+  const std::vector<Case> malformed = {
       {"abc [x", "xxabcxx", true}, {"abc [x", "ab", false},  {"[x abc", "nothing alike", true},
       {"[x zzz", "abc", true},     {"zzz [x", "abc", false}, {"abc [z-a] zzz", "abc", true},
       {"[!", "abc", true},         {"[a b]", "q", true},
   };
-  ExpectQueries(cases);
-}
-
-TEST(MatchesQueryTest, OnlyTheBlankSplitsWords) {
-  const std::vector<Case> cases = {
+  // Only the blank splits words.
+  const std::vector<Case> blanks = {
       {"a\tb", "a\tb", true},
       {"a\tb", "a b", false},
       {"a|b", "xa|by", true},
   };
-  ExpectQueries(cases);
+  for (const auto* table : {&words, &empty, &malformed, &blanks})
+    ExpectQueries(*table);
 }
 
 struct WildCase {
@@ -82,7 +75,7 @@ void ExpectWildcards(const std::vector<WildCase>& cases) {
   }
 }
 
-TEST(WildcardMatchTest, StarsQuestionMarksAndDigits) {
+TEST(WildcardMatchTest, StarsMarksDigitsLettersListsAndMalformedPatterns) {
   const std::vector<WildCase> stars = {
       {"", "", kYes},          {"", "a", kNo},         {"*", "", kYes},
       {"*", "anything", kYes}, {"***", "", kYes},      {"a*b", "ab", kYes},
@@ -98,19 +91,14 @@ TEST(WildcardMatchTest, StarsQuestionMarksAndDigits) {
       {"a#c", "a:c", kNo},
   };
   ExpectWildcards(marks_and_digits);
-}
-
-TEST(WildcardMatchTest, LettersIgnoreCaseOtherBytesAreExact) {
-  // Names may be UTF-8, so no folding of Latin-1 letters, and one byte is one character.
-  const std::vector<WildCase> cases = {
+  // Letters ignore case; names may be UTF-8, so no folding of Latin-1 letters, and one byte is
+  // one character.
+  const std::vector<WildCase> letters = {
       {"abc", "ABC", kYes},   {"AbC", "aBc", kYes}, {"a", "b", kNo},        {"\xC9", "\xE9", kNo},
       {"\xC9", "\xC9", kYes}, {"?", "\xE9", kYes},  {"?", "\xC3\xA9", kNo}, {"@", "`", kNo},
       {"[", "[", kBad},       {"]", "]", kYes},     {"!", "!", kYes},       {"-", "-", kYes},
   };
-  ExpectWildcards(cases);
-}
-
-TEST(WildcardMatchTest, CharacterLists) {
+  ExpectWildcards(letters);
   const std::vector<WildCase> lists = {
       {"[abc]", "b", kYes}, {"[abc]", "B", kYes}, {"[abc]", "d", kNo},  {"[abc]", "", kNo},
       {"[abc]", "ab", kNo}, {"[a-c]", "b", kYes}, {"[a-c]", "C", kYes}, {"[a-c]", "d", kNo},
@@ -129,14 +117,11 @@ TEST(WildcardMatchTest, CharacterLists) {
       {"[!\x80-\xFF]", "e", kYes},
   };
   ExpectWildcards(longer);
-}
-
-TEST(WildcardMatchTest, MalformedPatterns) {
-  const std::vector<WildCase> cases = {
+  const std::vector<WildCase> malformed = {
       {"[", "", kBad},      {"[abc", "abc", kBad}, {"[!", "x", kBad},     {"abc[", "abc", kBad},
       {"[z-a]", "m", kBad}, {"[9-0]", "5", kBad},  {"[a-c][", "a", kBad}, {"*[b-a]*", "x", kBad},
   };
-  ExpectWildcards(cases);
+  ExpectWildcards(malformed);
 }
 
 // A plain recursive matcher over the same language, memoised, to check the greedy matcher against.

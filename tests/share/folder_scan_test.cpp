@@ -129,37 +129,28 @@ TEST_F(FolderScanTest, TimerArmingAndTheTicksGuard) {
   EXPECT_FALSE(scan->scanning());
 }
 
-TEST_F(FolderScanTest, StatusLinesOfAFirstScanAndARescan) {
-  Share(Root());
-  File("song.txt", 10);
-  RunScan();
-  EXPECT_EQ(lines, (Names{"Listing Files...", "File Scanner (0): Hashing song.txt",
-                          "File Scanner (0): Hashing song.txt [0%]",
-                          "File Scanner (0): Hashing song.txt [100%]",
-                          "File Scanner (0): Hashed song.txt", "File Scanner (1): Complete!"}));
-  EXPECT_TRUE(table.sorted);
-  EXPECT_EQ(scan->shared_count(), 1u);
-  lines.clear();
-  RunScan();
-  EXPECT_EQ(lines, (Names{"Listing Files...", "File Scanner (0): Hashed song.txt",
-                          "File Scanner (1): Complete!"}));
-}
-
-TEST_F(FolderScanTest, RowFieldsAndBaseNameUseTheLastExtension) {
+// The row's base name goes up to the last extension; an MP3 without a frame header in its bytes
+// has no media text.
+TEST_F(FolderScanTest, StatusLinesAndRowOfAFirstScanThenARescan) {
   Share(Root());
   const fs::path path = File("a.b.mp3", 1536);
   RunScan();
+  EXPECT_EQ(lines, (Names{"Listing Files...", "File Scanner (0): Hashing a.b.mp3",
+                          "File Scanner (0): Hashing a.b.mp3 [0%]",
+                          "File Scanner (0): Hashing a.b.mp3 [100%]",
+                          "File Scanner (0): Hashed a.b.mp3", "File Scanner (1): Complete!"}));
+  EXPECT_TRUE(table.sorted);
+  EXPECT_EQ(scan->shared_count(), 1u);
   ASSERT_EQ(table.rows.size(), 1u);
   const SharedFile& row = table.rows[0];
-  EXPECT_EQ(row.file_name, "a.b.mp3");
-  EXPECT_EQ(row.base_name, "a.b");
-  EXPECT_EQ(row.category, "Music");
-  EXPECT_EQ(row.size, 1536);
-  EXPECT_EQ(row.size_text, "1.5 Kb");
-  EXPECT_EQ(row.hash, HashFileNow(path));
-  EXPECT_EQ(row.folder, Root() + "/");
-  EXPECT_EQ(row.FullPath(), path.string());
-  EXPECT_EQ(row.media_info, "");  // no frame header in the bytes
+  EXPECT_EQ((Names{row.file_name, row.base_name, row.category, std::to_string(row.size),
+                   row.size_text, row.hash, row.folder, row.FullPath(), row.media_info}),
+            (Names{"a.b.mp3", "a.b", "Music", "1536", "1.5 Kb", HashFileNow(path), Root() + "/",
+                   path.string(), ""}));
+  lines.clear();
+  RunScan();
+  EXPECT_EQ(lines, (Names{"Listing Files...", "File Scanner (0): Hashed a.b.mp3",
+                          "File Scanner (1): Complete!"}));
 }
 
 TEST_F(FolderScanTest, TrailingSeparatorMakesNoDifferenceAndARescanCountsTheTotalAgain) {
@@ -274,7 +265,8 @@ TEST_F(FolderScanTest, ChangedSizeIsHashedAgainUnderASecondKey) {
   EXPECT_EQ(runtime.hashing.requests, 3);
 }
 
-TEST_F(FolderScanTest, EmptyDirectoriesOpensTheSettingsWithoutABox) {
+// No folder opens the settings without a box; no acceptable file shows the box first.
+TEST_F(FolderScanTest, NothingToShareOpensTheSettings) {
   File("a.txt", 10);
   table.rows.push_back(SharedFile{});
   table.sorted = true;
@@ -285,9 +277,9 @@ TEST_F(FolderScanTest, EmptyDirectoriesOpensTheSettingsWithoutABox) {
   EXPECT_FALSE(table.sorted);
   EXPECT_FALSE(scan->scanning());
   EXPECT_EQ(lines, Names{"Listing Files..."});
-}
 
-TEST_F(FolderScanTest, NoAcceptableFileShowsTheBoxThenTheSettings) {
+  // No acceptable file shows the box, then the settings.
+  fs::remove(root / "a.txt");
   File("README", 10);
   Share(Root() + "|" + Root() + "/missing");
   RunScan();
@@ -295,7 +287,7 @@ TEST_F(FolderScanTest, NoAcceptableFileShowsTheBoxThenTheSettings) {
   EXPECT_EQ(runtime.boxes[0].text, "You must share at least one file, in one directory.");
   EXPECT_EQ(runtime.boxes[0].title, "Error");
   EXPECT_EQ(runtime.boxes[0].icon, PromptIcon::kCritical);
-  EXPECT_EQ(settings_opened, 1);
+  EXPECT_EQ(settings_opened, 2);
   EXPECT_EQ(boxes_before_settings, 1u);
   EXPECT_FALSE(table.sorted);
   EXPECT_FALSE(scan->scanning());

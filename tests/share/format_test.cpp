@@ -151,7 +151,7 @@ TEST(SharedTotalTest, RoundsEachPartBeforeAddingOrSubtracting) {
   EXPECT_EQ(total.StoredText(), "0.98");
 }
 
-TEST(SharedTotalTest, ResetKeepsTheShownTextUntilTheNextChange) {
+TEST(SharedTotalTest, ResetMinusOneAndTheSwitchToGbs) {
   SharedTotal total;
   total.Add(2048000);
   total.Update(-1, true);
@@ -160,10 +160,7 @@ TEST(SharedTotalTest, ResetKeepsTheShownTextUntilTheNextChange) {
   EXPECT_EQ(TextsOf(total), Texts("1", "1 Mbs"));
   total.Reset();
   EXPECT_EQ(TextsOf(total), Texts("0", "1 Mbs"));
-}
-
-TEST(SharedTotalTest, MinusOneOnlyResetsWhenAdding) {
-  SharedTotal total;
+  // Minus one only resets when adding.
   total.Add(1024000);
   total.Update(-1, false);  // removes a part of 0
   EXPECT_EQ(TextsOf(total), Texts("1", "1 Mbs"));
@@ -171,10 +168,7 @@ TEST(SharedTotalTest, MinusOneOnlyResetsWhenAdding) {
   EXPECT_EQ(total.StoredText(), "1");
   total.Update(-1024000, true);
   EXPECT_EQ(total.StoredText(), "0");
-}
-
-TEST(SharedTotalTest, SwitchesToGbs) {
-  SharedTotal total;
+  // It switches to Gbs.
   total.Add(1048565760);  // 1023.99 Mb
   EXPECT_EQ(total.ShownText(), "1023.99 Mbs");
   total.Add(10240);  // 0.01 Mb

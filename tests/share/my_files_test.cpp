@@ -66,7 +66,7 @@ TEST_F(MyFilesTest, UnshareKeepsTheLastFile) {
   EXPECT_TRUE(fs::exists(dir / "b.txt"));  // only out of the share
 }
 
-TEST_F(MyFilesTest, DeleteAsksThenRemovesFileAndRow) {
+TEST_F(MyFilesTest, DeleteAsksThenRemovesFileAndRowOrFailsKeepingThem) {
   AddRow("a.txt", 1'024'000);
   EXPECT_EQ(DeleteFromDisk(table, total, 0, runtime), MyFilesResult::kLastFile);
   AddRow("b c.txt", 1'024'000);
@@ -85,10 +85,8 @@ TEST_F(MyFilesTest, DeleteAsksThenRemovesFileAndRow) {
   EXPECT_FALSE(fs::exists(dir / "b c.txt"));
   ASSERT_EQ(table.rows.size(), 1u);
   EXPECT_EQ(total.ShownText(), "1 Mbs");
-}
 
-TEST_F(MyFilesTest, DeleteThatFailsKeepsRowAndTotal) {
-  AddRow("a.txt", 1'024'000);
+  // A delete that fails keeps the row and the total.
   AddRow("b.txt", 1'024'000);
   fs::remove(dir / "b.txt");
   EXPECT_EQ(DeleteFromDisk(table, total, 1, runtime), MyFilesResult::kDeleteFailed);

@@ -1,6 +1,7 @@
 #include "transfer/transfers.h"
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "core/hex.h"
@@ -323,7 +324,10 @@ TEST_F(TransfersTest, UnsafeOrMalformedHeadersFailTheConnectionOnly) {
   EXPECT_FALSE(std::filesystem::exists(h.home / "evilTMP"));
 }
 
-TEST_F(TransfersTest, PauseTogglesOnlyWithAConnection) {
+// Pausing needs a connection; a source lost afterwards starts a new pass.
+TEST_F(TransfersTest, PauseTogglesOnlyWithAConnectionThenTheSourceIsLost) {
+  h.AddNeighbours({"10.0.0.2"});
+  h.Flush();
   AskedDownload("a.bin", 100000, "H");
   t.PauseDownload(0);
   EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
@@ -334,6 +338,10 @@ TEST_F(TransfersTest, PauseTogglesOnlyWithAConnection) {
   t.PauseDownload(0);
   EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
   EXPECT_EQ(stream->TakeSent(), "PausePause");
+  stream->Feed(Bytes(5000));
+  stream->CloseFromPeer();
+  EXPECT_EQ(t.Sources(0)[0].use, "-1");
+  EXPECT_EQ(t.download_rows()[0].status, "Finding More Sources...");
 }
 
 TEST_F(TransfersTest, TuningAsksForLargerPacketsEveryFifteenTicks) {
@@ -341,25 +349,18 @@ TEST_F(TransfersTest, TuningAsksForLargerPacketsEveryFifteenTicks) {
   FakeStream* stream = Connected("10000000|a.bin|0");
   stream->TakeSent();
   std::string data = Bytes(1024);
+  const std::map<int, std::string> asks = {
+      {15, "Packet:1084"}, {30, "Packet:1144"}, {45, "Packet:1204"}};
   for (int tick = 1; tick <= 45; ++tick) {
     for (int k = 0; k < tick; ++k)
       stream->Feed(data);  // a growing rate
     Tick();
-    const std::string sent = stream->TakeSent();
-    if (tick == 15)
-      EXPECT_EQ(sent, "Packet:1084");
-    else if (tick == 30)
-      EXPECT_EQ(sent, "Packet:1144");
-    else if (tick == 45)
-      EXPECT_EQ(sent, "Packet:1204");
-    else
-      EXPECT_EQ(sent, "") << tick;
+    EXPECT_EQ(stream->TakeSent(), asks.contains(tick) ? asks.at(tick) : "") << tick;
   }
   // A steady rate ends the tuning with the size before the last increase.
   for (int tick = 1; tick <= 30; ++tick) {
     Tick();
-    const std::string sent = stream->TakeSent();
-    EXPECT_EQ(sent, tick == 15 ? "Packet:1144" : "") << tick;
+    EXPECT_EQ(stream->TakeSent(), tick == 15 ? "Packet:1144" : "") << tick;
   }
 }
 
@@ -396,17 +397,6 @@ TEST_F(TransfersTest, NoSourceFailsAfterTheFirstPass) {
   Tick();
   EXPECT_EQ(t.download_rows()[0].status, "Error!");
   EXPECT_EQ(t.download_rows()[0].tag, "Error");
-}
-
-TEST_F(TransfersTest, LostSourceStartsANewPass) {
-  h.AddNeighbours({"10.0.0.2"});
-  h.Flush();
-  AskedDownload("a.bin", 100000, "H");
-  FakeStream* stream = Connected("100000|a.bin|0");
-  stream->Feed(Bytes(5000));
-  stream->CloseFromPeer();
-  EXPECT_EQ(t.Sources(0)[0].use, "-1");
-  EXPECT_EQ(t.download_rows()[0].status, "Finding More Sources...");
 }
 
 TEST_F(TransfersTest, CancelClearAndReuseTheLowestFreeInstance) {

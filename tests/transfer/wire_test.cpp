@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+#include <vector>
+
 namespace zorvex {
 namespace {
 
@@ -64,44 +68,33 @@ TEST(HeaderReaderTest, MalformedAndEndlessHeadersAreRefused) {
   EXPECT_EQ(endless.state(), HeaderReader::State::kRefused);
 }
 
-std::vector<std::pair<Kind, std::int64_t>> Kinds(const std::vector<ControlWord>& words) {
-  std::vector<std::pair<Kind, std::int64_t>> out;
+using Seen = std::vector<std::tuple<Kind, std::string, std::int64_t>>;
+Seen Words(const std::vector<ControlWord>& words) {
+  Seen out;
   for (const auto& word : words)
-    out.emplace_back(word.kind, word.value);
+    out.emplace_back(word.kind, word.name, word.value);
   return out;
 }
 
-TEST(ControlReaderTest, WordsInAnyCaseAloneOrTogether) {
+TEST(ControlReaderTest, WordsInAnyCaseAloneTogetherOrSplitAcrossReads) {
   ControlReader reader;
-  auto words = reader.Feed("START:FILE.MP3|0");
-  ASSERT_EQ(words.size(), 1u);
-  EXPECT_EQ(words[0].kind, Kind::kStart);
-  EXPECT_EQ(words[0].name, "FILE.MP3");
-  EXPECT_EQ(words[0].value, 0);
-  EXPECT_EQ(Kinds(reader.Feed("PausePausePacket:1084close")),
-            (std::vector<std::pair<Kind, std::int64_t>>{
-                {Kind::kPause, 0}, {Kind::kPause, 0}, {Kind::kPacket, 1084}, {Kind::kClose, 0}}));
-}
-
-TEST(ControlReaderTest, WordsSplitAcrossReadsWaitForTheirRest) {
-  ControlReader reader;
+  EXPECT_EQ(Words(reader.Feed("START:FILE.MP3|0")), (Seen{{Kind::kStart, "FILE.MP3", 0}}));
+  EXPECT_EQ(Words(reader.Feed("PausePausePacket:1084close")), (Seen{{Kind::kPause, "", 0},
+                                                                    {Kind::kPause, "", 0},
+                                                                    {Kind::kPacket, "", 1084},
+                                                                    {Kind::kClose, "", 0}}));
+  // A word split across reads waits for its rest.
   EXPECT_TRUE(reader.Feed("Sta").empty());
   EXPECT_TRUE(reader.Feed("rt:song.m").empty());
   EXPECT_TRUE(reader.Feed("p3|").empty());
-  auto words = reader.Feed("5904Pa");
-  ASSERT_EQ(words.size(), 1u);
-  EXPECT_EQ(words[0].name,
-            "song.m"
-            "p3");
-  EXPECT_EQ(words[0].value, 5904);
-  EXPECT_EQ(Kinds(reader.Feed("use")),
-            (std::vector<std::pair<Kind, std::int64_t>>{{Kind::kPause, 0}}));
+  EXPECT_EQ(Words(reader.Feed("5904Pa")), (Seen{{Kind::kStart, "song.mp3", 5904}}));
+  EXPECT_EQ(Words(reader.Feed("use")), (Seen{{Kind::kPause, "", 0}}));
 }
 
 TEST(ControlReaderTest, JunkIsSkippedAndBounded) {
   ControlReader reader;
-  EXPECT_EQ(Kinds(reader.Feed("hello there close")),
-            (std::vector<std::pair<Kind, std::int64_t>>{{Kind::kUnknown, 0}, {Kind::kClose, 0}}));
+  EXPECT_EQ(Words(reader.Feed("hello there close")),
+            (Seen{{Kind::kUnknown, "", 0}, {Kind::kClose, "", 0}}));
   ControlReader endless;
   endless.Feed("start:");
   for (int i = 0; i < 300; ++i) {
