@@ -6,6 +6,9 @@
 #include <tuple>
 #include <vector>
 
+#include "support/temp_dir.h"
+#include "transfer/saved_downloads.h"
+
 namespace zorvex {
 namespace {
 
@@ -105,6 +108,93 @@ TEST(ControlReaderTest, JunkIsSkippedAndBounded) {
   const auto words = endless.Feed("Close");
   ASSERT_FALSE(words.empty());
   EXPECT_EQ(words.back().kind, Kind::kClose);
+}
+
+using testing::ReadFileBytes;
+using testing::TempDir;
+using testing::WriteFileBytes;
+
+TEST(SavedDownloadsTest, FormatIsHexNamesDecimalSizesAndAddressLists) {
+  const std::vector<SavedDownload> list = {
+      {"song.mp3", 4194304, "ABCDEF", {"10.0.0.5", "10.0.0.14"}},
+      {"a|b\nc", 0, "", {}},
+      {"x", 9, "", {}, 4},
+  };
+  const std::string text = FormatSavedDownloads(list);
+  EXPECT_EQ(text,
+            "Zorvex unfinished downloads 1\n"
+            "736F6E672E6D7033|4194304|414243444546|10.0.0.5,10.0.0.14\n"
+            "617C620A63|0||\n"
+            "78|9|||4\n");
+  EXPECT_EQ(ParseSavedDownloads(text), list);
+}
+
+TEST(SavedDownloadsTest, DamagedLinesAreSkipped) {
+  struct Case {
+    std::string line;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"61|1|41|", true},
+      {"61|1|41", false},            // a field missing
+      {"61|1|41||", false},          // one too many
+      {"|1|41|", false},             // no name
+      {"6|1|41|", false},            // half a byte
+      {"6G|1|41|", false},           // not hex
+      {"61|-1|41|", false},          // negative size
+      {"61|2147483648|41|", false},  // beyond 32 bits
+      {"61| 1|41|", false},          // blanks in a number
+      {"61|1|4|", false},            // half a byte of hash
+      {"61|1|41|10.0.0.1,nonsense,,10.0.0.2", true},
+      {"61|9|41||9", true},    // fetched in ranges: the whole start
+      {"61|9|41||10", false},  // beyond the size
+      {"61|9|41||-1", false},
+      {"61|9|41||x", false},
+      {std::string(2 * 1025, '6') + "|1|41|", false},  // name too long
+  };
+  for (const Case& c : cases) {
+    const auto list = ParseSavedDownloads("Zorvex unfinished downloads 1\n" + c.line + "\n");
+    EXPECT_EQ(list.size(), c.kept ? 1u : 0u) << c.line;
+  }
+  const auto list =
+      ParseSavedDownloads("Zorvex unfinished downloads 1\n61|1|41|10.0.0.1,nonsense,,10.0.0.2\n");
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].sources, (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
+}
+
+TEST(SavedDownloadsTest, OtherFormatsCutLinesAndBoundsAreNotTrusted) {
+  EXPECT_TRUE(ParseSavedDownloads("").empty());
+  EXPECT_TRUE(ParseSavedDownloads("Zorvex unfinished downloads 2\n61|1|41|\n").empty());
+  // The line after the last complete one was cut off by something other than this program.
+  EXPECT_EQ(ParseSavedDownloads("Zorvex unfinished downloads 1\n61|1|41|\n62|1|41|").size(), 1u);
+  std::string many = "Zorvex unfinished downloads 1\n";
+  for (int i = 0; i < 1500; ++i)
+    many += "61|1|41|\n";
+  EXPECT_EQ(ParseSavedDownloads(many).size(), kMaxSavedDownloads);
+  std::string sources = "Zorvex unfinished downloads 1\n61|1|41|";
+  for (int i = 0; i < 100; ++i)
+    sources += "10.0.0." + std::to_string(i + 1) + ",";
+  EXPECT_EQ(ParseSavedDownloads(sources + "\n")[0].sources.size(), kMaxSavedSources);
+}
+
+TEST(SavedDownloadsTest, WrittenWholeAndRemovedWhenEmpty) {
+  TempDir dir;
+  const auto path = dir / kSavedDownloadsFileName;
+  const std::vector<SavedDownload> list = {{"x.bin", 10, "00FF", {"10.1.2.3"}}};
+  ASSERT_TRUE(WriteSavedDownloads(path, list));
+  EXPECT_EQ(ReadFileBytes(path),
+            "Zorvex unfinished downloads 1\n782E62696E|10|30304646|10.1.2.3\n");
+  EXPECT_EQ(ReadSavedDownloads(path), list);
+  // No temporary file stays beside it.
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    ++entries;
+  EXPECT_EQ(entries, 1u);
+  ASSERT_TRUE(WriteSavedDownloads(path, {}));
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(ReadSavedDownloads(path).empty());
+  WriteFileBytes(path, std::string(kMaxSavedFileBytes + 1, '\n'));
+  EXPECT_TRUE(ReadSavedDownloads(path).empty());
 }
 
 }  // namespace
