@@ -422,7 +422,7 @@ TEST_F(TransfersTest, CancelClearAndReuseTheLowestFreeInstance) {
 // --- Uploads ---
 
 // The limiters' timers are the last two made before the fixture's first.
-TEST_F(TransfersTest, UploadLimitSendsWholePacketsAtItsPace) {
+TEST_F(TransfersTest, UploadLimitSendsWholePacketsAtItsPaceDownloadLimitPausesReading) {
   h.node.preferences().UploadLimit = 10;  // 10240 bytes a second, 8192 at once
   t.ApplyRateLimits();
   const std::string file = Bytes(100000);
@@ -441,13 +441,12 @@ TEST_F(TransfersTest, UploadLimitSendsWholePacketsAtItsPace) {
   t.ApplyRateLimits();
   stream->ConfirmSent();
   EXPECT_EQ(stream->TakeSent(), file.substr(13312));
-}
 
-TEST_F(TransfersTest, DownloadLimitStopsReadingUntilTheBucketRefills) {
+  // A download limit stops reading until the bucket refills.
   h.node.preferences().DownloadLimit = 10;
   t.ApplyRateLimits();
   AskedDownload("a.bin", 100000, "H");
-  FakeStream* stream = Connected("100000|a.bin|0");
+  stream = Connected("100000|a.bin|0");
   ASSERT_NE(stream, nullptr);
   stream->Feed(Bytes(4000));
   EXPECT_FALSE(stream->read_paused);
@@ -583,42 +582,39 @@ TEST_F(TransfersTest, ABrokenDownloadConnectionCostsItsSourceWhateverTheState) {
   EXPECT_EQ(t.Sources(1)[0].use, "-1");
 }
 
+// The per-user limit compares addresses ignoring case.
 TEST_F(TransfersTest, SlotLimitsAndInstanceReuse) {
   const std::string hash = Shared("a.bin", Bytes(3000));
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.1");
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.2");
+  const std::string request = "a.bin|5503|Bob|" + hash;
+  Upload(request, "10.0.0.1");
+  Upload(request, "10.0.0.2");
   Upload("A.BIN|5503|Bob|" + hash, "10.0.0.3");
   EXPECT_EQ(t.upload_rows().size(), 3u);
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");  // MaxULs 3
+  Upload(request, "10.0.0.4");  // MaxULs 3
   EXPECT_EQ(t.upload_rows().size(), 3u);
   EXPECT_TRUE(Sent().empty());
 
   h.node.preferences().MaxULs = 10;
   h.node.preferences().MaxULUsers = 1;
-  FakeStream* fourth = Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");
+  FakeStream* fourth = Upload(request, "10.0.0.4");
   EXPECT_EQ(t.upload_rows().size(), 4u);
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");  // per-user limit
+  Upload(request, "10.0.0.4");  // per-user limit
   EXPECT_EQ(t.upload_rows().size(), 4u);
   h.node.preferences().MaxULUsers = 2;
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");
+  Upload(request, "10.0.0.4");
   EXPECT_EQ(t.upload_rows().size(), 5u);
   h.node.preferences().MaxULUsers = 1;
   fourth->RefuseConnect();
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");  // the address still holds one
+  Upload(request, "10.0.0.4");  // the address still holds one
   EXPECT_EQ(t.upload_rows().size(), 5u);
 
   t.CancelTransfer(true, 1);
   EXPECT_EQ(t.upload_rows()[1].status, "Cancelled");
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.2");
+  Upload(request, "10.0.0.2");
   EXPECT_EQ(t.upload_rows().back().tag, "1");  // the lowest free instance
-}
-
-TEST_F(TransfersTest, PerUserLimitIgnoresCase) {
-  const std::string hash = Shared("a.bin", Bytes(3000));
-  h.node.preferences().MaxULs = 5;
-  t.HandleSearchDownload("host.example", "a.bin|5503|Bob|" + hash);
-  t.HandleSearchDownload("HOST.EXAMPLE", "a.bin|5503|Bob|" + hash);
-  EXPECT_EQ(t.upload_rows().size(), 1u);
+  Upload(request, "host.example");
+  Upload(request, "HOST.EXAMPLE");
+  EXPECT_EQ(t.upload_rows().size(), 7u);
 }
 
 // A request for a file not shared is answered with an error; a source search with the
