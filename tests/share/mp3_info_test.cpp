@@ -129,7 +129,7 @@ TEST(DescribeMp3Test, VersionByteRanges) {
   }
 }
 
-TEST(DescribeMp3Test, VariableBitRateSecondsCount) {
+TEST(DescribeMp3Test, VariableBitRateSecondsCountOrOnlyTheChannelMode) {
   // Seconds by frames: 38 frames each, every third second 39, after the first 57 frames.
   const std::vector<std::pair<std::uint32_t, int>> cases = {
       {58, 1}, {95, 1}, {96, 2}, {133, 2}, {134, 3}, {172, 3}, {173, 4}, {210, 4}, {211, 5},
@@ -141,9 +141,7 @@ TEST(DescribeMp3Test, VariableBitRateSecondsCount) {
               "128 Kbit (VBR) 00:00:0" + std::to_string(seconds) + " Mono")
         << frames;
   }
-}
-
-TEST(DescribeMp3Test, NoWholeSecondLeavesTheChannelModeAlone) {
+  // No whole second leaves the channel mode alone.
   for (std::uint32_t frames : {0u, 1u, 56u, 57u}) {
     const std::string bytes = Xing(Stream(0, Header(kMpeg1, 9, 2)), 0, frames);
     EXPECT_EQ(DescribeMp3(bytes, 3600000), " 2 Chan") << frames;

@@ -143,6 +143,8 @@ TEST_F(TransfersTest, FreshDownloadCompletesAfterHashCheck) {
   EXPECT_FALSE(std::filesystem::exists(h.home / "dl" / "song.mp3TMP"));
 }
 
+// Resuming starts 4096 bytes before the end of what is held, from the start while that is less
+// than 5121 bytes.
 TEST_F(TransfersTest, ResumeOffsetsFromTheTemporaryFile) {
   struct Case {
     std::size_t on_disk;

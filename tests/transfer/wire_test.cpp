@@ -20,15 +20,6 @@ TEST(TransferWireTest, MessagesAsTheySitOnTheWire) {
   EXPECT_EQ(PacketMessage(1084), "Packet:1084");
 }
 
-TEST(TransferWireTest, ResumeOffsets) {
-  EXPECT_EQ(ResumeOffset(0, 100000), 0);
-  EXPECT_EQ(ResumeOffset(5120, 100000), 0);
-  EXPECT_EQ(ResumeOffset(5121, 100000), 1025);
-  EXPECT_EQ(ResumeOffset(10000, 100000), 5904);
-  EXPECT_EQ(ResumeOffset(100000, 100000), 100000 - 4096);
-  EXPECT_EQ(ResumeOffset(100001, 100000), std::nullopt);
-}
-
 TEST(TransferWireTest, OnlyPlainNamesCanBeFiles) {
   EXPECT_TRUE(IsSafeTransferName("song.mp3"));
   EXPECT_TRUE(IsSafeTransferName("..hidden but harmless"));
