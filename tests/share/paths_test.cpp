@@ -105,7 +105,7 @@ TEST(FileExistsTest, FilesAndLinksToThemButNotFolders) {
 }
 
 // Every listed extension, in the order of the lists, in any case; nothing but whole extensions.
-TEST(GetCategoryCodeTest, EveryListedExtensionAndNothingElse) {
+TEST(CategoryTest, EveryListedExtensionAndNothingElseThenNamesOfCodesAndEnum) {
   const std::vector<std::pair<int, std::string>> listed = {
       {1,
        "mp3 mp2 m3u mjf voc xm rmi hmp ra hmi miz hmz xmi mss mus cmf mtm ult it cda as stm s3m "
@@ -130,10 +130,7 @@ TEST(GetCategoryCodeTest, EveryListedExtensionAndNothingElse) {
                                 "r", "m", "zi", "ex", "exe ", " exe", "|", "||", "mid|"}) {
     EXPECT_EQ(GetCategoryCode(extension), 0) << '"' << extension << '"';
   }
-}
-
-// Codes one to five have names, anything else is "Unknown"; the enum agrees.
-TEST(GetCategoryNameTest, CodesAndEnum) {
+  // Codes one to five have names, anything else is "Unknown"; the enum agrees.
   const std::vector<std::pair<int, std::string>> cases = {
       {0, "Unknown"},       {1, "Music"},         {2, "Video"},
       {3, "Image"},         {4, "Document"},      {5, "Software/Archive"},

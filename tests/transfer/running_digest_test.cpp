@@ -85,9 +85,7 @@ TEST_F(RunningDigestTest, GoingBackKeepsOnlyWhatStaysInTheFile) {
     digest.Update(std::string_view(file).substr(static_cast<std::size_t>(digest.position())));
     EXPECT_EQ(digest.Hex(), HashOf(file)) << c.written << " " << c.offset << " " << c.same_bytes;
   }
-}
-
-TEST_F(RunningDigestTest, GoingBackTwiceFallsBackFurtherButStaysRight) {
+  // Going back twice falls back further but stays right.
   const std::string file = Bytes(50000, 4);
   RunningDigest digest;
   digest.Update(std::string_view(file).substr(0, 30000));

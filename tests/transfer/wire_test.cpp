@@ -30,7 +30,7 @@ TEST(TransferWireTest, OnlyPlainNamesCanBeFiles) {
   }
 }
 
-TEST(HeaderReaderTest, WholeSplitAndFollowedByBytes) {
+TEST(HeaderReaderTest, WholeSplitFollowedByBytesMalformedAndEndless) {
   HeaderReader whole;
   EXPECT_EQ(whole.Feed("1000|song.mp3|0"), HeaderReader::State::kDone);
   EXPECT_EQ(whole.header().size, 1000);
@@ -46,9 +46,7 @@ TEST(HeaderReaderTest, WholeSplitAndFollowedByBytes) {
   EXPECT_EQ(split.TakeRest(), "ABC");
   EXPECT_EQ(split.Feed("DEF"), HeaderReader::State::kDone);
   EXPECT_EQ(split.TakeRest(), "DEF");
-}
-
-TEST(HeaderReaderTest, MalformedAndEndlessHeadersAreRefused) {
+  // Malformed and endless headers are refused.
   for (std::string_view bad : std::initializer_list<std::string_view>{
            "x|a|0", "-5|a|0", "99999999999|a|0", "12a", "|a|0"}) {
     HeaderReader reader;
@@ -70,7 +68,7 @@ Seen Words(const std::vector<ControlWord>& words) {
   return out;
 }
 
-TEST(ControlReaderTest, WordsInAnyCaseAloneTogetherOrSplitAcrossReads) {
+TEST(ControlReaderTest, WordsInAnyCaseAloneTogetherOrSplitJunkSkippedAndBounded) {
   ControlReader reader;
   EXPECT_EQ(Words(reader.Feed("START:FILE.MP3|0")), (Seen{{Kind::kStart, "FILE.MP3", 0}}));
   EXPECT_EQ(Words(reader.Feed("PausePausePacket:1084close")), (Seen{{Kind::kPause, "", 0},
@@ -83,11 +81,9 @@ TEST(ControlReaderTest, WordsInAnyCaseAloneTogetherOrSplitAcrossReads) {
   EXPECT_TRUE(reader.Feed("p3|").empty());
   EXPECT_EQ(Words(reader.Feed("5904Pa")), (Seen{{Kind::kStart, "song.mp3", 5904}}));
   EXPECT_EQ(Words(reader.Feed("use")), (Seen{{Kind::kPause, "", 0}}));
-}
-
-TEST(ControlReaderTest, JunkIsSkippedAndBounded) {
-  ControlReader reader;
-  EXPECT_EQ(Words(reader.Feed("hello there close")),
+  // Junk is skipped, and bounded.
+  ControlReader junk;
+  EXPECT_EQ(Words(junk.Feed("hello there close")),
             (Seen{{Kind::kUnknown, "", 0}, {Kind::kClose, "", 0}}));
   ControlReader endless;
   endless.Feed("start:");
@@ -120,7 +116,7 @@ TEST(SavedDownloadsTest, FormatIsHexNamesDecimalSizesAndAddressLists) {
   EXPECT_EQ(ParseSavedDownloads(text), list);
 }
 
-TEST(SavedDownloadsTest, DamagedLinesAreSkipped) {
+TEST(SavedDownloadsTest, DamagedLinesOtherFormatsCutLinesAndBoundsAreNotTrusted) {
   struct Case {
     std::string line;
     bool kept;
@@ -151,9 +147,7 @@ TEST(SavedDownloadsTest, DamagedLinesAreSkipped) {
       ParseSavedDownloads("Zorvex unfinished downloads 1\n61|1|41|10.0.0.1,nonsense,,10.0.0.2\n");
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].sources, (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
-}
-
-TEST(SavedDownloadsTest, OtherFormatsCutLinesAndBoundsAreNotTrusted) {
+  // Other formats, cut lines and bounds are not trusted.
   EXPECT_TRUE(ParseSavedDownloads("").empty());
   EXPECT_TRUE(ParseSavedDownloads("Zorvex unfinished downloads 2\n61|1|41|\n").empty());
   // The line after the last complete one was cut off by something other than this program.
