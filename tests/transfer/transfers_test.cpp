@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "core/hex.h"
 #include "transfer/context.h"
@@ -528,22 +529,17 @@ TEST_F(TransfersTest, UploadShortFileResumeAndJoinedWords) {
 
 TEST_F(TransfersTest, UploadEndings) {
   const std::string hash = Shared("a.bin", Bytes(400000));
-  FakeStream* stream = Upload("a.bin|5503|Bob|" + hash);
-  stream->AcceptConnect();
-  stream->Feed("Start:other.bin|0");
-  EXPECT_EQ(t.upload_rows()[0].status, "Error!");
-
-  stream = Upload("a.bin|5503|Bob|" + hash);
-  stream->AcceptConnect();
-  stream->Feed("Close");
-  EXPECT_EQ(t.upload_rows()[1].status, "Finished");
-
-  stream = Upload("a.bin|5503|Bob|" + hash);
-  stream->AcceptConnect();
-  stream->Feed("Start:a.bin|0");
-  stream->CloseFromPeer();
-  EXPECT_EQ(t.upload_rows()[2].status, "Error!");
-
+  FakeStream* stream = nullptr;
+  // A start for another file fails, "Close" finishes, a close long before the end fails.
+  for (const auto& [words, peer_closes, status] :
+       {std::tuple{"Start:other.bin|0", false, "Error!"}, std::tuple{"Close", false, "Finished"},
+        std::tuple{"Start:a.bin|0", true, "Error!"}}) {
+    stream = Upload("a.bin|5503|Bob|" + hash);
+    stream->AcceptConnect();
+    stream->Feed(words);
+    if (peer_closes) stream->CloseFromPeer();
+    EXPECT_EQ(t.upload_rows().back().status, status) << words;
+  }
   stream = Upload("a.bin|5503|Bob|" + hash);
   stream->RefuseConnect();
   EXPECT_EQ(t.upload_rows()[3].status, "Error!");
