@@ -13,6 +13,9 @@ namespace zorvex {
 namespace {
 
 using Kind = ControlWord::Kind;
+using testing::ReadFileBytes;
+using testing::TempDir;
+using testing::WriteFileBytes;
 
 TEST(TransferWireTest, MessagesAsTheySitOnTheWire) {
   EXPECT_EQ(TransferHeader(1000, "song.mp3"), "1000|song.mp3|0");
@@ -96,10 +99,6 @@ TEST(ControlReaderTest, WordsInAnyCaseAloneTogetherOrSplitJunkSkippedAndBounded)
   ASSERT_FALSE(words.empty());
   EXPECT_EQ(words.back().kind, Kind::kClose);
 }
-
-using testing::ReadFileBytes;
-using testing::TempDir;
-using testing::WriteFileBytes;
 
 TEST(SavedDownloadsTest, FormatIsHexNamesDecimalSizesAndAddressLists) {
   const std::vector<SavedDownload> list = {
