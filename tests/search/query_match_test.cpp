@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "search/query_validation.h"
+
 namespace zorvex {
 namespace {
 
@@ -26,43 +28,36 @@ void ExpectQueries(const std::vector<Case>& cases) {
   }
 }
 
-TEST(MatchesQueryTest, EveryWordAnywhereInAnyCase) {
-  const std::vector<Case> cases = {
+// Every word anywhere in any case.
+TEST(MatchesQueryTest, WordsEmptyWordsMalformedWordsAndBlanks) {
+  const std::vector<Case> words = {
       {"blue moon", "Blue Moon", true}, {"blue moon", "moonlight blues", true},
       {"blue moon", "blue sky", false}, {"mp3", "moon", false},
       {"b?ue", "Blue", true},           {"track #", "Track 7", true},
       {"track #", "Track A", false},    {"LIVE", "alive and well", true},
       {"moon blue", "Blue Moon", true}, {"bluemoon", "Blue Moon", false},
   };
-  ExpectQueries(cases);
-}
-
-TEST(MatchesQueryTest, EmptyWordsAlwaysMatch) {
-  const std::vector<Case> cases = {
+  // Empty words always match.
+  const std::vector<Case> empty = {
       {"", "anything", true},   {"", "", true},
       {" ", "x", true},         {"blue  moon", "moon blue", true},
       {"  blue", "sky", false}, {"x", "", false},
   };
-  ExpectQueries(cases);
-}
-
-TEST(MatchesQueryTest, MalformedWordEndsTheTestWithAMatch) {
-  // In "[a b]" the blank splits the list: "[a" is malformed.
-  const std::vector<Case> cases = {
+  // A malformed word ends the test with a match. In "[a b]" the blank splits the list: "[a" is
+  // malformed.
+  const std::vector<Case> malformed = {
       {"abc [x", "xxabcxx", true}, {"abc [x", "ab", false},  {"[x abc", "nothing alike", true},
       {"[x zzz", "abc", true},     {"zzz [x", "abc", false}, {"abc [z-a] zzz", "abc", true},
       {"[!", "abc", true},         {"[a b]", "q", true},
   };
-  ExpectQueries(cases);
-}
-
-TEST(MatchesQueryTest, OnlyTheBlankSplitsWords) {
-  const std::vector<Case> cases = {
+  // Only the blank splits words.
+  const std::vector<Case> blanks = {
       {"a\tb", "a\tb", true},
       {"a\tb", "a b", false},
       {"a|b", "xa|by", true},
   };
-  ExpectQueries(cases);
+  for (const auto* table : {&words, &empty, &malformed, &blanks})
+    ExpectQueries(*table);
 }
 
 struct WildCase {
@@ -82,7 +77,7 @@ void ExpectWildcards(const std::vector<WildCase>& cases) {
   }
 }
 
-TEST(WildcardMatchTest, StarsQuestionMarksAndDigits) {
+TEST(WildcardMatchTest, StarsMarksDigitsLettersListsAndMalformedPatterns) {
   const std::vector<WildCase> stars = {
       {"", "", kYes},          {"", "a", kNo},         {"*", "", kYes},
       {"*", "anything", kYes}, {"***", "", kYes},      {"a*b", "ab", kYes},
@@ -98,19 +93,14 @@ TEST(WildcardMatchTest, StarsQuestionMarksAndDigits) {
       {"a#c", "a:c", kNo},
   };
   ExpectWildcards(marks_and_digits);
-}
-
-TEST(WildcardMatchTest, LettersIgnoreCaseOtherBytesAreExact) {
-  // Names may be UTF-8, so no folding of Latin-1 letters, and one byte is one character.
-  const std::vector<WildCase> cases = {
+  // Letters ignore case; names may be UTF-8, so no folding of Latin-1 letters, and one byte is
+  // one character.
+  const std::vector<WildCase> letters = {
       {"abc", "ABC", kYes},   {"AbC", "aBc", kYes}, {"a", "b", kNo},        {"\xC9", "\xE9", kNo},
       {"\xC9", "\xC9", kYes}, {"?", "\xE9", kYes},  {"?", "\xC3\xA9", kNo}, {"@", "`", kNo},
       {"[", "[", kBad},       {"]", "]", kYes},     {"!", "!", kYes},       {"-", "-", kYes},
   };
-  ExpectWildcards(cases);
-}
-
-TEST(WildcardMatchTest, CharacterLists) {
+  ExpectWildcards(letters);
   const std::vector<WildCase> lists = {
       {"[abc]", "b", kYes}, {"[abc]", "B", kYes}, {"[abc]", "d", kNo},  {"[abc]", "", kNo},
       {"[abc]", "ab", kNo}, {"[a-c]", "b", kYes}, {"[a-c]", "C", kYes}, {"[a-c]", "d", kNo},
@@ -129,14 +119,11 @@ TEST(WildcardMatchTest, CharacterLists) {
       {"[!\x80-\xFF]", "e", kYes},
   };
   ExpectWildcards(longer);
-}
-
-TEST(WildcardMatchTest, MalformedPatterns) {
-  const std::vector<WildCase> cases = {
+  const std::vector<WildCase> malformed = {
       {"[", "", kBad},      {"[abc", "abc", kBad}, {"[!", "x", kBad},     {"abc[", "abc", kBad},
       {"[z-a]", "m", kBad}, {"[9-0]", "5", kBad},  {"[a-c][", "a", kBad}, {"*[b-a]*", "x", kBad},
   };
-  ExpectWildcards(cases);
+  ExpectWildcards(malformed);
 }
 
 // A plain recursive matcher over the same language, memoised, to check the greedy matcher against.
@@ -247,6 +234,68 @@ TEST(WildcardMatchTest, PathologicalPatternsFinish) {
   EXPECT_EQ(WildcardMatch(as, many_stars), kYes);
   EXPECT_FALSE(MatchesQuery(as, "a*a*a*a*a*a*a*a*b a*a*b"));
   EXPECT_TRUE(MatchesQuery(as + "b", "a*a*a*a*a*a*a*a*b a*a*b"));
+}
+
+TEST(ValidateSearchQueryTest, RefusalTexts) {
+  // Without neighbours any query is refused, whatever its length.
+  for (const std::string_view query : {"abc", "", "a", "blue moon"}) {
+    const auto refusal = ValidateSearchQuery(query, false);
+    ASSERT_TRUE(refusal.has_value()) << query;
+    EXPECT_EQ(refusal->text, "You must be connected in order to search!");
+    EXPECT_EQ(refusal->title, "Error");
+    EXPECT_EQ(refusal->icon, PromptIcon::kCritical);
+  }
+  // A short query: no icon, and the program's own title.
+  const auto refusal = ValidateSearchQuery("ab", true);
+  ASSERT_TRUE(refusal.has_value());
+  EXPECT_EQ(refusal->text,
+            "Your search must have at least 3 characters other than spaces, wildcards, and "
+            "repeating characters.");
+  EXPECT_EQ(refusal->title, "");
+  EXPECT_EQ(refusal->icon, PromptIcon::kNone);
+}
+
+TEST(ValidateSearchQueryTest, CountsCharactersOutsideWildcardsBlanksAndRepeats) {
+  struct Case {
+    std::string_view query;
+    bool accepted;
+    std::string_view why;
+  };
+  const Case cases[] = {
+      {"abc", true, "three letters"},
+      {"a*b", false, "the word ab"},
+      {"abc abc", true, "the repeat is not counted: 3"},
+      {"ab a", false, "a is already in ab"},
+      {"mp3 mp3 x", true, "counts 4"},
+      {"mp3 mp3", true, "counts 3"},
+      {"", false, "nothing"},
+      {"   ", false, "blanks only"},
+      {"a b", false, "counts 2"},
+      {"a b c", true, "counts 3"},
+      {"a?b?c", true, "? becomes a blank: a, b, c"},
+      {"ab?", false, "ab and an empty word"},
+      {"###", false, "# is removed"},
+      {"a#b#c", true, "# is removed: abc"},
+      {"**x**", false, "* is removed"},
+      {"aaa", true, "repeated letters within a word count"},
+      {"a a a", false, "repeated words do not"},
+      {"ABC", true, "upper case"},
+      {"AB ab", false, "compared in lower case"},
+      {"ab ba", true, "ba is not inside ab"},
+      {"abc b", true, "b is inside abc"},
+      {"ab b", false, "b is inside ab"},
+      {"[abc", false, "an unclosed [ is never counted"},
+      {"ab [cd", false, "an unclosed [ is never counted"},
+      {"abc [cd", true, "an unclosed [ is never counted"},
+      {"ab a[b]", false, "a[b] is found in ab as a pattern"},
+      {"a[b]c", true, "counted by its length, brackets included"},
+      {"x  y", false, "two blanks give an empty word"},
+      {"xy  z", true, "two blanks give an empty word"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(!ValidateSearchQuery(c.query, true).has_value(), c.accepted)
+        << c.query << ": " << c.why;
+  }
 }
 
 }  // namespace

@@ -27,13 +27,13 @@ SharedFile Row(const std::string& name, const std::string& category, std::int32_
   return row;
 }
 
-class SearchServerTest : public ::testing::Test {
+class SearchNodeTest : public ::testing::Test {
  protected:
   void Share(std::vector<SharedFile> rows) { h.node.shared_files().rows = std::move(rows); }
   NodeHarness h;
 };
 
-TEST_F(SearchServerTest, AnswersWithTheNeighbourListAndEveryMatch) {
+TEST_F(SearchNodeTest, AnswersWithTheNeighbourListAndEveryMatchOfTheBaseName) {
   h.AddNeighbours({"10.0.0.5", "10.0.0.9"});
   Share({Row("Blue Moon.mp3", "Music", 512, "128 Kbit 00:03:45 Stereo"),
          Row("moonlight blues.ogg", "Music"), Row("blue sky.mp3", "Music")});
@@ -43,9 +43,7 @@ TEST_F(SearchServerTest, AnswersWithTheNeighbourListAndEveryMatch) {
                       "|Music|128 Kbit 00:03:45 Stereo -> 10.0.0.7",
                   std::string("SearchFound:blue moon|417|moonlight blues.ogg|512|Alice|3|") +
                       kHash + "|Music| -> 10.0.0.7"}));
-}
-
-TEST_F(SearchServerTest, OnlyTheBaseNameIsMatched) {
+  // Only the base name is matched.
   Share({Row("moon.mp3", "Music"), Row("Blue.txt", "Document"), Row("Track 7.mp3", "Music"),
          Row("Track A.mp3", "Music")});
   EXPECT_EQ(h.Receive("SearchFor:mp3|0|1", "10.0.0.7").size(), 1u);
@@ -55,7 +53,7 @@ TEST_F(SearchServerTest, OnlyTheBaseNameIsMatched) {
   EXPECT_NE(tracks[1].find("|Track 7.mp3|"), std::string::npos);
 }
 
-TEST_F(SearchServerTest, CategoryFilterAndTheCapOf25) {
+TEST_F(SearchNodeTest, CategoryFilterAndTheCapOf25) {
   std::vector<SharedFile> rows;
   for (int i = 0; i < 30; ++i)
     rows.push_back(Row("live " + std::to_string(i) + ".mp3", "Music"));
@@ -73,7 +71,7 @@ TEST_F(SearchServerTest, CategoryFilterAndTheCapOf25) {
   EXPECT_EQ(h.Receive("SearchFor:live|7|9", "10.0.0.7").size(), 1u);
 }
 
-TEST_F(SearchServerTest, BadRequestsAreNotAnswered) {
+TEST_F(SearchNodeTest, BadRequestsAreNotAnswered) {
   Share({Row("abc.mp3", "Music"), Row("a|bc.mp3", "Music")});
   for (const char* bad : {"SearchFor:", "SearchFor:abc", "SearchFor:abc|x|1", "SearchFor:abc|1|y",
                           "SearchFor:abc|1|", "SearchFor:|1"}) {
@@ -86,12 +84,7 @@ TEST_F(SearchServerTest, BadRequestsAreNotAnswered) {
   EXPECT_EQ(h.Receive("SearchFor:bc|0|5", "10.0.0.7").size(), 2u);
 }
 
-class SearchTest : public ::testing::Test {
- protected:
-  NodeHarness h;
-};
-
-TEST_F(SearchTest, RefusedWithoutNeighboursOrWithAShortQuery) {
+TEST_F(SearchNodeTest, RefusedWithoutNeighboursOrWithAShortQueryElseLinksSearch) {
   EXPECT_FALSE(h.node.search().StartOrCancel("blue moon"));
   ASSERT_EQ(h.runtime.boxes.size(), 1u);
   EXPECT_EQ(h.runtime.boxes[0].text, "You must be connected in order to search!");
@@ -104,6 +97,10 @@ TEST_F(SearchTest, RefusedWithoutNeighboursOrWithAShortQuery) {
             "repeating characters.");
   EXPECT_EQ(h.runtime.boxes[1].title, "Zorvex");
   EXPECT_FALSE(h.node.search().running());
+  // A link command searches.
+  h.node.RunCommand("zx://search|free%20music/d");
+  EXPECT_TRUE(h.node.search().running());
+  EXPECT_EQ(h.node.search().query(), "free music");
 }
 
 class SearchWalkTest : public ::testing::Test {
@@ -135,14 +132,11 @@ TEST_F(SearchWalkTest, StartsAtEveryNeighbourAndWalksOnOnce) {
   EXPECT_EQ(Messages(h.Receive("SearchList:blue moon|417|10.0.0.10|", "10.0.0.8")),
             Sent{"SearchFor:blue moon|1|417 -> 10.0.0.10"});
   EXPECT_EQ(search().shown_searched_count(), 4u);
-}
-
-TEST_F(SearchWalkTest, AHugeListIsReadOnlySoFar) {
-  h.Flush();
+  // A huge list is read only so far.
   std::string list = "SearchList:blue moon|417|";
   for (int i = 0; i < 1000; ++i)
     list += "10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250) + "|";
-  EXPECT_EQ(h.Receive(list, "10.0.0.2").size(), 32u);
+  EXPECT_EQ(h.Receive(list, "10.0.0.3").size(), 32u);
 }
 
 TEST_F(SearchWalkTest, ResultsForThisSearchOnly) {
@@ -154,16 +148,11 @@ TEST_F(SearchWalkTest, ResultsForThisSearchOnly) {
   h.Receive("SearchFound:blue moon|417|x|1|Bob|7|h|Music", "10.0.0.2");
   ASSERT_EQ(search().results().size(), 1u);
   const SearchResult& row = search().results()[0];
-  EXPECT_EQ(row.file_name, "Blue Moon.MP3");
-  EXPECT_EQ(row.type, "mp3");
-  EXPECT_EQ(row.size_text, "1.5 Kb");
-  EXPECT_EQ(row.size, 1536);
-  EXPECT_EQ(row.hash, kHash);
-  EXPECT_EQ(row.username, "Bob");
-  EXPECT_EQ(row.speed, "Cable");
-  EXPECT_EQ(row.media_info, "192 Kbit");
-  EXPECT_EQ(row.category, "Music");
-  EXPECT_EQ(row.source, "10.0.0.2");
+  EXPECT_EQ((std::vector<std::string>{row.file_name, row.category, row.type, row.size_text,
+                                      std::to_string(row.size), row.hash, row.username, row.speed,
+                                      row.media_info, row.source}),
+            (std::vector<std::string>{"Blue Moon.MP3", "Music", "mp3", "1.5 Kb", "1536", kHash,
+                                      "Bob", "Cable", "192 Kbit", "10.0.0.2"}));
   // After a cancel, late answers are dropped.
   search().StartOrCancel("");
   EXPECT_EQ(search().status(), SearchStatus::kCancelled);
@@ -207,13 +196,6 @@ TEST_F(SearchWalkTest, CancelWithoutResultsSaysSoAndDownloadsAreChecked) {
   EXPECT_EQ(request->file_name, "a.mp3");
   EXPECT_EQ(request->source, "10.0.0.2");
   EXPECT_TRUE(search().ghosted()[0]);
-}
-
-TEST_F(SearchTest, LinkCommandsSearch) {
-  h.AddNeighbours({"10.0.0.2"});
-  h.node.RunCommand("zx://search|free%20music/d");
-  EXPECT_TRUE(h.node.search().running());
-  EXPECT_EQ(h.node.search().query(), "free music");
 }
 
 }  // namespace

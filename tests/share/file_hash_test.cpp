@@ -72,7 +72,7 @@ TEST(HashProgressLineTest, PercentRoundsToNearestWithHalvesToEven) {
   }
 }
 
-TEST(HashFileTest, KnownDigests) {
+TEST(HashFileTest, KnownDigestsAndTheSameForEveryBlockSize) {
   TempDir dir;
   WriteFileBytes(dir / "empty", "");
   WriteFileBytes(dir / "abc", "abc");
@@ -82,10 +82,7 @@ TEST(HashFileTest, KnownDigests) {
     EXPECT_EQ(HashFileNow(dir / "abc", block), "900150983CD24FB0D6963F7D28E17F72");
     EXPECT_EQ(HashFileNow(dir / "fox", block), "9E107D9D372BB6826BD81D3542A419D6");
   }
-}
-
-TEST(HashFileTest, SameDigestForEveryBlockSizeAroundEachBoundary) {
-  TempDir dir;
+  // The same digest for every block size, around each boundary.
   const std::string bytes = RandomBytes(3 * 262'144 + 2, 11);
   for (const std::int32_t boundary : kBlockSizes) {
     for (const std::int64_t size :
@@ -144,7 +141,7 @@ TEST(FileHasherTest, ReadsFullBlocksThenTheTail) {
   }
 }
 
-TEST(FileHasherTest, MissingFilesDirectoriesAndPipesFail) {
+TEST(FileHasherTest, MissingFilesDirectoriesPipesAndFilesOf2GiBFail) {
   TempDir dir;
   std::filesystem::create_directory(dir / "folder");
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
@@ -156,10 +153,7 @@ TEST(FileHasherTest, MissingFilesDirectoriesAndPipesFail) {
     EXPECT_EQ(hasher.Finish(), "");
     EXPECT_EQ(HashFileNow(dir / name), "") << name;
   }
-}
-
-TEST(FileHasherTest, FilesOf2GiBOrMoreAreNotHashed) {
-  TempDir dir;
+  // Files of 2 GiB or more are not hashed.
   const auto path = dir / "big";
   { std::ofstream create(path); }
   std::filesystem::resize_file(path, std::int64_t{1} << 31);  // sparse
@@ -203,7 +197,7 @@ TEST(FileHasherTest, FileThatShrinksOrGrowsWhileReadFails) {
   }
 }
 
-TEST(FileHasherTest, FinishBeforeTheLastStepGivesNothing) {
+TEST(FileHasherTest, FinishBeforeTheLastStepGivesNothingAndBlocksAreFixedPerFile) {
   TempDir dir;
   WriteFileBytes(dir / "f", RandomBytes(70'000, 9));
   FileHasher hasher(30'000);
@@ -212,14 +206,11 @@ TEST(FileHasherTest, FinishBeforeTheLastStepGivesNothing) {
   EXPECT_EQ(hasher.Finish(), "");
   EXPECT_EQ(hasher.Step(), HashStep::kFailed);
   EXPECT_FALSE(hasher.Open(dir / "f"));  // one file per hasher
-}
-
-TEST(FileHasherTest, BlockSizeIsFixedPerFile) {
-  TempDir dir;
-  WriteFileBytes(dir / "f", RandomBytes(250'000, 2));
-  FileHasher hasher(HashBlockSize(1));
-  ASSERT_TRUE(hasher.Open(dir / "f"));
-  EXPECT_EQ(StepAll(hasher), (std::vector<std::int64_t>{100'000, 200'000, 250'000}));
+  // The block size is fixed per file.
+  WriteFileBytes(dir / "g", RandomBytes(250'000, 2));
+  FileHasher listed(HashBlockSize(1));
+  ASSERT_TRUE(listed.Open(dir / "g"));
+  EXPECT_EQ(StepAll(listed), (std::vector<std::int64_t>{100'000, 200'000, 250'000}));
 }
 
 }  // namespace

@@ -129,37 +129,28 @@ TEST_F(FolderScanTest, TimerArmingAndTheTicksGuard) {
   EXPECT_FALSE(scan->scanning());
 }
 
-TEST_F(FolderScanTest, StatusLinesOfAFirstScanAndARescan) {
-  Share(Root());
-  File("song.txt", 10);
-  RunScan();
-  EXPECT_EQ(lines, (Names{"Listing Files...", "File Scanner (0): Hashing song.txt",
-                          "File Scanner (0): Hashing song.txt [0%]",
-                          "File Scanner (0): Hashing song.txt [100%]",
-                          "File Scanner (0): Hashed song.txt", "File Scanner (1): Complete!"}));
-  EXPECT_TRUE(table.sorted);
-  EXPECT_EQ(scan->shared_count(), 1u);
-  lines.clear();
-  RunScan();
-  EXPECT_EQ(lines, (Names{"Listing Files...", "File Scanner (0): Hashed song.txt",
-                          "File Scanner (1): Complete!"}));
-}
-
-TEST_F(FolderScanTest, RowFieldsAndBaseNameUseTheLastExtension) {
+// The row's base name goes up to the last extension; an MP3 without a frame header in its bytes
+// has no media text.
+TEST_F(FolderScanTest, StatusLinesAndRowOfAFirstScanThenARescan) {
   Share(Root());
   const fs::path path = File("a.b.mp3", 1536);
   RunScan();
+  EXPECT_EQ(lines, (Names{"Listing Files...", "File Scanner (0): Hashing a.b.mp3",
+                          "File Scanner (0): Hashing a.b.mp3 [0%]",
+                          "File Scanner (0): Hashing a.b.mp3 [100%]",
+                          "File Scanner (0): Hashed a.b.mp3", "File Scanner (1): Complete!"}));
+  EXPECT_TRUE(table.sorted);
+  EXPECT_EQ(scan->shared_count(), 1u);
   ASSERT_EQ(table.rows.size(), 1u);
   const SharedFile& row = table.rows[0];
-  EXPECT_EQ(row.file_name, "a.b.mp3");
-  EXPECT_EQ(row.base_name, "a.b");
-  EXPECT_EQ(row.category, "Music");
-  EXPECT_EQ(row.size, 1536);
-  EXPECT_EQ(row.size_text, "1.5 Kb");
-  EXPECT_EQ(row.hash, HashFileNow(path));
-  EXPECT_EQ(row.folder, Root() + "/");
-  EXPECT_EQ(row.FullPath(), path.string());
-  EXPECT_EQ(row.media_info, "");  // no frame header in the bytes
+  EXPECT_EQ((Names{row.file_name, row.base_name, row.category, std::to_string(row.size),
+                   row.size_text, row.hash, row.folder, row.FullPath(), row.media_info}),
+            (Names{"a.b.mp3", "a.b", "Music", "1536", "1.5 Kb", HashFileNow(path), Root() + "/",
+                   path.string(), ""}));
+  lines.clear();
+  RunScan();
+  EXPECT_EQ(lines, (Names{"Listing Files...", "File Scanner (0): Hashed a.b.mp3",
+                          "File Scanner (1): Complete!"}));
 }
 
 TEST_F(FolderScanTest, TrailingSeparatorMakesNoDifferenceAndARescanCountsTheTotalAgain) {
@@ -274,7 +265,8 @@ TEST_F(FolderScanTest, ChangedSizeIsHashedAgainUnderASecondKey) {
   EXPECT_EQ(runtime.hashing.requests, 3);
 }
 
-TEST_F(FolderScanTest, EmptyDirectoriesOpensTheSettingsWithoutABox) {
+// No folder opens the settings without a box; no acceptable file shows the box first.
+TEST_F(FolderScanTest, NothingToShareOpensTheSettings) {
   File("a.txt", 10);
   table.rows.push_back(SharedFile{});
   table.sorted = true;
@@ -285,9 +277,9 @@ TEST_F(FolderScanTest, EmptyDirectoriesOpensTheSettingsWithoutABox) {
   EXPECT_FALSE(table.sorted);
   EXPECT_FALSE(scan->scanning());
   EXPECT_EQ(lines, Names{"Listing Files..."});
-}
 
-TEST_F(FolderScanTest, NoAcceptableFileShowsTheBoxThenTheSettings) {
+  // No acceptable file shows the box, then the settings.
+  fs::remove(root / "a.txt");
   File("README", 10);
   Share(Root() + "|" + Root() + "/missing");
   RunScan();
@@ -295,7 +287,7 @@ TEST_F(FolderScanTest, NoAcceptableFileShowsTheBoxThenTheSettings) {
   EXPECT_EQ(runtime.boxes[0].text, "You must share at least one file, in one directory.");
   EXPECT_EQ(runtime.boxes[0].title, "Error");
   EXPECT_EQ(runtime.boxes[0].icon, PromptIcon::kCritical);
-  EXPECT_EQ(settings_opened, 1);
+  EXPECT_EQ(settings_opened, 2);
   EXPECT_EQ(boxes_before_settings, 1u);
   EXPECT_FALSE(table.sorted);
   EXPECT_FALSE(scan->scanning());
@@ -390,6 +382,110 @@ TEST_F(FolderScanTest, DestroyedScanLeavesNoLiveCallbacks) {
   scan.reset();
   runtime.RunPosted();
   EXPECT_TRUE(table.rows.empty());
+}
+
+constexpr const char* kHash = "0123456789ABCDEF0123456789ABCDEF";
+
+class MyFilesTest : public ::testing::Test {
+ protected:
+  void AddRow(const std::string& name, std::int32_t size) {
+    WriteFileBytes(dir / name, std::string(static_cast<std::size_t>(size), 'x'));
+    SharedFile row;
+    row.file_name = name;
+    row.size = size;
+    row.hash = kHash;
+    row.folder = dir.path().string() + "/";
+    table.rows.push_back(row);
+    total.Update(size, true);
+  }
+
+  TempDir dir;
+  FakeRuntime runtime;
+  SharedFileTable table;
+  SharedTotal total;
+  StatusModel status;
+};
+
+TEST_F(MyFilesTest, DownloadLinkWritesBlanksAsPercent20) {
+  SharedFile row;
+  row.file_name = "Live  Song 2.mp3";
+  row.size = 3'600'000;
+  row.hash = kHash;
+  EXPECT_EQ(DownloadLinkText(row),
+            "zx://Get|Live%20%20Song%202.mp3|3600000|0123456789ABCDEF0123456789ABCDEF|");
+}
+
+TEST_F(MyFilesTest, UnshareKeepsTheLastFile) {
+  AddRow("a.txt", 1'024'000);
+  EXPECT_EQ(Unshare(table, total, {0}), MyFilesResult::kLastFile);
+  EXPECT_EQ(kLastSharedFileMessage, "You must have at least 1 file being shared!");
+  AddRow("b.txt", 2'048'000);
+  EXPECT_EQ(total.ShownText(), "3 Mbs");
+  EXPECT_EQ(Unshare(table, total, {0, 1}), MyFilesResult::kLastFile);
+  EXPECT_EQ(table.rows.size(), 2u);
+  EXPECT_EQ(Unshare(table, total, {}), MyFilesResult::kNoSelection);
+
+  // The length on disk is subtracted, not the listed size.
+  WriteFileBytes(dir / "b.txt", std::string(512'000, 'x'));
+  EXPECT_EQ(Unshare(table, total, {1}), MyFilesResult::kDone);
+  ASSERT_EQ(table.rows.size(), 1u);
+  EXPECT_EQ(table.rows[0].file_name, "a.txt");
+  EXPECT_EQ(total.ShownText(), "2.5 Mbs");
+  EXPECT_TRUE(fs::exists(dir / "b.txt"));  // only out of the share
+}
+
+TEST_F(MyFilesTest, DeleteAsksThenRemovesFileAndRowOrFailsKeepingThem) {
+  AddRow("a.txt", 1'024'000);
+  EXPECT_EQ(DeleteFromDisk(table, total, 0, runtime), MyFilesResult::kLastFile);
+  AddRow("b c.txt", 1'024'000);
+  EXPECT_EQ(DeleteFromDisk(table, total, std::nullopt, runtime), MyFilesResult::kNoSelection);
+
+  runtime.answer_yes = false;
+  EXPECT_EQ(DeleteFromDisk(table, total, 1, runtime), MyFilesResult::kDeclined);
+  EXPECT_TRUE(fs::exists(dir / "b c.txt"));
+  ASSERT_EQ(runtime.questions.size(), 1u);
+  EXPECT_EQ(runtime.questions[0].text,
+            "Are you sure you would like to delete b c.txt?  It will be permanently removed.");
+  EXPECT_EQ(runtime.questions[0].title, "Zorvex");
+
+  runtime.answer_yes = true;
+  EXPECT_EQ(DeleteFromDisk(table, total, 1, runtime), MyFilesResult::kDone);
+  EXPECT_FALSE(fs::exists(dir / "b c.txt"));
+  ASSERT_EQ(table.rows.size(), 1u);
+  EXPECT_EQ(total.ShownText(), "1 Mbs");
+
+  // A delete that fails keeps the row and the total.
+  AddRow("b.txt", 1'024'000);
+  fs::remove(dir / "b.txt");
+  EXPECT_EQ(DeleteFromDisk(table, total, 1, runtime), MyFilesResult::kDeleteFailed);
+  EXPECT_EQ(table.rows.size(), 2u);
+  EXPECT_EQ(total.ShownText(), "2 Mbs");
+}
+
+TEST_F(MyFilesTest, FindThenFindNextUntilNoMoreItems) {
+  for (const char* name : {"Live Song.mp3", "other.txt", "song live 2.mp3", "x.txt"}) {
+    AddRow(name, 10);
+  }
+  FileFinder finder;
+  EXPECT_EQ(finder.Find(table, "", status, runtime), std::nullopt);
+  EXPECT_EQ(finder.caption(), "Find");
+
+  EXPECT_EQ(finder.Find(table, "song live", status, runtime), 0u);
+  EXPECT_EQ(finder.caption(), "Find Next");
+  EXPECT_EQ(finder.next_row(), 2u);
+  EXPECT_EQ(finder.Find(table, "song live", status, runtime), 2u);
+  EXPECT_EQ(finder.Find(table, "song live", status, runtime), std::nullopt);
+  EXPECT_EQ(status.line(), "No More Items Found.");
+  EXPECT_EQ(runtime.beeps, 1);
+  EXPECT_EQ(finder.caption(), "Find");
+  EXPECT_EQ(finder.next_row(), 1u);
+
+  // The whole name is matched, extension included.
+  EXPECT_EQ(finder.Find(table, "mp3 2", status, runtime), 2u);
+  finder.Cancel();
+  EXPECT_EQ(finder.Find(table, "nothing", status, runtime), std::nullopt);
+  EXPECT_EQ(status.line(), "No Shared Items Found!");
+  EXPECT_EQ(runtime.beeps, 2);
 }
 
 }  // namespace

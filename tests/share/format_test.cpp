@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
+
+#include "share/key_filter.h"
 
 namespace zorvex {
 namespace {
@@ -35,17 +38,6 @@ TEST(FormatFileSizeTest, UnitsOf1024AndHalvesToEven) {
   EXPECT_EQ(FormatFileSize(std::numeric_limits<std::int32_t>::max()), "2.1 Gb");
 }
 
-TEST(FormatDurationTest, HoursMinutesSecondsNeverNegative) {
-  const std::vector<std::pair<std::int64_t, std::string>> cases = {
-      {0, "00:00:00"},     {9, "00:00:09"},     {59, "00:00:59"},     {60, "00:01:00"},
-      {225, "00:03:45"},   {3599, "00:59:59"},  {3600, "01:00:00"},   {3661, "01:01:01"},
-      {86399, "23:59:59"}, {86400, "24:00:00"}, {359999, "99:59:59"}, {360000, "100:00:00"},
-      {-1, "00:00:00"},    {-3600, "00:00:00"},
-  };
-  for (const auto& [seconds, text] : cases)
-    EXPECT_EQ(FormatDuration(seconds), text) << seconds;
-}
-
 TEST(ConnectionSpeedNameTest, NamesEveryIndexAndDashesOtherwise) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"0", "------"}, {"1", "56k"}, {"2", "33.6k"}, {"3", "28.8k"}, {"4", "Satellite"},
@@ -55,18 +47,6 @@ TEST(ConnectionSpeedNameTest, NamesEveryIndexAndDashesOtherwise) {
     EXPECT_EQ(ConnectionSpeedName(index), name) << index;
   for (const char* index : {"", "10", "07", " 7", "7 ", "-1", "+7", "a", "T1", "7.0"})
     EXPECT_EQ(ConnectionSpeedName(index), "------") << '"' << index << '"';
-}
-
-TEST(FormatHundredthsTest, ShortestDecimalForm) {
-  const std::vector<std::pair<std::int64_t, std::string>> cases = {
-      {0, "0"},      {5, "0.05"},    {50, "0.5"},       {100, "1"},
-      {150, "1.5"},  {200, "2"},     {12345, "123.45"}, {100005, "1000.05"},
-      {-5, "-0.05"}, {-150, "-1.5"}, {-300, "-3"},
-  };
-  for (const auto& [hundredths, text] : cases)
-    EXPECT_EQ(FormatHundredths(hundredths), text) << hundredths;
-  EXPECT_EQ(FormatHundredths(kMin64), "-92233720368547758.08");
-  EXPECT_EQ(FormatHundredths(kMax64), "92233720368547758.07");
 }
 
 TEST(MbHundredthsTest, RoundsEachSizeToHundredthsHalvesToEven) {
@@ -81,9 +61,23 @@ TEST(MbHundredthsTest, RoundsEachSizeToHundredthsHalvesToEven) {
   EXPECT_EQ(MbHundredths(kMin64), -900719925474099);
 }
 
-TEST(FormatSharedTotalTest, UnitThresholds) {
-  // 102912 and 103936 are 1.005 and 1.015 Gbs; the thousandfold are the same in Tbs.
-  const std::vector<std::pair<std::int64_t, std::string>> cases = {
+// Counts as text: durations never negative, hundredths in their shortest decimal form, shared
+// totals in the unit they reach (102912 and 103936 are 1.005 and 1.015 Gbs; the thousandfold are
+// the same in Tbs).
+TEST(FormatCountTest, DurationsHundredthsAndSharedTotals) {
+  using Cases = std::vector<std::pair<std::int64_t, std::string>>;
+  const Cases durations = {
+      {0, "00:00:00"},     {9, "00:00:09"},     {59, "00:00:59"},     {60, "00:01:00"},
+      {225, "00:03:45"},   {3599, "00:59:59"},  {3600, "01:00:00"},   {3661, "01:01:01"},
+      {86399, "23:59:59"}, {86400, "24:00:00"}, {359999, "99:59:59"}, {360000, "100:00:00"},
+      {-1, "00:00:00"},    {-3600, "00:00:00"},
+  };
+  const Cases hundredths = {
+      {0, "0"},      {5, "0.05"},    {50, "0.5"},       {100, "1"},
+      {150, "1.5"},  {200, "2"},     {12345, "123.45"}, {100005, "1000.05"},
+      {-5, "-0.05"}, {-150, "-1.5"}, {-300, "-3"},
+  };
+  const Cases totals = {
       {0, "0 Mbs"},
       {150, "1.5 Mbs"},
       {102399, "1023.99 Mbs"},
@@ -99,8 +93,15 @@ TEST(FormatSharedTotalTest, UnitThresholds) {
       {-5, "-0.05 Mbs"},
       {-102400000, "-1024000 Mbs"},
   };
-  for (const auto& [total, text] : cases)
-    EXPECT_EQ(FormatSharedTotal(total), text) << total;
+  for (const auto& [function, format, cases] :
+       {std::tuple{"FormatDuration", &FormatDuration, &durations},
+        std::tuple{"FormatHundredths", &FormatHundredths, &hundredths},
+        std::tuple{"FormatSharedTotal", &FormatSharedTotal, &totals}}) {
+    for (const auto& [count, text] : *cases)
+      EXPECT_EQ(format(count), text) << function << "(" << count << ")";
+  }
+  EXPECT_EQ(FormatHundredths(kMin64), "-92233720368547758.08");
+  EXPECT_EQ(FormatHundredths(kMax64), "92233720368547758.07");
 }
 
 // Stored and shown text, compared in one assertion so a failure names its line.
@@ -151,7 +152,7 @@ TEST(SharedTotalTest, RoundsEachPartBeforeAddingOrSubtracting) {
   EXPECT_EQ(total.StoredText(), "0.98");
 }
 
-TEST(SharedTotalTest, ResetKeepsTheShownTextUntilTheNextChange) {
+TEST(SharedTotalTest, ResetMinusOneAndTheSwitchToGbs) {
   SharedTotal total;
   total.Add(2048000);
   total.Update(-1, true);
@@ -160,10 +161,7 @@ TEST(SharedTotalTest, ResetKeepsTheShownTextUntilTheNextChange) {
   EXPECT_EQ(TextsOf(total), Texts("1", "1 Mbs"));
   total.Reset();
   EXPECT_EQ(TextsOf(total), Texts("0", "1 Mbs"));
-}
-
-TEST(SharedTotalTest, MinusOneOnlyResetsWhenAdding) {
-  SharedTotal total;
+  // Minus one only resets when adding.
   total.Add(1024000);
   total.Update(-1, false);  // removes a part of 0
   EXPECT_EQ(TextsOf(total), Texts("1", "1 Mbs"));
@@ -171,10 +169,7 @@ TEST(SharedTotalTest, MinusOneOnlyResetsWhenAdding) {
   EXPECT_EQ(total.StoredText(), "1");
   total.Update(-1024000, true);
   EXPECT_EQ(total.StoredText(), "0");
-}
-
-TEST(SharedTotalTest, SwitchesToGbs) {
-  SharedTotal total;
+  // It switches to Gbs.
   total.Add(1048565760);  // 1023.99 Mb
   EXPECT_EQ(total.ShownText(), "1023.99 Mbs");
   total.Add(10240);  // 0.01 Mb
@@ -182,6 +177,26 @@ TEST(SharedTotalTest, SwitchesToGbs) {
   total.Add(524288000);  // 512 Mb
   EXPECT_EQ(TextsOf(total), Texts("1536", "1.5 Gbs"));
 }
+
+TEST(NumericKeyFilterTest, DigitsBackspaceAndOneAllowedDecimalPoint) {
+  for (int key = '0'; key <= '9'; ++key) {
+    EXPECT_EQ(NumericKeyFilter("", key, false), key);
+    EXPECT_EQ(NumericKeyFilter("12.5", key, true), key);
+  }
+  EXPECT_EQ(NumericKeyFilter("123", kBackspaceKey, false), 8);
+  EXPECT_EQ(NumericKeyFilter("1.5", kBackspaceKey, true), 8);
+  EXPECT_EQ(NumericKeyFilter("12", '.', true), '.');
+  EXPECT_EQ(NumericKeyFilter("", '.', true), '.');
+  EXPECT_EQ(NumericKeyFilter("1.2", '.', true), 0);
+  EXPECT_EQ(NumericKeyFilter("12", '.', false), 0);
+  for (int key : std::vector<int>{0,   1,   7,   9,   13,  27,  ' ', '-', '+', ',',
+                                  '/', ':', 'a', 'Z', 'e', 127, 255, 256, -1,  48 + 256}) {
+    EXPECT_EQ(NumericKeyFilter("1", key, true), 0) << key;
+  }
+}
+
+static_assert(NumericKeyFilter("", '5', false) == '5');
+static_assert(NumericKeyFilter("", 'x', false) == 0);
 
 }  // namespace
 }  // namespace zorvex

@@ -105,7 +105,7 @@ TEST(DescribeMp3Test, HeadersTagsAndLengths) {
     EXPECT_EQ(DescribeMp3(cases[i].bytes, cases[i].length), cases[i].text) << "case " << i;
 }
 
-TEST(DescribeMp3Test, BitRateTables) {
+TEST(DescribeMp3Test, BitRateTablesAndVersionByteRanges) {
   const std::vector<std::string> mpeg1 = {"24",  "32",  "40",  "48",  "56",  "64",  "80",  "96",
                                           "112", "128", "160", "192", "224", "256", "320", "320"};
   const std::vector<std::string> mpeg2 = {"",   "8",  "16", "24",  "32",  "40",  "48",  "56",
@@ -116,9 +116,6 @@ TEST(DescribeMp3Test, BitRateTables) {
     const std::string expected = mpeg2[i].empty() ? "" : mpeg2[i] + " Kbit 00:00:00 Mono";
     EXPECT_EQ(DescribeMp3(Stream(0, Header(kMpeg2, i, 3)), 0), expected) << "MPEG-2 index " << i;
   }
-}
-
-TEST(DescribeMp3Test, VersionByteRanges) {
   // Index 1 is 8 kbit/s for MPEG-2 (242-247) and 32 kbit/s for MPEG-1 (250-255).
   for (int b = 0; b < 256; ++b) {
     const char* expected = b >= 250               ? "32 Kbit 00:00:00 Stereo"
@@ -129,7 +126,7 @@ TEST(DescribeMp3Test, VersionByteRanges) {
   }
 }
 
-TEST(DescribeMp3Test, VariableBitRateSecondsCount) {
+TEST(DescribeMp3Test, VariableBitRateSecondsCountOrOnlyTheChannelMode) {
   // Seconds by frames: 38 frames each, every third second 39, after the first 57 frames.
   const std::vector<std::pair<std::uint32_t, int>> cases = {
       {58, 1}, {95, 1}, {96, 2}, {133, 2}, {134, 3}, {172, 3}, {173, 4}, {210, 4}, {211, 5},
@@ -141,9 +138,7 @@ TEST(DescribeMp3Test, VariableBitRateSecondsCount) {
               "128 Kbit (VBR) 00:00:0" + std::to_string(seconds) + " Mono")
         << frames;
   }
-}
-
-TEST(DescribeMp3Test, NoWholeSecondLeavesTheChannelModeAlone) {
+  // No whole second leaves the channel mode alone.
   for (std::uint32_t frames : {0u, 1u, 56u, 57u}) {
     const std::string bytes = Xing(Stream(0, Header(kMpeg1, 9, 2)), 0, frames);
     EXPECT_EQ(DescribeMp3(bytes, 3600000), " 2 Chan") << frames;

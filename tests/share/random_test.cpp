@@ -3,29 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstddef>
 #include <set>
-#include <utility>
-#include <vector>
+
+#include "support/fake_runtime.h"
 
 namespace zorvex {
 namespace {
 
-// Hands out the given values in turn.
-class ScriptedRandom final : public RandomSource {
- public:
-  explicit ScriptedRandom(std::vector<double> values) : values_(std::move(values)) {}
-  double Uniform() override { return values_.at(next_++); }
-
- private:
-  std::vector<double> values_;
-  std::size_t next_ = 0;
-};
-
 const double kJustBelowOne = std::nextafter(1.0, 0.0);
 
 TEST(RandomInRangeTest, FloorOfTheScaledDrawPlusLow) {
-  ScriptedRandom random({0.0, kJustBelowOne, 0.5, 0.001, 0.05, kJustBelowOne, 0.5});
+  testing::FakeRuntime random;  // hands out the draws in turn
+  random.draws = {0.0, kJustBelowOne, 0.5, 0.001, 0.05, kJustBelowOne, 0.5};
   EXPECT_EQ(RandomInRange(999, 1, random), 1);
   EXPECT_EQ(RandomInRange(999, 1, random), 999);
   EXPECT_EQ(RandomInRange(999, 1, random), 500);  // 499.5 + 1
@@ -35,7 +24,7 @@ TEST(RandomInRangeTest, FloorOfTheScaledDrawPlusLow) {
   EXPECT_EQ(RandomInRange(0, 7, random), 7);
 }
 
-TEST(SeededRandomTest, SameSeedSameSequenceInUnitInterval) {
+TEST(SeededRandomTest, SameSeedSameSequenceInUnitIntervalCoveringSearchNumbers) {
   SeededRandom a(42);
   SeededRandom b(42);
   SeededRandom c(43);
@@ -48,9 +37,7 @@ TEST(SeededRandomTest, SameSeedSameSequenceInUnitInterval) {
     if (x != c.Uniform()) differs = true;
   }
   EXPECT_TRUE(differs);
-}
-
-TEST(SeededRandomTest, SearchNumbersCoverTheWholeRange) {
+  // Search numbers cover the whole range.
   SeededRandom random(7);
   std::set<int> seen;
   for (int i = 0; i < 20000; ++i) {

@@ -4,29 +4,21 @@
 
 #include <string>
 
-#include "share/file_hash.h"
 #include "share/md5.h"
-#include "support/temp_dir.h"
+#include "transfer/transfer_harness.h"
 
 namespace zorvex {
 namespace {
 
+using testing::Bytes;
 using testing::TempDir;
 using testing::WriteFileBytes;
-
-std::string Bytes(std::size_t n, unsigned seed) {
-  std::string out(n, '\0');
-  for (std::size_t i = 0; i < n; ++i)
-    out[i] = static_cast<char>((i * 131 + seed) % 251);
-  return out;
-}
 
 // The digest by the file hasher, a separate reading of the same bytes.
 class RunningDigestTest : public ::testing::Test {
  protected:
   std::string HashOf(const std::string& bytes) {
-    WriteFileBytes(dir / "h.bin", bytes);
-    return HashFileNow(dir / "h.bin");
+    return testing::HashOfBytes(dir / "h.bin", bytes);
   }
   TempDir dir;
 };
@@ -93,9 +85,7 @@ TEST_F(RunningDigestTest, GoingBackKeepsOnlyWhatStaysInTheFile) {
     digest.Update(std::string_view(file).substr(static_cast<std::size_t>(digest.position())));
     EXPECT_EQ(digest.Hex(), HashOf(file)) << c.written << " " << c.offset << " " << c.same_bytes;
   }
-}
-
-TEST_F(RunningDigestTest, GoingBackTwiceFallsBackFurtherButStaysRight) {
+  // Going back twice falls back further but stays right.
   const std::string file = Bytes(50000, 4);
   RunningDigest digest;
   digest.Update(std::string_view(file).substr(0, 30000));
@@ -108,7 +98,7 @@ TEST_F(RunningDigestTest, GoingBackTwiceFallsBackFurtherButStaysRight) {
   EXPECT_EQ(digest.Hex(), HashOf(file));
 }
 
-TEST_F(RunningDigestTest, CatchUpReadsTheFileFromThePositionToTheEnd) {
+TEST_F(RunningDigestTest, CatchUpReadsTheFileFromThePositionToTheEndOrFails) {
   const std::string file = Bytes(600000, 5);
   WriteFileBytes(dir / "f.binTMP", file);
   RunningDigest start;
@@ -123,9 +113,7 @@ TEST_F(RunningDigestTest, CatchUpReadsTheFileFromThePositionToTheEnd) {
   EXPECT_EQ(job.digest().position(), 550000);
   EXPECT_EQ(job.digest().Hex(), HashOf(file.substr(0, 550000)));
   EXPECT_EQ(job.Next(), FileCatchUp::Step::kDone);
-}
-
-TEST_F(RunningDigestTest, CatchUpFailsOnAMissingOrShortFile) {
+  // A missing or short file fails.
   FileCatchUp missing(RunningDigest(), 10);
   EXPECT_FALSE(missing.Open((dir / "absent").string()));
   EXPECT_EQ(missing.Next(), FileCatchUp::Step::kFailed);

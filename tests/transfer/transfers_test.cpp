@@ -1,56 +1,36 @@
 #include "transfer/transfers.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <map>
 #include <string>
+#include <tuple>
 
 #include "core/hex.h"
-#include "node/node_harness.h"
-#include "share/file_hash.h"
 #include "transfer/context.h"
+#include "transfer/transfer_harness.h"
 
 namespace zorvex {
 namespace {
 
+using testing::Bytes;
 using testing::FakeStream;
-using testing::NodeHarness;
 using testing::ReadFileBytes;
+using testing::RowTexts;
+using testing::SourceTexts;
 using testing::WriteFileBytes;
 
 constexpr char kSource[] = "10.0.0.9";
 
-std::string Bytes(std::size_t n, unsigned seed = 7) {
-  std::string out(n, '\0');
-  for (std::size_t i = 0; i < n; ++i)
-    out[i] = static_cast<char>((i * 131 + seed) % 251);
-  return out;
-}
-
-class TransfersTest : public ::testing::Test {
+class TransfersTest : public testing::TransferTest {
  protected:
   TransfersTest() {
     Preferences& prefs = h.node.preferences();
-    prefs.DownloadPort = 5503;
     prefs.MaxULs = 3;
     prefs.MaxULUsers = 1;
     std::filesystem::create_directories(h.home / "dl");
     std::filesystem::create_directories(h.home / "share");
     prefs.DLDir = (h.home / "dl").string() + "/";
-    first_timer = h.runtime.timers.size();
   }
-
-  std::string HashOf(const std::string& bytes) {
-    WriteFileBytes(h.home / "hash.tmp", bytes);
-    return HashFileNow(h.home / "hash.tmp");
-  }
-  void Tick(int n = 1) {
-    for (int k = 0; k < n; ++k) {
-      for (std::size_t i = first_timer; i < h.runtime.timers.size(); ++i)
-        h.runtime.FireTimer(i);
-    }
-  }
-  std::vector<std::string> Sent() { return testing::Messages(h.Flush()); }
 
   // A download of `name` that found one source and asked it for the file.
   void AskedDownload(const std::string& name, std::int32_t size, const std::string& hash,
@@ -62,9 +42,7 @@ class TransfersTest : public ::testing::Test {
   }
   // The source connects; the header is answered.
   FakeStream* Connected(const std::string& header, const std::string& source = kSource) {
-    FakeStream* stream = h.runtime.listeners.back()->Offer(source);
-    if (stream) stream->Feed(header);
-    return stream;
+    return TransferTest::Connected(header, source);
   }
   std::string Shared(const std::string& name, const std::string& bytes) {
     WriteFileBytes(h.home / "share" / name, bytes);
@@ -80,29 +58,30 @@ class TransfersTest : public ::testing::Test {
     t.HandleSearchDownload(from, request);
     return h.runtime.streams.empty() ? nullptr : h.runtime.streams.back();
   }
-
-  NodeHarness h;
-  std::size_t first_timer = 0;
-  Transfers t{h.runtime, h.node.messages(), h.node.peers(), h.node.preferences(),
-              h.node.shared_files()};
+  // Each of 200 asked peers names twelve more; how many were asked, the first included.
+  std::size_t AskedAlongAChain(const std::string& first) {
+    std::size_t asked = 0;
+    for (int i = 0; i < 200; ++i) {
+      std::string list = "a.bin|";
+      for (int k = 0; k < 12; ++k)
+        list += "10.1." + std::to_string(i) + "." + std::to_string(k + 1) + "|";
+      t.HandleSourceData(i == 0 ? first : "10.1." + std::to_string(i - 1) + ".1", list);
+      asked += h.Flush().size();
+    }
+    return asked + 1;
+  }
 };
 
 // --- Downloads ---
 
-TEST_F(TransfersTest, DownloadRowSearchAndRequest) {
+TEST_F(TransfersTest, DownloadRowSearchRequestAndNoSecondOfTheName) {
   h.AddNeighbours({"10.0.0.2"});
   h.Flush();
   ASSERT_TRUE(t.StartDownload("song.mp3", 3000000, "ABC", kSource));
   EXPECT_EQ(h.runtime.listeners.back()->listens, std::vector<std::uint16_t>{5503});
-  const TransferRow& row = t.download_rows().at(0);
-  EXPECT_EQ(row.file_name, "song.mp3");
-  EXPECT_EQ(row.percent, "0%");
-  EXPECT_EQ(row.rate, "0.00 kbs");
-  EXPECT_EQ(row.time_remaining, "00:00:00");
-  EXPECT_EQ(row.size, "0 Kb/2.93 Mb");
-  EXPECT_EQ(row.sources, "None");
-  EXPECT_EQ(row.status, "Finding More Sources...");
-  EXPECT_EQ(row.tag, "0");
+  EXPECT_EQ(RowTexts(t.download_rows().at(0)),
+            "song.mp3 | 0% | 0.00 kbs | 00:00:00 | 0 Kb/2.93 Mb | None |  | "
+            "Finding More Sources... | 0 | ");
   EXPECT_EQ(Sent(), (std::vector<std::string>{"SourceSearch:song.mp3|ABC|3000000 -> 10.0.0.9",
                                               "SourceSearch:song.mp3|ABC|3000000 -> 10.0.0.2"}));
 
@@ -110,9 +89,7 @@ TEST_F(TransfersTest, DownloadRowSearchAndRequest) {
   t.HandleSourceFound(kSource, "song.mp3|abc|12.5|20");
   t.HandleSourceFound("10.0.0.3", "song.mp3|OTHER|1|1");
   ASSERT_EQ(t.Sources(0).size(), 1u);
-  EXPECT_EQ(t.Sources(0)[0].average, "12.5");
-  EXPECT_EQ(t.Sources(0)[0].best, "20");
-  EXPECT_EQ(t.Sources(0)[0].use, "0");
+  EXPECT_EQ(SourceTexts(t.Sources(0)[0]), "10.0.0.9 | 12.5 | 20 | 0");
   EXPECT_EQ(t.download_rows()[0].sources, "1");
 
   // A neighbour list spreads the search one step; known and malformed entries are skipped.
@@ -127,10 +104,7 @@ TEST_F(TransfersTest, DownloadRowSearchAndRequest) {
   EXPECT_EQ(Sent(), std::vector<std::string>{"SearchDownload:song.mp3|5503|Alice|ABC -> 10.0.0.9"});
   EXPECT_EQ(t.Sources(0)[0].use, "2");
   EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
-}
-
-TEST_F(TransfersTest, DuplicateNameIsRefusedIgnoringCase) {
-  ASSERT_TRUE(t.StartDownload("Song.mp3", 10, "A", kSource));
+  // The same name again, in another case, is refused.
   EXPECT_FALSE(t.StartDownload("SONG.MP3", 10, "A", kSource));
   ASSERT_EQ(h.runtime.boxes.size(), 1u);
   EXPECT_EQ(h.runtime.boxes[0].text, "The selected file is already being transferred!");
@@ -142,9 +116,8 @@ TEST_F(TransfersTest, DuplicateNameIsRefusedIgnoringCase) {
 TEST_F(TransfersTest, FreshDownloadCompletesAfterHashCheck) {
   const std::string file = Bytes(300000);
   AskedDownload("song.mp3", 300000, HashOf(file));
-  FakeStream* stream = h.runtime.listeners.back()->Offer(kSource);
+  FakeStream* stream = Connected("");  // an empty first read is ignored
   ASSERT_NE(stream, nullptr);
-  stream->Feed("");  // an empty first read is ignored
   stream->Feed("300000|so");
   EXPECT_EQ(stream->TakeSent(), "");
   EXPECT_EQ(t.Sources(0)[0].use, "2");
@@ -153,10 +126,9 @@ TEST_F(TransfersTest, FreshDownloadCompletesAfterHashCheck) {
   EXPECT_EQ(t.Sources(0)[0].use, "1");
   EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
   Tick();
-  EXPECT_EQ(t.download_rows()[0].rate, "0.98 kbs");
-  EXPECT_EQ(t.download_rows()[0].percent, "0%");
-  EXPECT_EQ(t.download_rows()[0].size, "1000 Bytes/292.97 Kb");
-  EXPECT_EQ(t.download_rows()[0].time_remaining, "00:04:57");
+  EXPECT_EQ(
+      RowTexts(t.download_rows()[0]),
+      "song.mp3 | 0% | 0.98 kbs | 00:04:57 | 1000 Bytes/292.97 Kb | 1 |  | Receiving... | 0 | ");
   stream->Feed(file.substr(1000, 150000));
   stream->Feed(file.substr(151000) + "extra bytes beyond the size");
   // Digested as it arrived: no second reading of the file, neither now nor posted.
@@ -165,28 +137,15 @@ TEST_F(TransfersTest, FreshDownloadCompletesAfterHashCheck) {
   EXPECT_EQ(h.runtime.hashing.step_runs, 0);
   EXPECT_TRUE(stream->closed_by_node);
   h.runtime.RunPosted();
-  const TransferRow& row = t.download_rows()[0];
-  EXPECT_EQ(row.status, "Finished");
-  EXPECT_EQ(row.tag, "Finished");
-  EXPECT_EQ(row.percent, "100%");
-  EXPECT_EQ(row.rate, "0 Bytes");
-  EXPECT_EQ(row.size, "292.97 Kb/292.97 Kb");
+  EXPECT_EQ(RowTexts(t.download_rows()[0]),
+            "song.mp3 | 100% | 0 Bytes | 00:00:00 | 292.97 Kb/292.97 Kb | 1 |  | Finished | "
+            "Finished | ");
   EXPECT_EQ(ReadFileBytes(h.home / "dl" / "song.mp3"), file);
   EXPECT_FALSE(std::filesystem::exists(h.home / "dl" / "song.mp3TMP"));
 }
 
-TEST_F(TransfersTest, HashMismatchFailsAndRemovesTheTemporaryFile) {
-  const std::string file = Bytes(2000);
-  AskedDownload("a.bin", 2000, HashOf("something else"));
-  FakeStream* stream = Connected("2000|a.bin|0");
-  stream->Feed(file);
-  h.runtime.RunPosted();
-  EXPECT_EQ(t.download_rows()[0].status, "Error!");
-  EXPECT_EQ(t.download_rows()[0].tag, "Error");
-  EXPECT_FALSE(std::filesystem::exists(h.home / "dl" / "a.bin"));
-  EXPECT_FALSE(std::filesystem::exists(h.home / "dl" / "a.binTMP"));
-}
-
+// Resuming starts 4096 bytes before the end of what is held, from the start while that is less
+// than 5121 bytes.
 TEST_F(TransfersTest, ResumeOffsetsFromTheTemporaryFile) {
   struct Case {
     std::size_t on_disk;
@@ -271,15 +230,14 @@ TEST_F(TransfersTest, DownloadsInProgressSurviveARestart) {
   const std::string file = Bytes(20000, 2);
   const std::string hash = HashOf(file);
   {
-    Transfers first{h.runtime, h.node.messages(), h.node.peers(), h.node.preferences(),
-                    h.node.shared_files()};
-    first.SetSavedDownloadsFile(saved);
-    ASSERT_TRUE(first.StartDownload("song.mp3", 20000, hash, kSource));
+    const auto first = NewTransfers();
+    first->SetSavedDownloadsFile(saved);
+    ASSERT_TRUE(first->StartDownload("song.mp3", 20000, hash, kSource));
     h.runtime.RunPosted();
     EXPECT_EQ(ReadFileBytes(saved),
               "Zorvex unfinished downloads 1\n736F6E672E6D7033|20000|" + EnHex(hash) + "|\n");
-    first.HandleSourceFound(kSource, "song.mp3|" + hash + "|1.5|3");
-    first.HandleSourceFound("10.0.0.8", "song.mp3|" + hash + "|1|1");
+    first->HandleSourceFound(kSource, "song.mp3|" + hash + "|1.5|3");
+    first->HandleSourceFound("10.0.0.8", "song.mp3|" + hash + "|1|1");
     h.runtime.RunPosted();
     EXPECT_EQ(ReadFileBytes(saved), "Zorvex unfinished downloads 1\n736F6E672E6D7033|20000|" +
                                         EnHex(hash) + "|10.0.0.9,10.0.0.8\n");
@@ -287,15 +245,15 @@ TEST_F(TransfersTest, DownloadsInProgressSurviveARestart) {
   }
   WriteFileBytes(h.home / "dl" / "song.mp3TMP", file.substr(0, 10000));
 
-  Transfers second{h.runtime, h.node.messages(), h.node.peers(), h.node.preferences(),
-                   h.node.shared_files()};
-  second.SetSavedDownloadsFile(saved);
-  second.RestoreDownloads();
-  ASSERT_EQ(second.download_rows().size(), 1u);
-  EXPECT_EQ(second.download_rows()[0].file_name, "song.mp3");
-  EXPECT_EQ(second.download_rows()[0].size, "0 Kb/19.53 Kb");
-  EXPECT_EQ(second.download_rows()[0].status, "Finding More Sources...");
-  EXPECT_TRUE(second.download_rows()[0].restored);
+  const auto second = NewTransfers();
+  second->SetSavedDownloadsFile(saved);
+  second->RestoreDownloads();
+  ASSERT_EQ(second->download_rows().size(), 1u);
+  EXPECT_EQ(
+      RowTexts(second->download_rows()[0]),
+      "song.mp3 | 0% | 0.00 kbs | 00:00:00 | 0 Kb/19.53 Kb | None |  | Finding More Sources... "
+      "| 0 | ");
+  EXPECT_TRUE(second->download_rows()[0].restored);
   EXPECT_EQ(Sent(), (std::vector<std::string>{
                         "SourceSearch:song.mp3|" + hash + "|20000 -> 10.0.0.9",
                         "SourceSearch:song.mp3|" + hash + "|20000 -> 10.0.0.8",
@@ -303,40 +261,53 @@ TEST_F(TransfersTest, DownloadsInProgressSurviveARestart) {
   Tick(15);
   h.AddNeighbours({"10.0.0.2"});
   Sent();
-  second.NeighbourAdded();  // the search pass starts over with the new neighbour asked
+  second->NeighbourAdded();  // the search pass starts over with the new neighbour asked
   EXPECT_EQ(Sent(),
             std::vector<std::string>{"SourceSearch:song.mp3|" + hash + "|20000 -> 10.0.0.2"});
-  second.HandleSourceFound("10.0.0.8", "song.mp3|" + hash + "|1|1");
+  second->HandleSourceFound("10.0.0.8", "song.mp3|" + hash + "|1|1");
   Tick(19);
   EXPECT_TRUE(Sent().empty());
   Tick();
   EXPECT_EQ(Sent(), std::vector<std::string>{"SearchDownload:song.mp3|5503|Alice|" + hash +
                                              " -> 10.0.0.8"});
-  FakeStream* stream = h.runtime.listeners.back()->Offer("10.0.0.8");
+  FakeStream* stream = Connected("20000|song.mp3|0", "10.0.0.8");
   ASSERT_NE(stream, nullptr);
-  stream->Feed("20000|song.mp3|0");
   EXPECT_EQ(stream->TakeSent(), "Start:song.mp3|5904");
-  second.CancelTransfer(false, 0);
+  second->CancelTransfer(false, 0);
   h.runtime.RunPosted();
   EXPECT_FALSE(std::filesystem::exists(saved));
 }
 
-TEST_F(TransfersTest, LongerTemporaryFileStopsWithoutReply) {
-  WriteFileBytes(h.home / "dl" / "f.binTMP", Bytes(9000));
-  AskedDownload("f.bin", 8000, "H");
-  FakeStream* stream = Connected("8000|f.bin|0");
-  EXPECT_EQ(stream->TakeSent(), "");
-  EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
-  EXPECT_EQ(ReadFileBytes(h.home / "dl" / "f.binTMP").size(), 9000u);
-}
-
-TEST_F(TransfersTest, EmptyFileCompletesAfterStart) {
+// An empty file, one whose digest does not match, a temporary file longer than the file and a
+// download folder that cannot be written, one after the other.
+TEST_F(TransfersTest, DownloadsThatEndOrStopWithoutTheUsualBytes) {
   AskedDownload("empty.txt", 0, HashOf(""));
   FakeStream* stream = Connected("0|empty.txt|0");
   EXPECT_EQ(stream->TakeSent(), "Start:empty.txt|0");
   h.runtime.RunPosted();
   EXPECT_EQ(t.download_rows()[0].status, "Finished");
   EXPECT_TRUE(std::filesystem::exists(h.home / "dl" / "empty.txt"));
+
+  AskedDownload("a.bin", 2000, HashOf("something else"));
+  Connected("2000|a.bin|0")->Feed(Bytes(2000));
+  h.runtime.RunPosted();
+  EXPECT_EQ(t.download_rows()[1].status, "Error!");
+  EXPECT_EQ(t.download_rows()[1].tag, "Error");
+  EXPECT_FALSE(std::filesystem::exists(h.home / "dl" / "a.bin"));
+  EXPECT_FALSE(std::filesystem::exists(h.home / "dl" / "a.binTMP"));
+
+  WriteFileBytes(h.home / "dl" / "f.binTMP", Bytes(9000));
+  AskedDownload("f.bin", 8000, "H");
+  stream = Connected("8000|f.bin|0");
+  EXPECT_EQ(stream->TakeSent(), "");
+  EXPECT_EQ(t.download_rows()[2].status, "Receiving...");
+  EXPECT_EQ(ReadFileBytes(h.home / "dl" / "f.binTMP").size(), 9000u);
+
+  h.node.preferences().DLDir = (h.home / "missing").string() + "/";
+  AskedDownload("u.bin", 10, "H", "10.0.0.8");
+  stream = Connected("10|u.bin|0", "10.0.0.8");
+  EXPECT_EQ(stream->TakeSent(), "");
+  EXPECT_EQ(t.download_rows()[3].status, "Error!");
 }
 
 TEST_F(TransfersTest, UnsafeOrMalformedHeadersFailTheConnectionOnly) {
@@ -356,15 +327,10 @@ TEST_F(TransfersTest, UnsafeOrMalformedHeadersFailTheConnectionOnly) {
   EXPECT_FALSE(std::filesystem::exists(h.home / "evilTMP"));
 }
 
-TEST_F(TransfersTest, UnwritableDownloadFolderFails) {
-  h.node.preferences().DLDir = (h.home / "missing").string() + "/";
-  AskedDownload("a.bin", 10, "H");
-  FakeStream* stream = Connected("10|a.bin|0");
-  EXPECT_EQ(stream->TakeSent(), "");
-  EXPECT_EQ(t.download_rows()[0].status, "Error!");
-}
-
-TEST_F(TransfersTest, PauseTogglesOnlyWithAConnection) {
+// Pausing needs a connection; a source lost afterwards starts a new pass.
+TEST_F(TransfersTest, PauseTogglesOnlyWithAConnectionThenTheSourceIsLost) {
+  h.AddNeighbours({"10.0.0.2"});
+  h.Flush();
   AskedDownload("a.bin", 100000, "H");
   t.PauseDownload(0);
   EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
@@ -375,6 +341,10 @@ TEST_F(TransfersTest, PauseTogglesOnlyWithAConnection) {
   t.PauseDownload(0);
   EXPECT_EQ(t.download_rows()[0].status, "Receiving...");
   EXPECT_EQ(stream->TakeSent(), "PausePause");
+  stream->Feed(Bytes(5000));
+  stream->CloseFromPeer();
+  EXPECT_EQ(t.Sources(0)[0].use, "-1");
+  EXPECT_EQ(t.download_rows()[0].status, "Finding More Sources...");
 }
 
 TEST_F(TransfersTest, TuningAsksForLargerPacketsEveryFifteenTicks) {
@@ -382,25 +352,18 @@ TEST_F(TransfersTest, TuningAsksForLargerPacketsEveryFifteenTicks) {
   FakeStream* stream = Connected("10000000|a.bin|0");
   stream->TakeSent();
   std::string data = Bytes(1024);
+  const std::map<int, std::string> asks = {
+      {15, "Packet:1084"}, {30, "Packet:1144"}, {45, "Packet:1204"}};
   for (int tick = 1; tick <= 45; ++tick) {
     for (int k = 0; k < tick; ++k)
       stream->Feed(data);  // a growing rate
     Tick();
-    const std::string sent = stream->TakeSent();
-    if (tick == 15)
-      EXPECT_EQ(sent, "Packet:1084");
-    else if (tick == 30)
-      EXPECT_EQ(sent, "Packet:1144");
-    else if (tick == 45)
-      EXPECT_EQ(sent, "Packet:1204");
-    else
-      EXPECT_EQ(sent, "") << tick;
+    EXPECT_EQ(stream->TakeSent(), asks.contains(tick) ? asks.at(tick) : "") << tick;
   }
   // A steady rate ends the tuning with the size before the last increase.
   for (int tick = 1; tick <= 30; ++tick) {
     Tick();
-    const std::string sent = stream->TakeSent();
-    EXPECT_EQ(sent, tick == 15 ? "Packet:1144" : "") << tick;
+    EXPECT_EQ(stream->TakeSent(), tick == 15 ? "Packet:1144" : "") << tick;
   }
 }
 
@@ -439,17 +402,6 @@ TEST_F(TransfersTest, NoSourceFailsAfterTheFirstPass) {
   EXPECT_EQ(t.download_rows()[0].tag, "Error");
 }
 
-TEST_F(TransfersTest, LostSourceStartsANewPass) {
-  h.AddNeighbours({"10.0.0.2"});
-  h.Flush();
-  AskedDownload("a.bin", 100000, "H");
-  FakeStream* stream = Connected("100000|a.bin|0");
-  stream->Feed(Bytes(5000));
-  stream->CloseFromPeer();
-  EXPECT_EQ(t.Sources(0)[0].use, "-1");
-  EXPECT_EQ(t.download_rows()[0].status, "Finding More Sources...");
-}
-
 TEST_F(TransfersTest, CancelClearAndReuseTheLowestFreeInstance) {
   ASSERT_TRUE(t.StartDownload("a.bin", 100, "H", kSource));
   ASSERT_TRUE(t.StartDownload("b.bin", 100, "H", kSource));
@@ -473,7 +425,7 @@ TEST_F(TransfersTest, CancelClearAndReuseTheLowestFreeInstance) {
 // --- Uploads ---
 
 // The limiters' timers are the last two made before the fixture's first.
-TEST_F(TransfersTest, UploadLimitSendsWholePacketsAtItsPace) {
+TEST_F(TransfersTest, UploadLimitSendsWholePacketsAtItsPaceDownloadLimitPausesReading) {
   h.node.preferences().UploadLimit = 10;  // 10240 bytes a second, 8192 at once
   t.ApplyRateLimits();
   const std::string file = Bytes(100000);
@@ -492,13 +444,12 @@ TEST_F(TransfersTest, UploadLimitSendsWholePacketsAtItsPace) {
   t.ApplyRateLimits();
   stream->ConfirmSent();
   EXPECT_EQ(stream->TakeSent(), file.substr(13312));
-}
 
-TEST_F(TransfersTest, DownloadLimitStopsReadingUntilTheBucketRefills) {
+  // A download limit stops reading until the bucket refills.
   h.node.preferences().DownloadLimit = 10;
   t.ApplyRateLimits();
   AskedDownload("a.bin", 100000, "H");
-  FakeStream* stream = Connected("100000|a.bin|0");
+  stream = Connected("100000|a.bin|0");
   ASSERT_NE(stream, nullptr);
   stream->Feed(Bytes(4000));
   EXPECT_FALSE(stream->read_paused);
@@ -517,13 +468,8 @@ TEST_F(TransfersTest, UploadSendsHeaderPacketsAndFinishes) {
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(stream->peer, kSource);
   EXPECT_EQ(stream->connect_port, 5503);
-  const TransferRow& row = t.upload_rows().at(0);
-  EXPECT_EQ(row.file_name, "Song.mp3");
-  EXPECT_EQ(row.status, "Connecting...");
-  EXPECT_EQ(row.username, "Bob");
-  EXPECT_EQ(row.peer, kSource);
-  EXPECT_EQ(row.rate, "0 Bytes");
-  EXPECT_EQ(row.size, "4.88 Kb");
+  EXPECT_EQ(RowTexts(t.upload_rows().at(0)),
+            "Song.mp3 | 0% | 0 Bytes | 00:00:00 | 4.88 Kb |  | Bob | Connecting... | 0 | 10.0.0.9");
   stream->AcceptConnect();
   EXPECT_EQ(stream->TakeSent(), "5000|Song.mp3|0");
   EXPECT_EQ(t.upload_rows()[0].status, "Sending...");
@@ -531,12 +477,14 @@ TEST_F(TransfersTest, UploadSendsHeaderPacketsAndFinishes) {
   stream->Feed("START:SONG.MP3|0");
   EXPECT_EQ(stream->TakeSent(), file);
   Tick();
-  EXPECT_EQ(t.upload_rows()[0].rate, "0 kbs");
-  EXPECT_EQ(t.upload_rows()[0].percent, "0%");
+  EXPECT_EQ(
+      RowTexts(t.upload_rows()[0]),
+      "Song.mp3 | 0% | 0 kbs | 00:00:00 | 0 Bytes/4.88 Kb |  | Bob | Sending... | 0 | 10.0.0.9");
   stream->ConfirmSent();
-  EXPECT_EQ(t.upload_rows()[0].status, "Finished");
-  EXPECT_EQ(t.upload_rows()[0].percent, "100%");
-  EXPECT_EQ(t.upload_rows()[0].size, "4.88 Kb/4.88 Kb");
+  EXPECT_EQ(
+      RowTexts(t.upload_rows()[0]),
+      "Song.mp3 | 100% | 0 Bytes | 00:00:00 | 4.88 Kb/4.88 Kb |  | Bob | Finished | Finished | "
+      "10.0.0.9");
 }
 
 TEST_F(TransfersTest, UploadShortFileResumeAndJoinedWords) {
@@ -581,26 +529,29 @@ TEST_F(TransfersTest, UploadShortFileResumeAndJoinedWords) {
 
 TEST_F(TransfersTest, UploadEndings) {
   const std::string hash = Shared("a.bin", Bytes(400000));
-  FakeStream* stream = Upload("a.bin|5503|Bob|" + hash);
-  stream->AcceptConnect();
-  stream->Feed("Start:other.bin|0");
-  EXPECT_EQ(t.upload_rows()[0].status, "Error!");
-
-  stream = Upload("a.bin|5503|Bob|" + hash);
-  stream->AcceptConnect();
-  stream->Feed("Close");
-  EXPECT_EQ(t.upload_rows()[1].status, "Finished");
-
-  stream = Upload("a.bin|5503|Bob|" + hash);
-  stream->AcceptConnect();
-  stream->Feed("Start:a.bin|0");
-  stream->CloseFromPeer();
-  EXPECT_EQ(t.upload_rows()[2].status, "Error!");
-
+  FakeStream* stream = nullptr;
+  // A start for another file fails, "Close" finishes, a close long before the end fails.
+  for (const auto& [words, peer_closes, status] :
+       {std::tuple{"Start:other.bin|0", false, "Error!"}, std::tuple{"Close", false, "Finished"},
+        std::tuple{"Start:a.bin|0", true, "Error!"}}) {
+    stream = Upload("a.bin|5503|Bob|" + hash);
+    stream->AcceptConnect();
+    stream->Feed(words);
+    if (peer_closes) stream->CloseFromPeer();
+    EXPECT_EQ(t.upload_rows().back().status, status) << words;
+  }
   stream = Upload("a.bin|5503|Bob|" + hash);
   stream->RefuseConnect();
   EXPECT_EQ(t.upload_rows()[3].status, "Error!");
   EXPECT_EQ(t.upload_rows()[3].tag, "Error");
+
+  // A file gone before the connection is up fails without a byte.
+  const std::string gone = Shared("g.bin", Bytes(3000));
+  stream = Upload("g.bin|5503|Bob|" + gone);
+  std::filesystem::remove(h.home / "share" / "g.bin");
+  stream->AcceptConnect();
+  EXPECT_EQ(stream->TakeSent(), "");
+  EXPECT_EQ(t.upload_rows()[4].status, "Error!");
 
   // Once the whole file was read, an orderly close finishes the upload and a reset fails it.
   const std::string small = Shared("s.bin", Bytes(1000));
@@ -629,67 +580,54 @@ TEST_F(TransfersTest, ABrokenDownloadConnectionCostsItsSourceWhateverTheState) {
   EXPECT_EQ(t.Sources(1)[0].use, "-1");
 }
 
-TEST_F(TransfersTest, UnreadableUploadFileFailsWithoutBytes) {
-  const std::string hash = Shared("a.bin", Bytes(3000));
-  FakeStream* stream = Upload("a.bin|5503|Bob|" + hash);
-  std::filesystem::remove(h.home / "share" / "a.bin");
-  stream->AcceptConnect();
-  EXPECT_EQ(stream->TakeSent(), "");
-  EXPECT_EQ(t.upload_rows()[0].status, "Error!");
-}
-
+// The per-user limit compares addresses ignoring case.
 TEST_F(TransfersTest, SlotLimitsAndInstanceReuse) {
   const std::string hash = Shared("a.bin", Bytes(3000));
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.1");
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.2");
+  const std::string request = "a.bin|5503|Bob|" + hash;
+  Upload(request, "10.0.0.1");
+  Upload(request, "10.0.0.2");
   Upload("A.BIN|5503|Bob|" + hash, "10.0.0.3");
   EXPECT_EQ(t.upload_rows().size(), 3u);
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");  // MaxULs 3
+  Upload(request, "10.0.0.4");  // MaxULs 3
   EXPECT_EQ(t.upload_rows().size(), 3u);
   EXPECT_TRUE(Sent().empty());
 
   h.node.preferences().MaxULs = 10;
   h.node.preferences().MaxULUsers = 1;
-  FakeStream* fourth = Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");
+  FakeStream* fourth = Upload(request, "10.0.0.4");
   EXPECT_EQ(t.upload_rows().size(), 4u);
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");  // per-user limit
+  Upload(request, "10.0.0.4");  // per-user limit
   EXPECT_EQ(t.upload_rows().size(), 4u);
   h.node.preferences().MaxULUsers = 2;
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");
+  Upload(request, "10.0.0.4");
   EXPECT_EQ(t.upload_rows().size(), 5u);
   h.node.preferences().MaxULUsers = 1;
   fourth->RefuseConnect();
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.4");  // the address still holds one
+  Upload(request, "10.0.0.4");  // the address still holds one
   EXPECT_EQ(t.upload_rows().size(), 5u);
 
   t.CancelTransfer(true, 1);
   EXPECT_EQ(t.upload_rows()[1].status, "Cancelled");
-  Upload("a.bin|5503|Bob|" + hash, "10.0.0.2");
+  Upload(request, "10.0.0.2");
   EXPECT_EQ(t.upload_rows().back().tag, "1");  // the lowest free instance
+  Upload(request, "host.example");
+  Upload(request, "HOST.EXAMPLE");
+  EXPECT_EQ(t.upload_rows().size(), 7u);
 }
 
-TEST_F(TransfersTest, PerUserLimitIgnoresCase) {
-  const std::string hash = Shared("a.bin", Bytes(3000));
-  h.node.preferences().MaxULs = 5;
-  t.HandleSearchDownload("host.example", "a.bin|5503|Bob|" + hash);
-  t.HandleSearchDownload("HOST.EXAMPLE", "a.bin|5503|Bob|" + hash);
-  EXPECT_EQ(t.upload_rows().size(), 1u);
-}
-
-TEST_F(TransfersTest, SearchDownloadWithoutMatchAnswersMiscError) {
+// A request for a file not shared is answered with an error; a source search with the
+// neighbours and, when the file is shared, with its rates.
+TEST_F(TransfersTest, AnswersSearchDownloadsAndSourceSearches) {
   h.node.preferences().Nickname = "Carol";
-  Shared("a.bin", Bytes(10));
+  const std::string hash = Shared("a.bin", Bytes(10));
   t.HandleSearchDownload(kSource, "a.bin|5503|Bob|WRONGHASH");
   EXPECT_EQ(Sent(),
             std::vector<std::string>{
                 "MiscError: Could not find that file in Carol's Shared Files! -> 10.0.0.9"});
   EXPECT_TRUE(t.upload_rows().empty());
-}
 
-TEST_F(TransfersTest, AnswersSourceSearch) {
   h.AddNeighbours({"10.0.0.2", "10.0.0.3"});
   h.Flush();
-  const std::string hash = Shared("a.bin", Bytes(10));
   h.node.preferences().AverageUploadRate = 12.5;
   h.node.preferences().BestUploadRate = 40;
   t.HandleSourceSearch(kSource, "A.BIN|" + hash + "|10");
@@ -741,16 +679,8 @@ TEST_F(TransfersTest, SourceListsTakeOnlyAskedPeersAndStayBounded) {
   EXPECT_TRUE(Sent().empty());
   t.HandleSourceData(kSource, "a.bin|10.0.0.4|010.0.0.5|224.0.0.9|");
   EXPECT_EQ(Sent(), std::vector<std::string>{"SourceSearch:a.bin|H|100 -> 10.0.0.4"});
-  // Each asked peer names twelve more: the peers asked stop at the bound.
-  std::size_t asked = 2;
-  for (int i = 0; i < 200; ++i) {
-    std::string list = "a.bin|";
-    for (int k = 0; k < 12; ++k)
-      list += "10.1." + std::to_string(i) + "." + std::to_string(k + 1) + "|";
-    t.HandleSourceData(i == 0 ? "10.0.0.4" : "10.1." + std::to_string(i - 1) + ".1", list);
-    asked += h.Flush().size();
-  }
-  EXPECT_EQ(asked, kMaxSourcePeersAsked);
+  // The peers asked stop at the bound.
+  EXPECT_EQ(1 + AskedAlongAChain("10.0.0.4"), kMaxSourcePeersAsked);
   for (int i = 0; i < 300; ++i)
     t.HandleSourceFound("10.2." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1),
                         "a.bin|H|1|1");
@@ -762,16 +692,7 @@ TEST_F(TransfersTest, AStudyMayMoveTheSourceSearchBound) {
   t.SetSourceAskLimit(5000);
   ASSERT_TRUE(t.StartDownload("a.bin", 100, "H", kSource));
   Sent();
-  // Past the built-in 2,000.
-  std::size_t asked = 1;
-  for (int i = 0; i < 200; ++i) {
-    std::string list = "a.bin|";
-    for (int k = 0; k < 12; ++k)
-      list += "10.1." + std::to_string(i) + "." + std::to_string(k + 1) + "|";
-    t.HandleSourceData(i == 0 ? kSource : "10.1." + std::to_string(i - 1) + ".1", list);
-    asked += h.Flush().size();
-  }
-  EXPECT_EQ(asked, 1u + 200 * 12);
+  EXPECT_EQ(AskedAlongAChain(kSource), 1u + 200 * 12);  // past the built-in 2,000
 }
 
 TEST_F(TransfersTest, RowAndSourceTextsBeforeTheHeader) {
