@@ -10,7 +10,6 @@
 
 using zorvex::fuzzing::Broken;
 using zorvex::fuzzing::FuzzNode;
-using zorvex::fuzzing::Sandbox;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -22,9 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto entries = zorvex::ParseGatewayPage(pages[0], &separators);
   if (entries.size() > zorvex::kMaxGatewayEntries || entries.size() > separators) std::abort();
 
-  Sandbox::Get().Reset();
-  {
-    FuzzNode n;
+  return zorvex::fuzzing::RunNode([&](FuzzNode& n) {
     n.node.preferences().GatewayList =
         "One*http://gw1.example/gateway.php|Two*http://gw2.example/gateway.php|";
     n.node.Run();
@@ -40,6 +37,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     n.Advance(1);
     if (n.node.bootstrap().busy()) Broken("the bootstrap never ends");
     n.Check();
-  }
-  return 0;
+  });
 }

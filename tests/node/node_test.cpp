@@ -11,22 +11,14 @@
 namespace zorvex {
 namespace {
 
-using testing::Messages;
-using testing::NodeHarness;
-using Sent = std::vector<std::string>;
+using namespace testing;
+using NodeTest = NodeFixture;
 
-class NodeTest : public ::testing::Test {
- protected:
-  NodeHarness h;
-};
-
-TEST_F(NodeTest, MiscErrorShowsTheTextAndBeeps) {
+// An error shows its text and beeps; presence probes are answered for anyone.
+TEST_F(NodeTest, MiscErrorAndPresenceProbes) {
   EXPECT_TRUE(h.Receive("MiscError:Busy", "10.0.0.2").empty());
   EXPECT_EQ(h.node.Snapshot().status_line, "Error Received: Busy");
   EXPECT_EQ(h.runtime.beeps, 1);
-}
-
-TEST_F(NodeTest, PresenceProbesAreAnsweredForAnyone) {
   EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
   EXPECT_EQ(Messages(h.Receive("Ping+x", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
 }
@@ -121,10 +113,11 @@ TEST_F(NodeTest, GatewayPageListsUsNeighboursAndCacheOnce) {
   EXPECT_EQ(h.node.GatewayPage(), "10.0.0.1<br>10.0.0.2<br>10.0.0.3<br>10.0.5.5<br>");
 }
 
-TEST_F(NodeTest, MalformedMessagesOfEveryFamilyAreCountedAndHarmless) {
+// Malformed messages of every family, then random bytes, are counted and change nothing.
+TEST_F(NodeTest, MalformedAndRandomDatagramsAreCountedAndHarmless) {
   h.AddNeighbours({"10.0.0.2"});
   // "#" stands for a number of 60000 digits.
-  auto messages = testing::Words(
+  auto messages = Words(
       "SearchDownload: SearchDownload:a|b SearchFor: SearchFor:q|#|1 SearchFor:q|1|# SearchList: "
       "SearchList:q|1|# SearchFound: SearchFound:q|1|n|#|a|b|c|d|e ConnectNew: ConnectNew:||||| "
       "ConnectNew:a|#|1|s|v|0 ConnectEst:a|1|1|s|v|#|extra|fields ConnectRqr: ConnectRqr:|# "
@@ -145,11 +138,8 @@ TEST_F(NodeTest, MalformedMessagesOfEveryFamilyAreCountedAndHarmless) {
   EXPECT_EQ(h.node.peers().size(), 1u);
   EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
   EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
-}
 
-TEST_F(NodeTest, RandomBytesNeverStopTheNodeAnswering) {
-  h.AddNeighbours({"10.0.0.2"});
-  const auto before = h.node.messages().counters().in;
+  const auto in = h.node.messages().counters().in;
   std::mt19937 random(3);
   for (int i = 0; i < 3000; ++i) {
     std::string junk(1 + random() % 200, '\0');
@@ -161,7 +151,7 @@ TEST_F(NodeTest, RandomBytesNeverStopTheNodeAnswering) {
     h.runtime.handler->OnDatagram(junk, "10.0.0." + std::to_string(2 + random() % 5));
   }
   h.Flush();
-  EXPECT_EQ(h.node.messages().counters().in, before + 3000);
+  EXPECT_EQ(h.node.messages().counters().in, in + 3000);
   EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
 }
 
