@@ -8,9 +8,7 @@
 namespace zorvex {
 namespace {
 
-using testing::Messages;
-using testing::NodeHarness;
-using Sent = std::vector<std::string>;
+using namespace testing;
 
 const std::string kAwayReplyMessage =
     "MiscIM:Alice|49276D2063757272656E746C7920617761792E2020596F7572206D6573736167652068617320"

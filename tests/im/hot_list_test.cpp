@@ -9,9 +9,7 @@
 namespace zorvex {
 namespace {
 
-using testing::Messages;
-using testing::NodeHarness;
-using Sent = std::vector<std::string>;
+using namespace testing;
 
 class HotListTest : public ::testing::Test {
  protected:
@@ -28,10 +26,6 @@ class HotListTest : public ::testing::Test {
     for (const HotListNode& n : list().nodes())
       out.push_back(n.key + "=" + n.text + "@" + n.tag + " under " + n.parent);
     return out;
-  }
-  void Ticks(int count) {
-    for (int i = 0; i < count; ++i)
-      h.node.liveness().Tick();
   }
 
   NodeHarness h;
@@ -124,11 +118,11 @@ TEST_F(HotListTest, AnsweringBuddiesStayOnlineAndSilentOnesGoOfflineAtTheCheck) 
   h.Receive("Pong-", "10.0.0.2");
   h.Receive("Pong-", "10.0.0.3");
   for (int cycle = 0; cycle < 3; ++cycle) {
-    Ticks(180);
+    h.Ticks(180);
     EXPECT_EQ(Messages(h.Flush()), (Sent{"Ping- -> 10.0.0.2", "Ping- -> 10.0.0.3"}));
     h.Receive("Pong-", "10.0.0.2");
     if (cycle == 0) h.Receive("Pong-", "10.0.0.3");  // Carol falls silent after this cycle
-    Ticks(30);
+    h.Ticks(30);
     h.Flush();
     const auto& nodes = list().nodes();
     ASSERT_EQ(nodes.size(), 4u);

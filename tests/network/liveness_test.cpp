@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "network/bootstrap.h"
 #include "network/peer_table.h"
 #include "node/node_harness.h"
@@ -9,34 +11,23 @@
 namespace zorvex {
 namespace {
 
-using testing::Messages;
-using testing::NodeHarness;
-using Sent = std::vector<std::string>;
-
-void TickTimes(NodeHarness& h, int ticks) {
-  for (int i = 0; i < ticks; ++i)
-    h.node.liveness().Tick();
-}
-
-class LivenessTest : public ::testing::Test {
- protected:
-  NodeHarness h;
-};
+using namespace testing;
+using LivenessTest = NodeFixture;
 
 TEST_F(LivenessTest, ASilentNeighbourGoesAtTheSecondSweep) {
   h.AddNeighbours({"10.0.0.2"});
-  TickTimes(h, 179);
+  h.Ticks(179);
   EXPECT_TRUE(h.Flush().empty());
-  TickTimes(h, 1);  // 180: the row is confirmed, nobody is pinged
+  h.Ticks(1);  // 180: the row is confirmed, nobody is pinged
   EXPECT_TRUE(h.Flush().empty());
-  TickTimes(h, 30);  // 210: the first sweep marks it pending
+  h.Ticks(30);  // 210: the first sweep marks it pending
   EXPECT_EQ(h.node.liveness().counter(), 0);
   EXPECT_EQ(Messages(h.Flush()), (Sent{"ConnectRqr:|9 -> 10.0.0.2", "ConnectRqr:|9 -> 10.0.0.2"}));
   ASSERT_EQ(h.node.peers().size(), 1u);
   EXPECT_FALSE(h.node.peers().rows()[0].confirmed);
-  TickTimes(h, 180);  // a pending row is pinged
+  h.Ticks(180);  // a pending row is pinged
   EXPECT_EQ(Messages(h.Flush()), Sent{"Ping+ -> 10.0.0.2"});
-  TickTimes(h, 30);  // second sweep: dropped and told
+  h.Ticks(30);  // second sweep: dropped and told
   EXPECT_EQ(Messages(h.Flush()), Sent{"ConnectDisconnect -> 10.0.0.2"});
   EXPECT_EQ(h.node.peers().size(), 0u);
   EXPECT_FALSE(h.node.peers().connected());
@@ -45,27 +36,27 @@ TEST_F(LivenessTest, ASilentNeighbourGoesAtTheSecondSweep) {
 
 TEST_F(LivenessTest, PingOrPongBetweenSweepsKeepsANeighbour) {
   h.AddNeighbours({"10.0.0.2", "10.0.0.3"});
-  TickTimes(h, 210);
+  h.Ticks(210);
   h.Flush();
   EXPECT_EQ(Messages(h.Receive("Ping+", "10.0.0.2")), Sent{"Pong+ -> 10.0.0.2"});
   EXPECT_TRUE(h.Receive("Pong+", "10.0.0.3").empty());
   EXPECT_TRUE(h.Receive("Ping+", "10.0.0.9").empty());  // strangers are not answered
   EXPECT_TRUE(h.Receive("Pong+", "10.0.0.9").empty());
-  TickTimes(h, 210);
+  h.Ticks(210);
   EXPECT_EQ(Messages(h.Flush()), (Sent{"ConnectRqr:|8 -> 10.0.0.2", "ConnectRqr:|8 -> 10.0.0.2"}));
   EXPECT_EQ(h.node.peers().size(), 2u);
 }
 
 TEST_F(LivenessTest, OnlyPendingRowsArePingedAndDropped) {
   h.AddNeighbours({"10.0.0.2", "10.0.0.3", "10.0.0.4"});
-  TickTimes(h, 210);
+  h.Ticks(210);
   h.Flush();
   h.Receive("Pong+", "10.0.0.2");
   h.Receive("Pong+", "10.0.0.4");
-  TickTimes(h, 180);
+  h.Ticks(180);
   EXPECT_EQ(Messages(h.Flush()), Sent{"Ping+ -> 10.0.0.3"});
   h.runtime.draws = {0.0, 0.0};
-  TickTimes(h, 30);
+  h.Ticks(30);
   EXPECT_EQ(Messages(h.Flush()), (Sent{"ConnectDisconnect -> 10.0.0.3", "ConnectRqr:|8 -> 10.0.0.2",
                                        "ConnectRqr:|8 -> 10.0.0.2"}));
   ASSERT_EQ(h.node.peers().size(), 2u);
@@ -75,13 +66,11 @@ TEST_F(LivenessTest, OnlyPendingRowsArePingedAndDropped) {
 
 TEST_F(LivenessTest, AllPendingAtTheSweepEmptiesTheTableAndStartsTheBootstrap) {
   h.AddNeighbours({"10.0.0.2", "10.0.0.3", "10.0.0.4"});
-  TickTimes(h, 420);
+  h.Ticks(420);
   EXPECT_EQ(h.node.peers().size(), 0u);
   const auto sent = Messages(h.Flush());
-  int disconnects = 0;
-  for (const auto& m : sent)
-    disconnects += m.starts_with("ConnectDisconnect -> ");
-  EXPECT_EQ(disconnects, 3);
+  EXPECT_EQ(std::ranges::count_if(sent, [](auto& m) { return m.starts_with("ConnectDisconnect"); }),
+            3);
   EXPECT_TRUE(h.node.bootstrap().timer_active());
 }
 

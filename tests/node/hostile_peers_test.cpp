@@ -36,7 +36,8 @@ TEST(HostileAddressTest, OnlyPlainAddressesOfOneHostPass) {
   }
 }
 
-// One neighbour, room for more: a walk request offers this node to the named host and passes on.
+// One neighbour, room for more: a walk request offers this node to the named host, or to the
+// sender when it names none, and passes on with one hop fewer, capped.
 TEST(HostilePeersTest, WalkRequestsReadTheirHopCountSafely) {
   const auto walk = [](const std::string& payload) {
     NodeHarness h;
@@ -44,11 +45,12 @@ TEST(HostilePeersTest, WalkRequestsReadTheirHopCountSafely) {
     h.Flush();
     return Messages(h.Receive("ConnectRqr:" + payload, "10.0.0.9"));
   };
-  // Bad hop counts, and addresses that are not one host's, are neither offered nor passed on.
+  // Bad hop counts, malformed requests, and addresses that are not one host's, are neither
+  // offered nor passed on (the double space is the empty payload).
   for (const auto& payload :
        Words("127.0.0.61|-2147483648 |-2147483648 10.0.0.5|-1 10.0.0.5|0 10.0.0.5|+3 "
              "10.0.0.5|99999999999999999999 08.0.0.1|3 010.0.0.1|3 0.0.0.0|3 255.255.255.255|3 "
-             "224.0.0.1|3")) {
+             "224.0.0.1|3  | 10.0.7.7 |x evil.example|3 1.2.3.4.5|3 |3|4")) {
     EXPECT_EQ(walk(payload), Sent{}) << payload;
   }
   const std::string offer = "ConnectNew:Alice|3|0|0 Bytes|1.2.1|1 -> ";
@@ -57,7 +59,10 @@ TEST(HostilePeersTest, WalkRequestsReadTheirHopCountSafely) {
   EXPECT_EQ(walk("10.0.0.5|2"), (Sent{offer + "10.0.0.5", "ConnectRqr:10.0.0.5|1 -> 10.0.0.2"}));
   EXPECT_EQ(walk("10.0.0.5|2147483647"), (Sent{offer + "10.0.0.5", capped}));
   EXPECT_EQ(walk("10.0.0.5|4294967296"), (Sent{offer + "10.0.0.5", capped}));
+  EXPECT_EQ(walk("|1"), Sent{offer + "10.0.0.9"});
   EXPECT_EQ(walk("|3"), (Sent{offer + "10.0.0.9", "ConnectRqr:10.0.0.9|2 -> 10.0.0.2"}));
+  // A neighbour is not offered again.
+  EXPECT_EQ(walk("10.0.0.2|99999"), Sent{"ConnectRqr:10.0.0.2|15 -> 10.0.0.2"});
 }
 
 class HostileSearchTest : public ::testing::Test {

@@ -37,6 +37,11 @@ class NodeHarness {
     node.messages().Tick();
     return runtime.TakeSent();
   }
+  // Runs the liveness sweep's one-second tick `count` times.
+  void Ticks(int count) {
+    for (int i = 0; i < count; ++i)
+      node.liveness().Tick();
+  }
   // Makes each address a neighbour through an acceptance, discarding what that sends.
   void AddNeighbours(const std::vector<std::string>& addresses) {
     for (const auto& address : addresses)
