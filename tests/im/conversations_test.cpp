@@ -10,16 +10,18 @@ namespace {
 
 using namespace testing;
 
-const std::string kAwayReplyMessage =
-    "MiscIM:Alice|49276D2063757272656E746C7920617761792E2020596F7572206D6573736167652068617320"
-    "6265656E2073617665642E";
-
 class ConversationsTest : public ::testing::Test {
  protected:
   Conversations& im() { return h.node.conversations(); }
   const Conversation& Only() {
     EXPECT_EQ(im().conversations().size(), 1u);
     return im().conversations().front();
+  }
+  // The only conversation as "tag peer who [caption] shown|hidden: text".
+  std::string Describe() {
+    const Conversation& c = Only();
+    return c.tag + " " + c.peer_address + " " + c.who_is + " [" + c.caption + "] " +
+           (c.visible ? "shown" : "hidden") + ": " + c.text;
   }
   std::vector<std::string> Say(const std::string& address, const std::string& nickname,
                                std::string_view text) {
@@ -31,13 +33,7 @@ class ConversationsTest : public ::testing::Test {
 
 TEST_F(ConversationsTest, AFirstMessageOpensAShownConversationNamedForTheSender) {
   EXPECT_TRUE(h.Receive("MiscIM:Bob|6869", "10.0.0.2").empty());
-  const Conversation& c = Only();
-  EXPECT_EQ(c.tag, "IM>10.0.0.2");
-  EXPECT_EQ(c.peer_address, "10.0.0.2");
-  EXPECT_EQ(c.who_is, "Bob");
-  EXPECT_EQ(c.caption, "Bob - Instant Message");
-  EXPECT_EQ(c.text, "Bob:  hi");
-  EXPECT_TRUE(c.visible);
+  EXPECT_EQ(Describe(), "IM>10.0.0.2 10.0.0.2 Bob [Bob - Instant Message] shown: Bob:  hi");
   EXPECT_EQ(im().IMCount(), 1);
   EXPECT_EQ(h.runtime.beeps, 1);  // the window's load
 }
@@ -49,9 +45,9 @@ TEST_F(ConversationsTest, LinesJoinWithCrLfAndOnlyTheOtherSideRenamesOrBeeps) {
   EXPECT_EQ(Messages(h.Flush()), Sent{"MiscIM:Alice|796F207C207468657265 -> 10.0.0.2"});
   // Messages from the same address in other letter case reach the same window.
   Say("10.0.0.2", "Bobby", "new name");
-  EXPECT_EQ(Only().text, "Bob:  hi\r\nAlice:  yo | there\r\nBobby:  new name");
-  EXPECT_EQ(Only().who_is, "Bobby");
-  EXPECT_EQ(Only().caption, "Bobby - Instant Message");
+  EXPECT_EQ(Describe(),
+            "IM>10.0.0.2 10.0.0.2 Bobby [Bobby - Instant Message] shown: "
+            "Bob:  hi\r\nAlice:  yo | there\r\nBobby:  new name");
   EXPECT_EQ(h.runtime.beeps, 1);  // an open window that is not minimized stays quiet
   im().SetMinimized(Only().id, true);
   Say("10.0.0.2", "Bob", "still there?");
@@ -69,8 +65,7 @@ TEST_F(ConversationsTest, ABlankTextOrAnotherAddressIsRefusedAndNothingIsShown) 
   EXPECT_EQ(h.runtime.boxes[1].icon, PromptIcon::kCritical);
   // A message for another address is not shown in the window either.
   im().Display(Only().id, "Mallory", EnHex("spoof"), "10.0.0.66");
-  EXPECT_EQ(Only().text, "Bob:  hi");
-  EXPECT_EQ(Only().who_is, "Bob");
+  EXPECT_EQ(Describe(), "IM>10.0.0.2 10.0.0.2 Bob [Bob - Instant Message] shown: Bob:  hi");
 }
 
 TEST_F(ConversationsTest, AwayModeRepliesOncePerNewConversationAndCountsWindows) {
@@ -84,7 +79,9 @@ TEST_F(ConversationsTest, AwayModeRepliesOncePerNewConversationAndCountsWindows)
 
   // A conversation that already holds lines gets no automatic reply.
   EXPECT_TRUE(Say("10.0.0.2", "Bob", "are you there?").empty());
-  EXPECT_EQ(Say("10.0.0.4", "Dave", "hello"), Sent{kAwayReplyMessage + " -> 10.0.0.4"});
+  EXPECT_EQ(Say("10.0.0.4", "Dave", "hello"),
+            Sent{"MiscIM:Alice|49276D2063757272656E746C7920617761792E2020596F7572206D657373616"
+                 "76520686173206265656E2073617665642E -> 10.0.0.4"});
   EXPECT_EQ(im().away_caption(), "Set Back - 3 IM(s)");
   EXPECT_TRUE(Say("10.0.0.4", "Dave", "hello again").empty());
   EXPECT_EQ(im().conversations().back().text, "Dave:  hello\r\nDave:  hello again");
