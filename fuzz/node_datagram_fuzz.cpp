@@ -12,6 +12,7 @@
 //   x N        cancel download row N % rows
 // The node's bounds are checked after every step.
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "fuzz/node_fuzz.h"
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       } else if (command >= 'A' && command <= 'H') {
         n.Deliver(text, kSenders[command - 'A']);
       } else if (command == 'r' && !text.empty()) {
-        n.DeliverRaw(text, SenderOf(text));
+        n.runtime.handler->OnDatagram(std::string(text), SenderOf(text));
         n.Tick();
       } else if (command == 't') {
         n.Advance(text.empty() ? 1 : static_cast<int>(Byte(text) % 64) + 1);

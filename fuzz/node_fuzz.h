@@ -68,22 +68,14 @@ class Sandbox {
   std::filesystem::path home_ = root_ / "outer" / "home";
 };
 
-// The input as lines.
-class Lines {
- public:
-  Lines(const std::uint8_t* data, std::size_t size)
-      : rest_(reinterpret_cast<const char*>(data), size) {}
-  bool NextLine(std::string_view& line) {
-    if (rest_.empty()) return false;
-    const auto end = rest_.find('\n');
-    line = rest_.substr(0, end);
-    rest_ = end == std::string_view::npos ? std::string_view() : rest_.substr(end + 1);
-    return true;
-  }
-
- private:
-  std::string_view rest_;
-};
+// Takes the next line off `rest`; false when nothing is left.
+inline bool NextLine(std::string_view& rest, std::string_view& line) {
+  if (rest.empty()) return false;
+  const auto end = rest.find('\n');
+  line = rest.substr(0, end);
+  rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  return true;
+}
 
 // The first byte of a command's text, which picks a sender, a row or a stream.
 inline std::size_t Byte(std::string_view text) {
@@ -124,9 +116,6 @@ class FuzzNode {
   void AddNeighbour(const std::string& address) {
     Deliver("ConnectEst:Peer|3|1|0 Bytes|1.2.1|1", address);
   }
-  void DeliverRaw(std::string_view payload, const std::string& sender) {
-    runtime.handler->OnDatagram(std::string(payload), sender);
-  }
   void Tick() { node.messages().Tick(); }
   // Every active timer fires `rounds` times, a second of time passing each round.
   void Advance(int rounds) {
@@ -150,9 +139,8 @@ class FuzzNode {
   // the bounds after each; the command is the line's first byte and the text the rest.
   template <typename Step>
   void Steps(const std::uint8_t* data, std::size_t size, int max_steps, Step step) {
-    Lines lines(data, size);
-    std::string_view line;
-    for (int steps = 0; steps < max_steps && lines.NextLine(line); ++steps) {
+    std::string_view rest(reinterpret_cast<const char*>(data), size), line;
+    for (int steps = 0; steps < max_steps && NextLine(rest, line); ++steps) {
       step(line.empty() ? '\0' : line[0], line.substr(line.empty() ? 0 : 1), line);
       Check();
     }

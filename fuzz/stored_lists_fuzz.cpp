@@ -14,7 +14,6 @@
 
 using zorvex::fuzzing::Broken;
 using zorvex::fuzzing::FuzzNode;
-using zorvex::fuzzing::Lines;
 using zorvex::fuzzing::Sandbox;
 
 namespace {
@@ -40,10 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
       const zorvex::PreferenceKey stored[] = {zorvex::keys::kHostCache, zorvex::keys::kGateways,
                                               zorvex::keys::kNickname};
-      Lines lines(data + 1, size - 1);
-      std::string_view line;
+      std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1), line;
       for (const auto& key : stored) {
-        if (!lines.NextLine(line)) break;
+        if (!zorvex::fuzzing::NextLine(rest, line)) break;
         n.node.store().WriteINI(key.section, key.key, line, file);
       }
     }

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "network/peer_table.h"
+#include "node/commands.h"
 #include "node/node_harness.h"
 #include "settings/ini_store.h"
 
@@ -38,7 +39,25 @@ TEST_F(NodeTest, OnlyANeighbourMayTellUsOurAddress) {
   EXPECT_TRUE(h.Flush().empty());
 }
 
+// Parsed, then run: a connect offers us, bad commands say why, unknown ones do nothing.
 TEST_F(NodeTest, LinkCommands) {
+  const std::string hash = "0123456789ABCDEF0123456789ABCDEF";
+  EXPECT_EQ(ParseCommand("zx://connect|1.2.3.4/"), Command(ConnectCommand{"1.2.3.4"}));
+  EXPECT_EQ(ParseCommand("connect|1.2.3.4"), Command(ConnectCommand{"1.2.3.4"}));
+  EXPECT_EQ(ParseCommand("zx://search|free%20music/d"), Command(SearchCommand{"free music"}));
+  EXPECT_EQ(ParseCommand("ZX://Get|My%20Song.MP3|1234|" + hash + "|"),
+            Command(GetCommand{"my song.mp3", 1234, "0123456789abcdef0123456789abcdef"}));
+  EXPECT_EQ(ParseCommand("zx://get|a.mp3|1234|" + hash.substr(1)), Command(InvalidHashSize{}));
+  EXPECT_EQ(ParseCommand("zx://get|a.mp3"), Command(InvalidCommand{}));
+  EXPECT_EQ(ParseCommand("zx://get|a.mp3|lots|" + hash), Command(InvalidCommand{}));
+  EXPECT_EQ(ParseCommand("zx://get|a.mp3|99999999999|" + hash), Command(InvalidCommand{}));
+  EXPECT_EQ(ParseCommand("zx://hello|x"), Command(NoCommand{}));
+  EXPECT_EQ(ParseCommand("zx://connect"), Command(NoCommand{}));
+  EXPECT_EQ(ParseCommand(""), Command(NoCommand{}));
+  // Only one trailing "/" is removed, and "/d" only when there is no "/".
+  EXPECT_EQ(ParseCommand("search|a//"), Command(SearchCommand{"a/"}));
+  EXPECT_EQ(ParseCommand("search|a/d/"), Command(SearchCommand{"a/d"}));
+
   h.node.RunCommand("zx://connect|10.0.0.7/");
   EXPECT_EQ(Messages(h.Flush()), Sent{"ConnectNew:Alice|3|0|0 Bytes|1.2.1|0 -> 10.0.0.7"});
   h.node.RunCommand("zx://get|a.mp3|1234|0123456789abcdef0123456789abcde");

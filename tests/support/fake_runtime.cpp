@@ -76,31 +76,6 @@ FakeStream::~FakeStream() {
   std::erase(owner.streams, this);
 }
 
-void FakeStream::Connect(const std::string& address, std::uint16_t port) {
-  peer = address;
-  connect_port = port;
-  connecting = true;
-  open = false;
-}
-
-bool FakeStream::Send(std::string_view bytes) {
-  if (!open) return false;
-  sent.append(bytes);
-  unconfirmed += bytes.size();
-  return true;
-}
-
-void FakeStream::Close() {
-  if (open || connecting) closed_by_node = true;
-  open = false;
-  connecting = false;
-}
-
-void FakeStream::ConfirmSent() {
-  const std::size_t bytes = std::exchange(unconfirmed, 0);
-  if (open && handler && bytes > 0) handler->OnSent(bytes);
-}
-
 FakeListener::FakeListener(FakeRuntime& owner, StreamListenerHandler& handler)
     : owner(owner), handler(handler) {
   owner.listeners.push_back(this);
@@ -120,13 +95,6 @@ FakeStream* FakeListener::Offer(const std::string& peer_address) {
   return std::find(owner.streams.begin(), owner.streams.end(), raw) != owner.streams.end()
              ? raw
              : nullptr;
-}
-
-std::unique_ptr<PendingRequest> FakeRuntime::HttpGet(const std::string& url,
-                                                     std::function<void(std::string)> done) {
-  http_urls.push_back(url);
-  http_pending.push_back(std::move(done));
-  return std::make_unique<AliveRequest>();
 }
 
 std::unique_ptr<PendingRequest> FakeRuntime::PostedHashing::HashFile(
@@ -154,27 +122,6 @@ std::unique_ptr<PendingRequest> FakeRuntime::PostedHashing::RunSteps(std::functi
     if (*alive && done) done();
   });
   return request;
-}
-
-double FakeRuntime::Uniform() {
-  if (draws.empty()) return 0;
-  const double value = draws.front();
-  draws.pop_front();
-  return value;
-}
-
-void FakeRuntime::RunPosted() {
-  while (!posted.empty()) {
-    auto task = std::move(posted.front());
-    posted.erase(posted.begin());
-    task();
-  }
-}
-
-void FakeRuntime::AnswerHttp(const std::string& body) {
-  auto done = std::move(http_pending.front());
-  http_pending.pop_front();
-  done(body);
 }
 
 }  // namespace zorvex::testing

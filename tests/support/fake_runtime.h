@@ -40,10 +40,24 @@ class FakeStream : public StreamSocket {
   FakeStream& operator=(const FakeStream&) = delete;
 
   void SetHandler(StreamHandler* h) override { handler = h; }
-  void Connect(const std::string& address, std::uint16_t port) override;
-  bool Send(std::string_view bytes) override;
+  void Connect(const std::string& address, std::uint16_t port) override {
+    peer = address;
+    connect_port = port;
+    connecting = true;
+    open = false;
+  }
+  bool Send(std::string_view bytes) override {
+    if (!open) return false;
+    sent.append(bytes);
+    unconfirmed += bytes.size();
+    return true;
+  }
   std::size_t PendingBytes() const override { return unconfirmed; }
-  void Close() override;
+  void Close() override {
+    if (open || connecting) closed_by_node = true;
+    open = false;
+    connecting = false;
+  }
   std::string PeerAddress() const override { return peer; }
   void SetReadPaused(bool paused) override { read_paused = paused; }
 
@@ -53,7 +67,10 @@ class FakeStream : public StreamSocket {
   void Feed(std::string_view bytes) {
     if (open && handler) handler->OnData(bytes);
   }
-  void ConfirmSent();  // OnSent with everything unconfirmed
+  void ConfirmSent() {  // OnSent with everything unconfirmed
+    const std::size_t bytes = std::exchange(unconfirmed, 0);
+    if (open && handler && bytes > 0) handler->OnSent(bytes);
+  }
   void CloseFromPeer() { Leave(open, false, &StreamHandler::OnClosed); }
   void FailFromPeer() { Leave(open, false, &StreamHandler::OnFailed); }  // a reset
   std::string TakeSent() { return std::exchange(sent, {}); }
@@ -122,7 +139,11 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
     return std::make_unique<FakeStream>(*this);
   }
   std::unique_ptr<PendingRequest> HttpGet(const std::string& url,
-                                          std::function<void(std::string)> done) override;
+                                          std::function<void(std::string)> done) override {
+    http_urls.push_back(url);
+    http_pending.push_back(std::move(done));
+    return std::make_unique<PendingRequest>();
+  }
   // Hashes at once, in a posted task.
   HashingService& Hashing() override { return hashing; }
   RandomSource& Random() override { return *this; }
@@ -139,16 +160,31 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
   void Beep() override { ++beeps; }
 
   // RandomSource: scripted draws, then 0.
-  double Uniform() override;
+  double Uniform() override {
+    if (draws.empty()) return 0;
+    const double value = draws.front();
+    draws.pop_front();
+    return value;
+  }
 
   // Delivers a datagram enciphered as a peer would send it.
   void Deliver(std::string_view message, const std::string& sender) {
     handler->OnDatagram(Rc4().RC4String(message, kMessageKey), sender);
   }
   // Runs posted tasks until none are left.
-  void RunPosted();
+  void RunPosted() {
+    while (!posted.empty()) {
+      auto task = std::move(posted.front());
+      posted.erase(posted.begin());
+      task();
+    }
+  }
   // Answers the oldest pending HTTP request.
-  void AnswerHttp(const std::string& body);
+  void AnswerHttp(const std::string& body) {
+    auto done = std::move(http_pending.front());
+    http_pending.pop_front();
+    done(body);
+  }
   // Takes the datagrams sent so far.
   std::vector<SentDatagram> TakeSent() { return std::exchange(sent, {}); }
 
