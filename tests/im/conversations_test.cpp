@@ -31,41 +31,39 @@ class ConversationsTest : public ::testing::Test {
   NodeHarness h;
 };
 
-TEST_F(ConversationsTest, AFirstMessageOpensAShownConversationNamedForTheSender) {
+// A first message opens a shown conversation named for the sender; lines join with CR LF, only
+// the other side renames it or beeps, and blank texts or messages for another address are refused.
+TEST_F(ConversationsTest, AConversationOpensJoinsLinesAndRefusesBlanksAndOtherAddresses) {
   EXPECT_TRUE(h.Receive("MiscIM:Bob|6869", "10.0.0.2").empty());
   EXPECT_EQ(Describe(), "IM>10.0.0.2 10.0.0.2 Bob [Bob - Instant Message] shown: Bob:  hi");
   EXPECT_EQ(im().IMCount(), 1);
   EXPECT_EQ(h.runtime.beeps, 1);  // the window's load
-}
 
-TEST_F(ConversationsTest, LinesJoinWithCrLfAndOnlyTheOtherSideRenamesOrBeeps) {
-  Say("10.0.0.2", "Bob", "hi");
   const std::uint64_t id = Only().id;
   EXPECT_EQ(im().Send(id, "  yo | there  "), SendResult::kSent);
   EXPECT_EQ(Messages(h.Flush()), Sent{"MiscIM:Alice|796F207C207468657265 -> 10.0.0.2"});
   // Messages from the same address in other letter case reach the same window.
   Say("10.0.0.2", "Bobby", "new name");
-  EXPECT_EQ(Describe(),
-            "IM>10.0.0.2 10.0.0.2 Bobby [Bobby - Instant Message] shown: "
-            "Bob:  hi\r\nAlice:  yo | there\r\nBobby:  new name");
+  const std::string shown =
+      "IM>10.0.0.2 10.0.0.2 Bobby [Bobby - Instant Message] shown: "
+      "Bob:  hi\r\nAlice:  yo | there\r\nBobby:  new name";
+  EXPECT_EQ(Describe(), shown);
   EXPECT_EQ(h.runtime.beeps, 1);  // an open window that is not minimized stays quiet
-  im().SetMinimized(Only().id, true);
-  Say("10.0.0.2", "Bob", "still there?");
-  EXPECT_EQ(h.runtime.beeps, 2);
-}
 
-TEST_F(ConversationsTest, ABlankTextOrAnotherAddressIsRefusedAndNothingIsShown) {
-  Say("10.0.0.2", "Bob", "hi");
   for (const std::string_view blank : {"", "   "}) {
-    EXPECT_EQ(im().Send(Only().id, blank), SendResult::kInvalidText) << "'" << blank << "'";
+    EXPECT_EQ(im().Send(id, blank), SendResult::kInvalidText) << "'" << blank << "'";
   }
   EXPECT_TRUE(h.Flush().empty());
   ASSERT_EQ(h.runtime.boxes.size(), 2u);
   EXPECT_EQ(h.runtime.boxes[1].text, "Invalid IM text!");
   EXPECT_EQ(h.runtime.boxes[1].icon, PromptIcon::kCritical);
   // A message for another address is not shown in the window either.
-  im().Display(Only().id, "Mallory", EnHex("spoof"), "10.0.0.66");
-  EXPECT_EQ(Describe(), "IM>10.0.0.2 10.0.0.2 Bob [Bob - Instant Message] shown: Bob:  hi");
+  im().Display(id, "Mallory", EnHex("spoof"), "10.0.0.66");
+  EXPECT_EQ(Describe(), shown);
+
+  im().SetMinimized(id, true);
+  Say("10.0.0.2", "Bob", "still there?");
+  EXPECT_EQ(h.runtime.beeps, 2);
 }
 
 TEST_F(ConversationsTest, AwayModeRepliesOncePerNewConversationAndCountsWindows) {
@@ -94,8 +92,12 @@ TEST_F(ConversationsTest, AwayModeRepliesOncePerNewConversationAndCountsWindows)
   EXPECT_TRUE(Say("10.0.0.5", "Eve", "hi").empty());
 }
 
-TEST_F(ConversationsTest, OpeningAConversationWhileAwayIsRefusedAndLeavesNoWindow) {
+// Away without conversations, exit needs no question and opening one is refused, leaving no
+// window; with conversations, the question comes.
+TEST_F(ConversationsTest, TheExitQuestionComesOnlyWhileAwayWithConversations) {
+  EXPECT_TRUE(im().ConfirmExit());
   im().ToggleAway();
+  EXPECT_TRUE(im().ConfirmExit());  // away, but nothing loaded
   im().ReceiveIM("10.0.0.2", "Bob|");
   ASSERT_EQ(h.runtime.boxes.size(), 1u);
   EXPECT_EQ(h.runtime.boxes[0].text, "You are currently in away mode!");
@@ -103,12 +105,7 @@ TEST_F(ConversationsTest, OpeningAConversationWhileAwayIsRefusedAndLeavesNoWindo
   EXPECT_TRUE(im().conversations().empty());
   EXPECT_EQ(im().IMCount(), 0);
   EXPECT_TRUE(h.Flush().empty());
-}
 
-TEST_F(ConversationsTest, TheExitQuestionComesOnlyWhileAwayWithConversations) {
-  EXPECT_TRUE(im().ConfirmExit());
-  im().ToggleAway();
-  EXPECT_TRUE(im().ConfirmExit());  // away, but nothing loaded
   im().ToggleAway();
   Say("10.0.0.2", "Bob", "hi");
   im().ToggleAway();
