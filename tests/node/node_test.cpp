@@ -15,16 +15,15 @@ namespace {
 using namespace testing;
 using NodeTest = NodeFixture;
 
-// An error shows its text and beeps; presence probes are answered for anyone.
-TEST_F(NodeTest, MiscErrorAndPresenceProbes) {
+// An error shows its text and beeps; presence probes are answered for anyone; only a neighbour
+// may tell us our address.
+TEST_F(NodeTest, ErrorsProbesAndOurAddress) {
   EXPECT_TRUE(h.Receive("MiscError:Busy", "10.0.0.2").empty());
   EXPECT_EQ(h.node.Snapshot().status_line, "Error Received: Busy");
   EXPECT_EQ(h.runtime.beeps, 1);
   EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
   EXPECT_EQ(Messages(h.Receive("Ping+x", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
-}
 
-TEST_F(NodeTest, OnlyANeighbourMayTellUsOurAddress) {
   h.Receive("ConnectIP:192.0.2.1", "10.0.0.9");
   EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
   h.AddNeighbours({"10.0.0.2"});
