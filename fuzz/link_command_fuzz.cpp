@@ -6,15 +6,15 @@
 #include "fuzz/node_fuzz.h"
 #include "node/commands.h"
 
-using zorvex::fuzzing::FuzzNode;
+using namespace zorvex::fuzzing;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  return zorvex::fuzzing::RunNode([&](FuzzNode& n) {
+  return RunNode([&](FuzzNode& n) {
     n.AddNeighbour("10.0.0.2");
     n.Tick();
     n.Steps(data, size, 200, [&](char command, std::string_view text, std::string_view line) {
       if (line.size() <= 2 && command == 't') {
-        n.Advance(text.empty() ? 1 : static_cast<int>(zorvex::fuzzing::Byte(text) % 32) + 1);
+        n.Advance(text.empty() ? 1 : static_cast<int>(Byte(text) % 32) + 1);
       } else {
         (void)zorvex::ParseCommand(line);
         n.node.RunCommand(line);

@@ -17,13 +17,10 @@
 
 #include "fuzz/node_fuzz.h"
 
-using zorvex::fuzzing::Byte;
-using zorvex::fuzzing::FuzzNode;
-using zorvex::fuzzing::kSenders;
-using zorvex::fuzzing::SenderOf;
+using namespace zorvex::fuzzing;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  return zorvex::fuzzing::RunNode([&](FuzzNode& n) {
+  return RunNode([&](FuzzNode& n) {
     n.Share("song.mp3", "abc");
     zorvex::testing::StartBusyWork(n.node, n.runtime);
     n.Check();

@@ -12,9 +12,7 @@
 #include "fuzz/node_fuzz.h"
 #include "settings/ini_store.h"
 
-using zorvex::fuzzing::Broken;
-using zorvex::fuzzing::FuzzNode;
-using zorvex::fuzzing::Sandbox;
+using namespace zorvex::fuzzing;
 
 namespace {
 
@@ -31,7 +29,7 @@ std::vector<std::string> CacheList(const zorvex::Preferences& prefs) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   std::vector<std::string> saved;
-  zorvex::fuzzing::RunNode([&](FuzzNode& n) {
+  RunNode([&](FuzzNode& n) {
     const auto file = n.node.PreferencesFile();
     if (data[0] % 2 == 0) {
       std::ofstream(file, std::ios::binary)
@@ -41,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                               zorvex::keys::kNickname};
       std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1), line;
       for (const auto& key : stored) {
-        if (!zorvex::fuzzing::NextLine(rest, line)) break;
+        if (!NextLine(rest, line)) break;
         n.node.store().WriteINI(key.section, key.key, line, file);
       }
     }

@@ -20,12 +20,7 @@
 #include "fuzz/node_fuzz.h"
 #include "support/stream_recorder.h"
 
-using zorvex::fuzzing::Broken;
-using zorvex::fuzzing::Byte;
-using zorvex::fuzzing::FuzzNode;
-using zorvex::fuzzing::kHash;
-using zorvex::fuzzing::Sandbox;
-using zorvex::fuzzing::SenderOf;
+using namespace zorvex::fuzzing;
 using zorvex::testing::FakeStream;
 
 namespace {
@@ -51,7 +46,7 @@ void CheckDownloadFolder() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  return zorvex::fuzzing::RunNode([&](FuzzNode& n) {
+  return RunNode([&](FuzzNode& n) {
     n.Share("song.mp3", zorvex::testing::Pattern(kSharedSize));
     n.AddNeighbour("10.0.0.2");
     n.Tick();
