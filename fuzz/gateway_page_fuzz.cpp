@@ -8,9 +8,7 @@
 #include "fuzz/node_fuzz.h"
 #include "network/bootstrap.h"
 
-using zorvex::fuzzing::Broken;
-using zorvex::fuzzing::FuzzNode;
-using zorvex::fuzzing::Sandbox;
+using namespace zorvex::fuzzing;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -22,9 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto entries = zorvex::ParseGatewayPage(pages[0], &separators);
   if (entries.size() > zorvex::kMaxGatewayEntries || entries.size() > separators) std::abort();
 
-  Sandbox::Get().Reset();
-  {
-    FuzzNode n;
+  return RunNode([&](FuzzNode& n) {
     n.node.preferences().GatewayList =
         "One*http://gw1.example/gateway.php|Two*http://gw2.example/gateway.php|";
     n.node.Run();
@@ -40,6 +36,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     n.Advance(1);
     if (n.node.bootstrap().busy()) Broken("the bootstrap never ends");
     n.Check();
-  }
-  return 0;
+  });
 }

@@ -6,30 +6,20 @@
 #include "fuzz/node_fuzz.h"
 #include "node/commands.h"
 
-using zorvex::fuzzing::FuzzNode;
-using zorvex::fuzzing::Lines;
-using zorvex::fuzzing::Sandbox;
+using namespace zorvex::fuzzing;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Sandbox::Get().Reset();
-  {
-    FuzzNode n;
-    n.Deliver("ConnectEst:Peer|3|1|0 Bytes|1.2.1|1", "10.0.0.2");
+  return RunNode([&](FuzzNode& n) {
+    n.AddNeighbour("10.0.0.2");
     n.Tick();
-    Lines lines(data, size);
-    std::string_view line;
-    for (int steps = 0; steps < 200 && lines.NextLine(line); ++steps) {
-      if (line.size() <= 2 && line.starts_with('t')) {
-        // Time passes.
-        n.Advance(line.size() < 2 ? 1 : static_cast<unsigned char>(line[1]) % 32 + 1);
+    n.Steps(data, size, 200, [&](char command, std::string_view text, std::string_view line) {
+      if (line.size() <= 2 && command == 't') {
+        n.Advance(text.empty() ? 1 : static_cast<int>(Byte(text) % 32) + 1);
       } else {
         (void)zorvex::ParseCommand(line);
         n.node.RunCommand(line);
         n.Tick();
       }
-      n.Check();
-    }
-  }
-  Sandbox::Get().Check();
-  return 0;
+    });
+  });
 }

@@ -12,63 +12,44 @@
 //   x N        cancel download row N % rows
 // The node's bounds are checked after every step.
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "fuzz/node_fuzz.h"
 
-using zorvex::fuzzing::FuzzNode;
-using zorvex::fuzzing::kHash;
-using zorvex::fuzzing::Lines;
-using zorvex::fuzzing::Sandbox;
-using zorvex::fuzzing::Senders;
+using namespace zorvex::fuzzing;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Sandbox::Get().Reset();
-  {
-    FuzzNode n;
-    n.Share("song.mp3", "abc", kHash);
-    n.Deliver("ConnectEst:Peer|3|1|0 Bytes|1.2.1|1", "10.0.0.2");
-    n.Deliver("ConnectEst:Peer|3|1|0 Bytes|1.2.1|1", "10.0.0.3");
-    n.Tick();
-    n.runtime.draws = {0.4166};  // search number 417
-    n.node.search().StartOrCancel("blue");
-    n.node.transfers().StartDownload("got.mp3", 1000, kHash, "10.0.0.9");
-    n.Tick();
+  return RunNode([&](FuzzNode& n) {
+    n.Share("song.mp3", "abc");
+    zorvex::testing::StartBusyWork(n.node, n.runtime);
     n.Check();
 
-    Lines lines(data, size);
-    char command = 0;
-    std::string_view text;
-    for (int steps = 0; steps < 4000 && lines.Next(command, text); ++steps) {
-      const auto& senders = Senders();
+    n.Steps(data, size, 4000, [&](char command, std::string_view text, std::string_view) {
+      const auto& results = n.node.search().results();
+      const auto& rows = n.node.transfers().download_rows();
       if (command >= 'a' && command <= 'h') {
-        n.Deliver(text, senders[command - 'a']);
+        n.Deliver(text, kSenders[command - 'a']);
         n.Tick();
       } else if (command >= 'A' && command <= 'H') {
-        n.Deliver(text, senders[command - 'A']);
+        n.Deliver(text, kSenders[command - 'A']);
       } else if (command == 'r' && !text.empty()) {
-        n.DeliverRaw(text, senders[static_cast<unsigned char>(text[0]) % senders.size()]);
+        n.runtime.handler->OnDatagram(std::string(text), SenderOf(text));
         n.Tick();
       } else if (command == 't') {
-        n.Advance(text.empty() ? 1 : static_cast<unsigned char>(text[0]) % 64 + 1);
+        n.Advance(text.empty() ? 1 : static_cast<int>(Byte(text) % 64) + 1);
       } else if (command == 'q') {
         n.Tick();
-      } else if (command == 'u' && !text.empty() && !n.node.search().results().empty()) {
-        n.node.DownloadResult(static_cast<unsigned char>(text[0]) %
-                              n.node.search().results().size());
+      } else if (command == 'u' && !text.empty() && !results.empty()) {
+        n.node.DownloadResult(Byte(text) % results.size());
         n.Tick();
       } else if (command == 'o' && !text.empty() && !n.runtime.listeners.empty()) {
-        auto* stream = n.runtime.listeners.back()->Offer(
-            senders[static_cast<unsigned char>(text[0]) % senders.size()]);
+        auto* stream = n.runtime.listeners.back()->Offer(SenderOf(text));
         if (stream) stream->Feed(text.substr(1));
         n.runtime.RunPosted();
-      } else if (command == 'x' && !text.empty() && !n.node.transfers().download_rows().empty()) {
-        n.node.transfers().CancelTransfer(
-            false, static_cast<unsigned char>(text[0]) % n.node.transfers().download_rows().size());
+      } else if (command == 'x' && !text.empty() && !rows.empty()) {
+        n.node.transfers().CancelTransfer(false, Byte(text) % rows.size());
       }
-      n.Check();
-    }
-  }
-  Sandbox::Get().Check();
-  return 0;
+    });
+  });
 }

@@ -2,6 +2,7 @@
 // lines stored, well encoded, as the host cache, the gateway list and the nickname. The node
 // loads it, bootstraps from what it read (offering itself only to host addresses, asking only
 // gateways it was given), and at exit saves a host cache that reads back the same.
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -11,10 +12,7 @@
 #include "fuzz/node_fuzz.h"
 #include "settings/ini_store.h"
 
-using zorvex::fuzzing::Broken;
-using zorvex::fuzzing::FuzzNode;
-using zorvex::fuzzing::Lines;
-using zorvex::fuzzing::Sandbox;
+using namespace zorvex::fuzzing;
 
 namespace {
 
@@ -30,10 +28,8 @@ std::vector<std::string> CacheList(const zorvex::Preferences& prefs) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  Sandbox::Get().Reset();
   std::vector<std::string> saved;
-  {
-    FuzzNode n;
+  RunNode([&](FuzzNode& n) {
     const auto file = n.node.PreferencesFile();
     if (data[0] % 2 == 0) {
       std::ofstream(file, std::ios::binary)
@@ -41,10 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
       const zorvex::PreferenceKey stored[] = {zorvex::keys::kHostCache, zorvex::keys::kGateways,
                                               zorvex::keys::kNickname};
-      Lines lines(data + 1, size - 1);
-      std::string_view line;
+      std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1), line;
       for (const auto& key : stored) {
-        if (!lines.NextLine(line)) break;
+        if (!NextLine(rest, line)) break;
         n.node.store().WriteINI(key.section, key.key, line, file);
       }
     }
@@ -62,15 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       n.Check();
     }
     for (const auto& url : n.runtime.http_urls) {
-      bool known = false;
-      for (const auto& gateway : gateways)
-        known = known || gateway.address == url;
-      if (!known) Broken("asked a gateway it was not given: " + url);
+      if (std::ranges::none_of(gateways, [&url](const auto& g) { return g.address == url; }))
+        Broken("asked a gateway it was not given: " + url);
     }
     saved = CacheList(n.node.preferences());
     n.node.Exit({});
     n.Check();
-  }
+  });
   {
     FuzzNode n;
     const auto raw = n.node.store().ReadRaw(zorvex::keys::kHostCache.section,

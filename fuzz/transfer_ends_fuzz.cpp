@@ -13,17 +13,14 @@
 // outgrow the download.
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 
 #include "fuzz/node_fuzz.h"
+#include "support/stream_recorder.h"
 
-using zorvex::fuzzing::Broken;
-using zorvex::fuzzing::FuzzNode;
-using zorvex::fuzzing::kHash;
-using zorvex::fuzzing::Lines;
-using zorvex::fuzzing::Sandbox;
-using zorvex::fuzzing::Senders;
+using namespace zorvex::fuzzing;
 using zorvex::testing::FakeStream;
 
 namespace {
@@ -31,9 +28,12 @@ namespace {
 constexpr std::int32_t kDownloadSize = 3000;
 constexpr std::size_t kSharedSize = 5000;
 
-std::size_t Number(std::string_view text) {
-  return text.empty() ? 0 : static_cast<unsigned char>(text[0]);
-}
+// What the far side of a stream does, by command.
+const std::map<char, void (FakeStream::*)()> kStreamEvents = {
+    {'c', &FakeStream::AcceptConnect}, {'x', &FakeStream::RefuseConnect},
+    {'s', &FakeStream::ConfirmSent},   {'z', &FakeStream::CloseFromPeer},
+    {'y', &FakeStream::FailFromPeer},
+};
 
 void CheckDownloadFolder() {
   for (const auto& entry :
@@ -46,14 +46,9 @@ void CheckDownloadFolder() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Sandbox::Get().Reset();
-  {
-    FuzzNode n;
-    std::string shared(kSharedSize, '\0');
-    for (std::size_t i = 0; i < shared.size(); ++i)
-      shared[i] = static_cast<char>(i * 131 % 251);
-    n.Share("song.mp3", shared, kHash);
-    n.Deliver("ConnectEst:Peer|3|1|0 Bytes|1.2.1|1", "10.0.0.2");
+  return RunNode([&](FuzzNode& n) {
+    n.Share("song.mp3", zorvex::testing::Pattern(kSharedSize));
+    n.AddNeighbour("10.0.0.2");
     n.Tick();
     n.node.transfers().StartDownload("got.mp3", kDownloadSize, kHash, "10.0.0.9");
     n.Deliver(std::string("SourceFound:got.mp3|") + kHash + "|1.5|3", "10.0.0.9");
@@ -61,58 +56,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     n.Advance(20);
     n.Check();
 
-    Lines lines(data, size);
-    char command = 0;
-    std::string_view text;
-    for (int steps = 0; steps < 2000 && lines.Next(command, text); ++steps) {
-      const auto& senders = Senders();
+    n.Steps(data, size, 2000, [&](char command, std::string_view text, std::string_view) {
       auto& streams = n.runtime.streams;
-      FakeStream* stream = streams.empty() ? nullptr : streams[Number(text) % streams.size()];
-      const std::string_view rest = text.empty() ? text : text.substr(1);
-      switch (command) {
-        case 'o':
-          if (!n.runtime.listeners.empty())
-            n.runtime.listeners.back()->Offer(senders[Number(text) % senders.size()]);
-          break;
-        case 'u':
-          n.Deliver("SearchDownload:" + std::string(text), senders[Number(text) % senders.size()]);
-          n.Tick();
-          break;
-        case 'f':
-          if (stream) stream->Feed(rest);
-          break;
-        case 'c':
-          if (stream) stream->AcceptConnect();
-          break;
-        case 'x':
-          if (stream) stream->RefuseConnect();
-          break;
-        case 's':
-          if (stream) stream->ConfirmSent();
-          break;
-        case 'z':
-          if (stream) stream->CloseFromPeer();
-          break;
-        case 'y':
-          if (stream) stream->FailFromPeer();
-          break;
-        case 't':
-          n.Advance(static_cast<int>(Number(text) % 32) + 1);
-          break;
-        case 'p':
-          n.runtime.RunPosted();
-          break;
-        default:
-          break;
+      FakeStream* stream = streams.empty() ? nullptr : streams[Byte(text) % streams.size()];
+      if (const auto event = kStreamEvents.find(command); event != kStreamEvents.end()) {
+        if (stream) (stream->*event->second)();
+      } else if (command == 'o' && !n.runtime.listeners.empty()) {
+        n.runtime.listeners.back()->Offer(SenderOf(text));
+      } else if (command == 'u') {
+        n.Deliver("SearchDownload:" + std::string(text), SenderOf(text));
+        n.Tick();
+      } else if (command == 'f' && stream) {
+        stream->Feed(text.empty() ? text : text.substr(1));
+      } else if (command == 't') {
+        n.Advance(static_cast<int>(Byte(text) % 32) + 1);
+      } else if (command == 'p') {
+        n.runtime.RunPosted();
       }
       for (FakeStream* s : n.runtime.streams) {
         // An upload sends its header and the file, again only when asked to resume again.
         if (s->sent.size() > 64 * (kSharedSize + 1024)) Broken("a stream sends without end");
       }
-      n.Check();
       CheckDownloadFolder();
-    }
-  }
-  Sandbox::Get().Check();
-  return 0;
+    });
+  });
 }

@@ -7,23 +7,34 @@
 namespace zorvex {
 namespace {
 
-using testing::Messages;
-using testing::NodeHarness;
+using namespace testing;
+using MessageLayerTest = NodeFixture;
 
-// A message with "~" goes out whole, as one datagram to the message port.
-TEST(MessageLayerTest, DatagramsAreTheCipheredMessageAlone) {
-  NodeHarness h;
-  h.node.messages().QueueMessage("SearchFor:a~b~c|1", "10.0.0.2");
-  h.node.messages().Tick();
-  ASSERT_EQ(h.runtime.sent.size(), 1u);
-  EXPECT_EQ(h.runtime.sent[0].message, "SearchFor:a~b~c|1");
-  EXPECT_EQ(h.runtime.sent[0].address, "10.0.0.2");
-  EXPECT_EQ(h.runtime.sent[0].port, 620);
-  EXPECT_EQ(h.node.messages().counters().out, 1u);
+// The layer's counters as "in/out/bad".
+std::string Counts(const MessageLayer& layer) {
+  const PacketCounters& c = layer.counters();
+  return std::to_string(c.in) + "/" + std::to_string(c.out) + "/" + std::to_string(c.bad);
 }
 
-TEST(MessageLayerTest, OwnAddressAndLoopbackAreRefused) {
-  NodeHarness h;
+// A message with "~" goes out whole, as one datagram to the message port; a failed send rebinds
+// the socket and still counts as sent.
+TEST_F(MessageLayerTest, DatagramsAreTheCipheredMessageAloneAndFailedSendsRebind) {
+  h.node.messages().QueueMessage("SearchFor:a~b~c|1", "10.0.0.2");
+  const auto sent = h.Flush();
+  EXPECT_EQ(Messages(sent), Sent{"SearchFor:a~b~c|1 -> 10.0.0.2"});
+  EXPECT_EQ(sent.at(0).port, 620);
+  EXPECT_EQ(Counts(h.node.messages()), "0/1/0");
+
+  h.runtime.send_succeeds = false;
+  const int binds = h.runtime.binds;
+  h.node.messages().QueueMessage("Ping+", "10.0.0.2");
+  h.node.messages().QueueMessage("Ping+", "10.0.0.3");
+  EXPECT_TRUE(h.Flush().empty());
+  EXPECT_EQ(h.runtime.binds, binds + 2);
+  EXPECT_EQ(Counts(h.node.messages()), "0/3/0");
+}
+
+TEST_F(MessageLayerTest, OwnAddressAndLoopbackAreRefused) {
   MessageLayer& layer = h.node.messages();
   layer.QueueMessage("Ping+", "127.0.0.1");
   layer.QueueMessage("Ping+", "10.0.0.1");
@@ -34,8 +45,7 @@ TEST(MessageLayerTest, OwnAddressAndLoopbackAreRefused) {
   EXPECT_EQ(layer.QueueDisplay(), "1 - 0");
 }
 
-TEST(MessageLayerTest, IncomingIsServedBeforeOutgoingInQueueOrder) {
-  NodeHarness h;
+TEST_F(MessageLayerTest, IncomingIsServedBeforeOutgoingInQueueOrder) {
   MessageLayer& layer = h.node.messages();
   layer.QueueMessage("one", "10.0.0.2");
   layer.QueueMessage("two", "10.0.0.3");
@@ -44,59 +54,38 @@ TEST(MessageLayerTest, IncomingIsServedBeforeOutgoingInQueueOrder) {
   EXPECT_EQ(layer.QueueDisplay(), "3 - 1");
   // The reply to the incoming "Ping-" is queued behind the three.
   EXPECT_EQ(Messages(h.Flush()),
-            (std::vector<std::string>{"one -> 10.0.0.2", "two -> 10.0.0.3", "three -> 10.0.0.4",
-                                      "Pong- -> 10.0.0.5"}));
-  EXPECT_EQ(layer.counters().in, 1u);
-  EXPECT_EQ(layer.counters().out, 4u);
+            (Sent{"one -> 10.0.0.2", "two -> 10.0.0.3", "three -> 10.0.0.4", "Pong- -> 10.0.0.5"}));
+  EXPECT_EQ(Counts(layer), "1/4/0");
   EXPECT_EQ(layer.QueueDisplay(), "0 - 0");
 }
 
-TEST(MessageLayerTest, EmptyDatagramsAndOwnEchoesAreDroppedUncounted) {
-  NodeHarness h;
+// Empty datagrams and our own echoes are dropped uncounted; socket errors count as bad; unknown
+// messages count as in and bad, undefined keywords of known families as in alone.
+TEST_F(MessageLayerTest, WhatCountsAsInAndAsBad) {
   h.runtime.handler->OnDatagram("", "10.0.0.2");
   h.runtime.Deliver("Ping-", "10.0.0.1");
   h.runtime.Deliver("Ping-", "10.0.0.1");
   EXPECT_EQ(h.node.messages().QueueDisplay(), "0 - 0");
   h.Flush();
-  EXPECT_EQ(h.node.messages().counters().in, 0u);
-  EXPECT_EQ(h.node.messages().counters().bad, 0u);
-  h.runtime.handler->OnSocketError();  // socket errors do count as bad
-  EXPECT_EQ(h.node.messages().counters().bad, 1u);
-}
+  EXPECT_EQ(Counts(h.node.messages()), "0/0/0");
+  h.runtime.handler->OnSocketError();
+  EXPECT_EQ(Counts(h.node.messages()), "0/0/1");
 
-TEST(MessageLayerTest, UnknownMessagesCountAsInAndBad) {
-  NodeHarness h;
   EXPECT_TRUE(h.Receive("Hello", "10.0.0.2").empty());
-  EXPECT_EQ(h.node.messages().counters().in, 1u);
-  EXPECT_EQ(h.node.messages().counters().bad, 1u);
-  // Undefined keywords of known families are ignored without counting.
+  EXPECT_EQ(Counts(h.node.messages()), "1/0/2");
   h.Receive("SearchXYZ", "10.0.0.2");
   h.Receive("Connect", "10.0.0.2");
   h.Receive("MiscFoo:x", "10.0.0.2");
-  EXPECT_EQ(h.node.messages().counters().in, 4u);
-  EXPECT_EQ(h.node.messages().counters().bad, 1u);
+  EXPECT_EQ(Counts(h.node.messages()), "4/0/2");
 }
 
-TEST(MessageLayerTest, CountersWrapPastOneBillion) {
+TEST(MessageLayerCountTest, CountersWrapPastOneBillion) {
   EXPECT_EQ(NextCount(0), 1u);
   EXPECT_EQ(NextCount(kCounterWrap - 1), kCounterWrap);
   EXPECT_EQ(NextCount(kCounterWrap), 0u);
 }
 
-TEST(MessageLayerTest, AFailedSendRebindsTheSocketAndStillCountsAsSent) {
-  NodeHarness h;
-  h.runtime.send_succeeds = false;
-  const int binds = h.runtime.binds;
-  h.node.messages().QueueMessage("Ping+", "10.0.0.2");
-  h.node.messages().QueueMessage("Ping+", "10.0.0.3");
-  h.Flush();
-  EXPECT_EQ(h.runtime.binds, binds + 2);
-  EXPECT_EQ(h.node.messages().counters().out, 2u);
-  EXPECT_EQ(h.node.messages().counters().bad, 0u);
-}
-
-TEST(MessageLayerTest, AFloodBetweenTicksIsCapped) {
-  NodeHarness h;
+TEST_F(MessageLayerTest, AFloodBetweenTicksIsCapped) {
   for (std::size_t i = 0; i < kMaxIncomingRecords + 50; ++i)
     h.runtime.Deliver("Pong-", "10.0.0.2");
   EXPECT_EQ(h.node.messages().incoming_size(), kMaxIncomingRecords);
@@ -110,7 +99,7 @@ TEST(MessageLayerTest, AFloodBetweenTicksIsCapped) {
 
 // A full queue still takes a sender holding fewer records than the heaviest one: the heaviest
 // sender's newest record makes room, and what is kept is handled in the order it arrived.
-TEST(MessageLayerTest, FloodingSendersCannotStarveTheOthers) {
+TEST(MessageLayerFloodTest, FloodingSendersCannotStarveTheOthers) {
   struct Case {
     std::vector<std::string> flooders;  // take turns, twice the queue's size in all
     std::size_t share;                  // each flooder's records once the bystander got in
@@ -152,8 +141,7 @@ TEST(MessageLayerTest, FloodingSendersCannotStarveTheOthers) {
   }
 }
 
-TEST(MessageLayerTest, ManyLightSendersDisplaceAHeavyOneAndKeepTheirOrder) {
-  NodeHarness h;
+TEST_F(MessageLayerTest, ManyLightSendersDisplaceAHeavyOneAndKeepTheirOrder) {
   MessageLayer& layer = h.node.messages();
   for (int round = 0; round < 3; ++round) {
     for (std::size_t i = 0; i < kMaxIncomingRecords; ++i)

@@ -7,7 +7,7 @@
 namespace zorvex {
 namespace {
 
-TEST(StringBuilderTest, JoinsPiecesInOrderAndTakingTheTextEmptiesIt) {
+TEST(StringBuilderTest, JoinsPiecesInOrderAcrossGrowthAndTakingTheTextEmptiesIt) {
   StringBuilder builder;
   EXPECT_EQ(builder.GetString(), "");
   builder.SConcat("10.0.0.1|");
@@ -20,10 +20,8 @@ TEST(StringBuilderTest, JoinsPiecesInOrderAndTakingTheTextEmptiesIt) {
   builder.ReInit();
   builder.SConcat("d");
   EXPECT_EQ(builder.GetString(), "d");
-}
 
-TEST(StringBuilderTest, TextAcrossGrowthStepsComesBackWhole) {
-  StringBuilder builder;
+  // Text across growth steps comes back whole.
   std::string big(15001, 'x');
   big.back() = 'y';
   builder.SConcat(big);

@@ -8,13 +8,7 @@
 namespace zorvex {
 namespace {
 
-using testing::Messages;
-using testing::NodeHarness;
-using Sent = std::vector<std::string>;
-
-const std::string kAwayReplyMessage =
-    "MiscIM:Alice|49276D2063757272656E746C7920617761792E2020596F7572206D6573736167652068617320"
-    "6265656E2073617665642E";
+using namespace testing;
 
 class ConversationsTest : public ::testing::Test {
  protected:
@@ -22,6 +16,12 @@ class ConversationsTest : public ::testing::Test {
   const Conversation& Only() {
     EXPECT_EQ(im().conversations().size(), 1u);
     return im().conversations().front();
+  }
+  // The only conversation as "tag peer who [caption] shown|hidden: text".
+  std::string Describe() {
+    const Conversation& c = Only();
+    return c.tag + " " + c.peer_address + " " + c.who_is + " [" + c.caption + "] " +
+           (c.visible ? "shown" : "hidden") + ": " + c.text;
   }
   std::vector<std::string> Say(const std::string& address, const std::string& nickname,
                                std::string_view text) {
@@ -31,48 +31,39 @@ class ConversationsTest : public ::testing::Test {
   NodeHarness h;
 };
 
-TEST_F(ConversationsTest, AFirstMessageOpensAShownConversationNamedForTheSender) {
+// A first message opens a shown conversation named for the sender; lines join with CR LF, only
+// the other side renames it or beeps, and blank texts or messages for another address are refused.
+TEST_F(ConversationsTest, AConversationOpensJoinsLinesAndRefusesBlanksAndOtherAddresses) {
   EXPECT_TRUE(h.Receive("MiscIM:Bob|6869", "10.0.0.2").empty());
-  const Conversation& c = Only();
-  EXPECT_EQ(c.tag, "IM>10.0.0.2");
-  EXPECT_EQ(c.peer_address, "10.0.0.2");
-  EXPECT_EQ(c.who_is, "Bob");
-  EXPECT_EQ(c.caption, "Bob - Instant Message");
-  EXPECT_EQ(c.text, "Bob:  hi");
-  EXPECT_TRUE(c.visible);
+  EXPECT_EQ(Describe(), "IM>10.0.0.2 10.0.0.2 Bob [Bob - Instant Message] shown: Bob:  hi");
   EXPECT_EQ(im().IMCount(), 1);
   EXPECT_EQ(h.runtime.beeps, 1);  // the window's load
-}
 
-TEST_F(ConversationsTest, LinesJoinWithCrLfAndOnlyTheOtherSideRenamesOrBeeps) {
-  Say("10.0.0.2", "Bob", "hi");
   const std::uint64_t id = Only().id;
   EXPECT_EQ(im().Send(id, "  yo | there  "), SendResult::kSent);
   EXPECT_EQ(Messages(h.Flush()), Sent{"MiscIM:Alice|796F207C207468657265 -> 10.0.0.2"});
   // Messages from the same address in other letter case reach the same window.
   Say("10.0.0.2", "Bobby", "new name");
-  EXPECT_EQ(Only().text, "Bob:  hi\r\nAlice:  yo | there\r\nBobby:  new name");
-  EXPECT_EQ(Only().who_is, "Bobby");
-  EXPECT_EQ(Only().caption, "Bobby - Instant Message");
+  const std::string shown =
+      "IM>10.0.0.2 10.0.0.2 Bobby [Bobby - Instant Message] shown: "
+      "Bob:  hi\r\nAlice:  yo | there\r\nBobby:  new name";
+  EXPECT_EQ(Describe(), shown);
   EXPECT_EQ(h.runtime.beeps, 1);  // an open window that is not minimized stays quiet
-  im().SetMinimized(Only().id, true);
-  Say("10.0.0.2", "Bob", "still there?");
-  EXPECT_EQ(h.runtime.beeps, 2);
-}
 
-TEST_F(ConversationsTest, ABlankTextOrAnotherAddressIsRefusedAndNothingIsShown) {
-  Say("10.0.0.2", "Bob", "hi");
   for (const std::string_view blank : {"", "   "}) {
-    EXPECT_EQ(im().Send(Only().id, blank), SendResult::kInvalidText) << "'" << blank << "'";
+    EXPECT_EQ(im().Send(id, blank), SendResult::kInvalidText) << "'" << blank << "'";
   }
   EXPECT_TRUE(h.Flush().empty());
   ASSERT_EQ(h.runtime.boxes.size(), 2u);
   EXPECT_EQ(h.runtime.boxes[1].text, "Invalid IM text!");
   EXPECT_EQ(h.runtime.boxes[1].icon, PromptIcon::kCritical);
   // A message for another address is not shown in the window either.
-  im().Display(Only().id, "Mallory", EnHex("spoof"), "10.0.0.66");
-  EXPECT_EQ(Only().text, "Bob:  hi");
-  EXPECT_EQ(Only().who_is, "Bob");
+  im().Display(id, "Mallory", EnHex("spoof"), "10.0.0.66");
+  EXPECT_EQ(Describe(), shown);
+
+  im().SetMinimized(id, true);
+  Say("10.0.0.2", "Bob", "still there?");
+  EXPECT_EQ(h.runtime.beeps, 2);
 }
 
 TEST_F(ConversationsTest, AwayModeRepliesOncePerNewConversationAndCountsWindows) {
@@ -86,7 +77,9 @@ TEST_F(ConversationsTest, AwayModeRepliesOncePerNewConversationAndCountsWindows)
 
   // A conversation that already holds lines gets no automatic reply.
   EXPECT_TRUE(Say("10.0.0.2", "Bob", "are you there?").empty());
-  EXPECT_EQ(Say("10.0.0.4", "Dave", "hello"), Sent{kAwayReplyMessage + " -> 10.0.0.4"});
+  EXPECT_EQ(Say("10.0.0.4", "Dave", "hello"),
+            Sent{"MiscIM:Alice|49276D2063757272656E746C7920617761792E2020596F7572206D657373616"
+                 "76520686173206265656E2073617665642E -> 10.0.0.4"});
   EXPECT_EQ(im().away_caption(), "Set Back - 3 IM(s)");
   EXPECT_TRUE(Say("10.0.0.4", "Dave", "hello again").empty());
   EXPECT_EQ(im().conversations().back().text, "Dave:  hello\r\nDave:  hello again");
@@ -99,8 +92,12 @@ TEST_F(ConversationsTest, AwayModeRepliesOncePerNewConversationAndCountsWindows)
   EXPECT_TRUE(Say("10.0.0.5", "Eve", "hi").empty());
 }
 
-TEST_F(ConversationsTest, OpeningAConversationWhileAwayIsRefusedAndLeavesNoWindow) {
+// Away without conversations, exit needs no question and opening one is refused, leaving no
+// window; with conversations, the question comes.
+TEST_F(ConversationsTest, TheExitQuestionComesOnlyWhileAwayWithConversations) {
+  EXPECT_TRUE(im().ConfirmExit());
   im().ToggleAway();
+  EXPECT_TRUE(im().ConfirmExit());  // away, but nothing loaded
   im().ReceiveIM("10.0.0.2", "Bob|");
   ASSERT_EQ(h.runtime.boxes.size(), 1u);
   EXPECT_EQ(h.runtime.boxes[0].text, "You are currently in away mode!");
@@ -108,12 +105,7 @@ TEST_F(ConversationsTest, OpeningAConversationWhileAwayIsRefusedAndLeavesNoWindo
   EXPECT_TRUE(im().conversations().empty());
   EXPECT_EQ(im().IMCount(), 0);
   EXPECT_TRUE(h.Flush().empty());
-}
 
-TEST_F(ConversationsTest, TheExitQuestionComesOnlyWhileAwayWithConversations) {
-  EXPECT_TRUE(im().ConfirmExit());
-  im().ToggleAway();
-  EXPECT_TRUE(im().ConfirmExit());  // away, but nothing loaded
   im().ToggleAway();
   Say("10.0.0.2", "Bob", "hi");
   im().ToggleAway();

@@ -8,9 +8,7 @@
 namespace zorvex {
 namespace {
 
-using testing::Messages;
-using testing::NodeHarness;
-using Sent = std::vector<std::string>;
+using namespace testing;
 
 class BootstrapTest : public ::testing::Test {
  protected:
@@ -97,20 +95,20 @@ TEST_F(BootstrapTest, WithoutANicknameNothingIsOffered) {
 }
 
 TEST(GatewayPageTest, PiecesBeforeEachBreak) {
-  std::size_t separators = 0;
-  auto entries = ParseGatewayPage("A<br>B", &separators);
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].address, "a");
-  EXPECT_EQ(separators, 1u);
-  entries = ParseGatewayPage(" 1.2.3.4<Br><br>", &separators);
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].address, " 1.2.3.4");  // used unchanged: not an address
-  EXPECT_EQ(entries[1].address, "");
+  const auto parse = [](std::string_view page) {
+    std::size_t separators = 0;
+    Sent out;
+    for (const auto& entry : ParseGatewayPage(page, &separators))
+      out.push_back(entry.address);
+    return std::make_pair(out, separators);
+  };
+  EXPECT_EQ(parse("A<br>B"), std::make_pair(Sent{"a"}, std::size_t{1}));
+  // " 1.2.3.4" is used unchanged: it is not an address.
+  EXPECT_EQ(parse(" 1.2.3.4<Br><br>"), std::make_pair(Sent{" 1.2.3.4", ""}, std::size_t{2}));
   std::string huge;
   for (int i = 0; i < 5000; ++i)
     huge += "10.0.0.1<br>";
-  EXPECT_EQ(ParseGatewayPage(huge, &separators).size(), kMaxGatewayEntries);
-  EXPECT_EQ(separators, 5000u);
+  EXPECT_EQ(parse(huge), std::make_pair(Sent(kMaxGatewayEntries, "10.0.0.1"), std::size_t{5000}));
 }
 
 }  // namespace

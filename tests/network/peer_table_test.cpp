@@ -1,17 +1,17 @@
+// The neighbour table: offers, walks, the host cache, and the sweep that keeps it alive.
 #include "network/peer_table.h"
 
 #include <gtest/gtest.h>
 
 #include "network/bootstrap.h"
+#include "network/liveness.h"
 #include "node/node_harness.h"
 
 namespace zorvex {
 namespace {
 
-using testing::Messages;
-using testing::NodeHarness;
-using testing::Words;
-using Sent = std::vector<std::string>;
+using namespace testing;
+using PeerTableTest = NodeFixture;
 
 std::vector<std::string> Addresses(const PeerTable& peers) {
   std::vector<std::string> out;
@@ -20,12 +20,9 @@ std::vector<std::string> Addresses(const PeerTable& peers) {
   return out;
 }
 
-class PeerTableTest : public ::testing::Test {
- protected:
-  NodeHarness h;
-};
-
-TEST_F(PeerTableTest, AnOfferIsAcceptedAndAnsweredThenMoreAreAskedFor) {
+// An offer is accepted and answered, an acceptance is not; either way more are asked for, and
+// only fast nodes are cached.
+TEST_F(PeerTableTest, OffersAreAnsweredAcceptancesNotThenMoreAreAskedFor) {
   EXPECT_EQ(
       Messages(h.Receive("ConnectNew:Bob|7|12|1.5 Gbs|1.2.1|0", "10.0.0.2")),
       (Sent{"ConnectEst:Alice|3|0|0 Bytes|1.2.1|1 -> 10.0.0.2", "ConnectRqr:|9 -> 10.0.0.2"}));
@@ -35,12 +32,9 @@ TEST_F(PeerTableTest, AnOfferIsAcceptedAndAnsweredThenMoreAreAskedFor) {
   EXPECT_EQ(h.node.peers().strength(), 12);  // 12.5 to the even neighbour
   EXPECT_TRUE(h.node.liveness().running());
   EXPECT_EQ(h.node.Snapshot().host_cache, Sent{"10.0.0.2"});  // speed 7 is fast
-}
-
-TEST_F(PeerTableTest, AnAcceptanceIsNotAnswered) {
-  EXPECT_EQ(Messages(h.Receive("ConnectEst:Bob|3|12|1 Mbs|1.2.1|4", "10.0.0.2")),
-            (Sent{"ConnectRqr:|9 -> 10.0.0.2"}));
-  EXPECT_TRUE(h.node.Snapshot().host_cache.empty());  // speed 3 is not
+  EXPECT_EQ(Messages(h.Receive("ConnectEst:Carol|3|12|1 Mbs|1.2.1|4", "10.0.0.3")),
+            (Sent{"ConnectRqr:|8 -> 10.0.0.2"}));
+  EXPECT_EQ(h.node.Snapshot().host_cache, Sent{"10.0.0.2"});  // speed 3 is not
 }
 
 TEST_F(PeerTableTest, RepeatedAndMalformedOffersChangeNothing) {
@@ -75,27 +69,6 @@ TEST_F(PeerTableTest, OurOwnOfferComingBackTeachesOurAddress) {
   // Another node of the same nickname but other facts is a peer.
   h.Receive("ConnectNew:Alice|3|5|0 Bytes|1.2.1|0", "192.0.2.8");
   EXPECT_EQ(h.node.peers().size(), 1u);
-}
-
-TEST_F(PeerTableTest, ConnectionRequestsWalkAndOffer) {
-  // Hop count 1 from S: offer ourselves to S, forward nothing.
-  EXPECT_EQ(Messages(h.Receive("ConnectRqr:|1", "10.0.0.5")),
-            (Sent{"ConnectNew:Alice|3|0|0 Bytes|1.2.1|0 -> 10.0.0.5"}));
-  // Hop count 0: nothing.
-  EXPECT_TRUE(h.Receive("ConnectRqr:|0", "10.0.0.5").empty());
-  h.AddNeighbours({"10.0.0.2"});
-  // A named host is offered a connection and the walk goes on with one hop fewer.
-  EXPECT_EQ(Messages(h.Receive("ConnectRqr:10.0.7.7|3", "10.0.0.5")),
-            (Sent{"ConnectNew:Alice|3|0|0 Bytes|1.2.1|1 -> 10.0.7.7",
-                  "ConnectRqr:10.0.7.7|2 -> 10.0.0.2"}));
-  // Hop counts are capped; a neighbour is not offered again.
-  EXPECT_EQ(Messages(h.Receive("ConnectRqr:10.0.0.2|99999", "10.0.0.5")),
-            (Sent{"ConnectRqr:10.0.0.2|15 -> 10.0.0.2"}));
-  for (const char* bad :
-       {"ConnectRqr:", "ConnectRqr:10.0.7.7", "ConnectRqr:|x", "ConnectRqr:|",
-        "ConnectRqr:evil.example|3", "ConnectRqr:1.2.3.4.5|3", "ConnectRqr:|3|4"}) {
-    EXPECT_TRUE(h.Receive(bad, "10.0.0.5").empty()) << bad;
-  }
 }
 
 TEST(PeerTableHopsTest, HopsForMissingNeighbours) {
@@ -144,6 +117,65 @@ TEST_F(PeerTableTest, AStudysWalkScaleStretchesEveryHopCount) {
   const auto sent = Messages(h.Receive("ConnectNew:Carol|1|0|0 Bytes|1.2.1|0", "10.0.9.9"));
   ASSERT_EQ(sent.size(), 3u);
   EXPECT_EQ(sent[1].substr(0, sent[1].find(" ->")), "ConnectRqr:10.0.9.9|20");
+}
+
+// The liveness sweep keeps the table to neighbours that answer.
+using LivenessTest = NodeFixture;
+
+// Silent neighbours are pinged after the first sweep and dropped at the second; all of them
+// gone, the bootstrap starts.
+TEST_F(LivenessTest, SilentNeighboursGoAtTheSecondSweep) {
+  h.AddNeighbours({"10.0.0.2", "10.0.0.3", "10.0.0.4"});
+  h.Ticks(179);
+  EXPECT_TRUE(h.Flush().empty());
+  h.Ticks(1);  // 180: the rows are confirmed, nobody is pinged
+  EXPECT_TRUE(h.Flush().empty());
+  h.Ticks(30);  // 210: the first sweep marks them pending
+  EXPECT_EQ(h.node.liveness().counter(), 0);
+  EXPECT_EQ(Messages(h.Flush()), (Sent{"ConnectRqr:|7 -> 10.0.0.2", "ConnectRqr:|7 -> 10.0.0.2"}));
+  ASSERT_EQ(h.node.peers().size(), 3u);
+  for (const auto& row : h.node.peers().rows())
+    EXPECT_FALSE(row.confirmed) << row.address;
+  h.Ticks(180);  // pending rows are pinged
+  EXPECT_EQ(Messages(h.Flush()),
+            (Sent{"Ping+ -> 10.0.0.2", "Ping+ -> 10.0.0.3", "Ping+ -> 10.0.0.4"}));
+  h.Ticks(30);  // second sweep: dropped and told
+  EXPECT_EQ(Messages(h.Flush()),
+            (Sent{"ConnectDisconnect -> 10.0.0.2", "ConnectDisconnect -> 10.0.0.3",
+                  "ConnectDisconnect -> 10.0.0.4"}));
+  EXPECT_EQ(h.node.peers().size(), 0u);
+  EXPECT_FALSE(h.node.peers().connected());
+  EXPECT_TRUE(h.node.bootstrap().timer_active());
+}
+
+TEST_F(LivenessTest, PingOrPongBetweenSweepsKeepsANeighbour) {
+  h.AddNeighbours({"10.0.0.2", "10.0.0.3"});
+  h.Ticks(210);
+  h.Flush();
+  EXPECT_EQ(Messages(h.Receive("Ping+", "10.0.0.2")), Sent{"Pong+ -> 10.0.0.2"});
+  EXPECT_TRUE(h.Receive("Pong+", "10.0.0.3").empty());
+  EXPECT_TRUE(h.Receive("Ping+", "10.0.0.9").empty());  // strangers are not answered
+  EXPECT_TRUE(h.Receive("Pong+", "10.0.0.9").empty());
+  h.Ticks(210);
+  EXPECT_EQ(Messages(h.Flush()), (Sent{"ConnectRqr:|8 -> 10.0.0.2", "ConnectRqr:|8 -> 10.0.0.2"}));
+  EXPECT_EQ(h.node.peers().size(), 2u);
+}
+
+TEST_F(LivenessTest, OnlyPendingRowsArePingedAndDropped) {
+  h.AddNeighbours({"10.0.0.2", "10.0.0.3", "10.0.0.4"});
+  h.Ticks(210);
+  h.Flush();
+  h.Receive("Pong+", "10.0.0.2");
+  h.Receive("Pong+", "10.0.0.4");
+  h.Ticks(180);
+  EXPECT_EQ(Messages(h.Flush()), Sent{"Ping+ -> 10.0.0.3"});
+  h.runtime.draws = {0.0, 0.0};
+  h.Ticks(30);
+  EXPECT_EQ(Messages(h.Flush()), (Sent{"ConnectDisconnect -> 10.0.0.3", "ConnectRqr:|8 -> 10.0.0.2",
+                                       "ConnectRqr:|8 -> 10.0.0.2"}));
+  ASSERT_EQ(h.node.peers().size(), 2u);
+  EXPECT_FALSE(h.node.peers().rows()[0].confirmed);
+  EXPECT_FALSE(h.node.peers().rows()[1].confirmed);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #pragma once
 // One node on a FakeRuntime, with helpers to feed it messages and read what it sends.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -35,6 +37,11 @@ class NodeHarness {
     node.messages().Tick();
     return runtime.TakeSent();
   }
+  // Runs the liveness sweep's one-second tick `count` times.
+  void Ticks(int count) {
+    for (int i = 0; i < count; ++i)
+      node.liveness().Tick();
+  }
   // Makes each address a neighbour through an acceptance, discarding what that sends.
   void AddNeighbours(const std::vector<std::string>& addresses) {
     for (const auto& address : addresses)
@@ -46,6 +53,15 @@ class NodeHarness {
   Node node;
 };
 
+// A fixture holding one harness, for suites whose every test starts from a fresh node.
+class NodeFixture : public ::testing::Test {
+ protected:
+  NodeHarness h;
+};
+
+using Sent = std::vector<std::string>;
+
+// Each datagram as "message -> address".
 inline std::vector<std::string> Messages(const std::vector<SentDatagram>& sent) {
   std::vector<std::string> out;
   for (const auto& d : sent)

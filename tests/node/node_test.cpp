@@ -5,33 +5,25 @@
 #include <random>
 
 #include "network/peer_table.h"
+#include "node/commands.h"
 #include "node/node_harness.h"
 #include "settings/ini_store.h"
 
 namespace zorvex {
 namespace {
 
-using testing::Messages;
-using testing::NodeHarness;
-using Sent = std::vector<std::string>;
+using namespace testing;
+using NodeTest = NodeFixture;
 
-class NodeTest : public ::testing::Test {
- protected:
-  NodeHarness h;
-};
-
-TEST_F(NodeTest, MiscErrorShowsTheTextAndBeeps) {
+// An error shows its text and beeps; presence probes are answered for anyone; only a neighbour
+// may tell us our address.
+TEST_F(NodeTest, ErrorsProbesAndOurAddress) {
   EXPECT_TRUE(h.Receive("MiscError:Busy", "10.0.0.2").empty());
   EXPECT_EQ(h.node.Snapshot().status_line, "Error Received: Busy");
   EXPECT_EQ(h.runtime.beeps, 1);
-}
-
-TEST_F(NodeTest, PresenceProbesAreAnsweredForAnyone) {
   EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
   EXPECT_EQ(Messages(h.Receive("Ping+x", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
-}
 
-TEST_F(NodeTest, OnlyANeighbourMayTellUsOurAddress) {
   h.Receive("ConnectIP:192.0.2.1", "10.0.0.9");
   EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
   h.AddNeighbours({"10.0.0.2"});
@@ -46,7 +38,25 @@ TEST_F(NodeTest, OnlyANeighbourMayTellUsOurAddress) {
   EXPECT_TRUE(h.Flush().empty());
 }
 
+// Parsed, then run: a connect offers us, bad commands say why, unknown ones do nothing.
 TEST_F(NodeTest, LinkCommands) {
+  const std::string hash = "0123456789ABCDEF0123456789ABCDEF";
+  EXPECT_EQ(ParseCommand("zx://connect|1.2.3.4/"), Command(ConnectCommand{"1.2.3.4"}));
+  EXPECT_EQ(ParseCommand("connect|1.2.3.4"), Command(ConnectCommand{"1.2.3.4"}));
+  EXPECT_EQ(ParseCommand("zx://search|free%20music/d"), Command(SearchCommand{"free music"}));
+  EXPECT_EQ(ParseCommand("ZX://Get|My%20Song.MP3|1234|" + hash + "|"),
+            Command(GetCommand{"my song.mp3", 1234, "0123456789abcdef0123456789abcdef"}));
+  EXPECT_EQ(ParseCommand("zx://get|a.mp3|1234|" + hash.substr(1)), Command(InvalidHashSize{}));
+  EXPECT_EQ(ParseCommand("zx://get|a.mp3"), Command(InvalidCommand{}));
+  EXPECT_EQ(ParseCommand("zx://get|a.mp3|lots|" + hash), Command(InvalidCommand{}));
+  EXPECT_EQ(ParseCommand("zx://get|a.mp3|99999999999|" + hash), Command(InvalidCommand{}));
+  EXPECT_EQ(ParseCommand("zx://hello|x"), Command(NoCommand{}));
+  EXPECT_EQ(ParseCommand("zx://connect"), Command(NoCommand{}));
+  EXPECT_EQ(ParseCommand(""), Command(NoCommand{}));
+  // Only one trailing "/" is removed, and "/d" only when there is no "/".
+  EXPECT_EQ(ParseCommand("search|a//"), Command(SearchCommand{"a/"}));
+  EXPECT_EQ(ParseCommand("search|a/d/"), Command(SearchCommand{"a/d"}));
+
   h.node.RunCommand("zx://connect|10.0.0.7/");
   EXPECT_EQ(Messages(h.Flush()), Sent{"ConnectNew:Alice|3|0|0 Bytes|1.2.1|0 -> 10.0.0.7"});
   h.node.RunCommand("zx://get|a.mp3|1234|0123456789abcdef0123456789abcde");
@@ -121,10 +131,11 @@ TEST_F(NodeTest, GatewayPageListsUsNeighboursAndCacheOnce) {
   EXPECT_EQ(h.node.GatewayPage(), "10.0.0.1<br>10.0.0.2<br>10.0.0.3<br>10.0.5.5<br>");
 }
 
-TEST_F(NodeTest, MalformedMessagesOfEveryFamilyAreCountedAndHarmless) {
+// Malformed messages of every family, then random bytes, are counted and change nothing.
+TEST_F(NodeTest, MalformedAndRandomDatagramsAreCountedAndHarmless) {
   h.AddNeighbours({"10.0.0.2"});
   // "#" stands for a number of 60000 digits.
-  auto messages = testing::Words(
+  auto messages = Words(
       "SearchDownload: SearchDownload:a|b SearchFor: SearchFor:q|#|1 SearchFor:q|1|# SearchList: "
       "SearchList:q|1|# SearchFound: SearchFound:q|1|n|#|a|b|c|d|e ConnectNew: ConnectNew:||||| "
       "ConnectNew:a|#|1|s|v|0 ConnectEst:a|1|1|s|v|#|extra|fields ConnectRqr: ConnectRqr:|# "
@@ -145,11 +156,8 @@ TEST_F(NodeTest, MalformedMessagesOfEveryFamilyAreCountedAndHarmless) {
   EXPECT_EQ(h.node.peers().size(), 1u);
   EXPECT_EQ(h.node.preferences().MyIP, "10.0.0.1");
   EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
-}
 
-TEST_F(NodeTest, RandomBytesNeverStopTheNodeAnswering) {
-  h.AddNeighbours({"10.0.0.2"});
-  const auto before = h.node.messages().counters().in;
+  const auto in = h.node.messages().counters().in;
   std::mt19937 random(3);
   for (int i = 0; i < 3000; ++i) {
     std::string junk(1 + random() % 200, '\0');
@@ -161,7 +169,7 @@ TEST_F(NodeTest, RandomBytesNeverStopTheNodeAnswering) {
     h.runtime.handler->OnDatagram(junk, "10.0.0." + std::to_string(2 + random() % 5));
   }
   h.Flush();
-  EXPECT_EQ(h.node.messages().counters().in, before + 3000);
+  EXPECT_EQ(h.node.messages().counters().in, in + 3000);
   EXPECT_EQ(Messages(h.Receive("Ping-", "10.0.0.9")), Sent{"Pong- -> 10.0.0.9"});
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/rc4.h"
@@ -39,21 +40,40 @@ class FakeStream : public StreamSocket {
   FakeStream& operator=(const FakeStream&) = delete;
 
   void SetHandler(StreamHandler* h) override { handler = h; }
-  void Connect(const std::string& address, std::uint16_t port) override;
-  bool Send(std::string_view bytes) override;
+  void Connect(const std::string& address, std::uint16_t port) override {
+    peer = address;
+    connect_port = port;
+    connecting = true;
+    open = false;
+  }
+  bool Send(std::string_view bytes) override {
+    if (!open) return false;
+    sent.append(bytes);
+    unconfirmed += bytes.size();
+    return true;
+  }
   std::size_t PendingBytes() const override { return unconfirmed; }
-  void Close() override;
+  void Close() override {
+    if (open || connecting) closed_by_node = true;
+    open = false;
+    connecting = false;
+  }
   std::string PeerAddress() const override { return peer; }
   void SetReadPaused(bool paused) override { read_paused = paused; }
 
   // The far side: each call reaches the handler at once, when it is open and has one.
-  void AcceptConnect();  // OnConnected
-  void RefuseConnect();  // OnFailed
-  void Feed(std::string_view bytes);
-  void ConfirmSent();  // OnSent with everything unconfirmed
-  void CloseFromPeer();
-  void FailFromPeer();  // a reset: OnFailed
-  std::string TakeSent();
+  void AcceptConnect() { Leave(connecting, true, &StreamHandler::OnConnected); }
+  void RefuseConnect() { Leave(connecting, false, &StreamHandler::OnFailed); }
+  void Feed(std::string_view bytes) {
+    if (open && handler) handler->OnData(bytes);
+  }
+  void ConfirmSent() {  // OnSent with everything unconfirmed
+    const std::size_t bytes = std::exchange(unconfirmed, 0);
+    if (open && handler && bytes > 0) handler->OnSent(bytes);
+  }
+  void CloseFromPeer() { Leave(open, false, &StreamHandler::OnClosed); }
+  void FailFromPeer() { Leave(open, false, &StreamHandler::OnFailed); }  // a reset
+  std::string TakeSent() { return std::exchange(sent, {}); }
 
   FakeRuntime& owner;
   StreamHandler* handler = nullptr;
@@ -65,6 +85,16 @@ class FakeStream : public StreamSocket {
   bool open = false;
   bool closed_by_node = false;
   bool read_paused = false;
+
+ private:
+  // Ends the state `from` (connecting or open), leaving the stream open or not, and tells the
+  // handler; nothing happens when the stream was not in that state.
+  void Leave(bool& from, bool now_open, void (StreamHandler::*tell)()) {
+    if (!from) return;
+    from = false;
+    open = now_open;
+    if (handler) (handler->*tell)();
+  }
 };
 
 class FakeListener : public StreamListener {
@@ -74,7 +104,11 @@ class FakeListener : public StreamListener {
   FakeListener(const FakeListener&) = delete;
   FakeListener& operator=(const FakeListener&) = delete;
 
-  bool Listen(std::uint16_t port) override;
+  bool Listen(std::uint16_t wanted) override {
+    listens.push_back(wanted);
+    port = wanted == 0 ? 49152 : wanted;
+    return true;
+  }
   void Close() override { port = 0; }
   std::uint16_t Port() const override { return port; }
 
@@ -98,10 +132,18 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
   std::unique_ptr<Timer> CreateTimer(TimerKind kind, std::function<void()> on_fire) override;
   void Post(std::function<void()> task) override { posted.push_back(std::move(task)); }
   std::unique_ptr<DatagramSocket> CreateDatagramSocket(DatagramHandler& handler) override;
-  std::unique_ptr<StreamListener> CreateStreamListener(StreamListenerHandler& handler) override;
-  std::unique_ptr<StreamSocket> CreateStreamSocket() override;
+  std::unique_ptr<StreamListener> CreateStreamListener(StreamListenerHandler& handler) override {
+    return std::make_unique<FakeListener>(*this, handler);
+  }
+  std::unique_ptr<StreamSocket> CreateStreamSocket() override {
+    return std::make_unique<FakeStream>(*this);
+  }
   std::unique_ptr<PendingRequest> HttpGet(const std::string& url,
-                                          std::function<void(std::string)> done) override;
+                                          std::function<void(std::string)> done) override {
+    http_urls.push_back(url);
+    http_pending.push_back(std::move(done));
+    return std::make_unique<PendingRequest>();
+  }
   // Hashes at once, in a posted task.
   HashingService& Hashing() override { return hashing; }
   RandomSource& Random() override { return *this; }
@@ -118,16 +160,33 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
   void Beep() override { ++beeps; }
 
   // RandomSource: scripted draws, then 0.
-  double Uniform() override;
+  double Uniform() override {
+    if (draws.empty()) return 0;
+    const double value = draws.front();
+    draws.pop_front();
+    return value;
+  }
 
   // Delivers a datagram enciphered as a peer would send it.
-  void Deliver(std::string_view message, const std::string& sender);
+  void Deliver(std::string_view message, const std::string& sender) {
+    handler->OnDatagram(Rc4().RC4String(message, kMessageKey), sender);
+  }
   // Runs posted tasks until none are left.
-  void RunPosted();
+  void RunPosted() {
+    while (!posted.empty()) {
+      auto task = std::move(posted.front());
+      posted.erase(posted.begin());
+      task();
+    }
+  }
   // Answers the oldest pending HTTP request.
-  void AnswerHttp(const std::string& body);
+  void AnswerHttp(const std::string& body) {
+    auto done = std::move(http_pending.front());
+    http_pending.pop_front();
+    done(body);
+  }
   // Takes the datagrams sent so far.
-  std::vector<SentDatagram> TakeSent();
+  std::vector<SentDatagram> TakeSent() { return std::exchange(sent, {}); }
 
   std::int64_t now_ms = 0;
   std::vector<std::function<void()>> posted;
@@ -137,14 +196,12 @@ class FakeRuntime : public Runtime, public UserPrompts, public RandomSource {
   bool answer_yes = true;
   std::vector<ShownBox> questions;
   std::deque<double> draws;
-  std::string local_address = "10.0.0.1";
   bool bind_succeeds = true;
   bool send_succeeds = true;
   int binds = 0;
   std::vector<std::string> http_urls;
   std::deque<std::function<void(std::string)>> http_pending;
   DatagramHandler* handler = nullptr;
-  bool listen_succeeds = true;
   std::vector<FakeListener*> listeners;  // live ones, oldest first
   std::vector<FakeStream*> streams;      // live ones, oldest first
 
