@@ -9,6 +9,7 @@
 #include <utility>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -40,6 +41,8 @@ int UnacknowledgedBytes(QTcpSocket* socket) {
 // reader keeps it waiting too long.
 void Linger(QTcpSocket* socket) {
   QObject::disconnect(socket, nullptr, nullptr, nullptr);
+  // The application owns it, so one still waiting when the program ends goes with it.
+  socket->setParent(QCoreApplication::instance());
   socket->setReadBufferSize(0);
   const auto shut = [socket] {
     if (socket->bytesToWrite() == 0 && socket->state() == QAbstractSocket::ConnectedState) {

@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include <QCoreApplication>
+#include <QTcpSocket>
+
 #include "platform/qt/qt_runtime.h"
 #include "qt/qt_test_support.h"
 #include "support/stream_recorder.h"
@@ -109,7 +112,13 @@ TEST(QtStreamsTest, PausedReadingHoldsTheSenderBackUntilResumed) {
   EXPECT_GT(client->PendingBytes(), 0u);
   SpinFor(200ms);
   EXPECT_EQ(in.data.size(), while_paused);
+  // The connection lingers on, owned by the application so that it cannot outlive it.
+  const auto lingering = [] {
+    return QCoreApplication::instance()->findChildren<QTcpSocket*>().size();
+  };
+  const auto before = lingering();
   client->Close();
+  EXPECT_EQ(lingering(), before + 1);
   SpinFor(100ms);
   EXPECT_EQ(in.closed, 0);
   server.SetReadPaused(false);
