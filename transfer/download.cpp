@@ -368,14 +368,14 @@ void Download::TakeHeader(const TransferHeaderFields& header, std::string rest) 
   if (TransferRow* row = Row()) row->file_name = file_name_;
   context_.DownloadsChanged();
   ShowStatus("Receiving...");
-  // The offset comes from what the temporary file holds now, also on a later connection of the
-  // same download: a new source resumes where the last one stopped instead of starting over.
   const std::string peer = reader_ ? reader_->PeerAddress() : std::string();
   for (auto& source : sources_) {
     if (SameText(source.address, peer)) source.use = "1";
   }
   awaiting_source_ = false;
   tuning_ = PacketTuning();
+  // The offset comes from what the temporary file holds now, also on a later connection of the
+  // same download: a new source resumes where the last one stopped instead of starting over.
   const auto offset = RestartFromTemporary();
   if (!offset) return;
   if (!reader_->Send(StartMessage(file_name_, *offset))) {
